@@ -1,0 +1,2 @@
+#include "app/mainwindow.h"
+INT_PTR SHOWMAINWINDOW(HWND) { return 0; }

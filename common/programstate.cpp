@@ -1,0 +1,3 @@
+#include "common/programstate.h"
+
+ProgramState g_program = {};

@@ -1,0 +1,20 @@
+// Conversions between the program's ANSI text (system code page) and the UTF-16 text that
+// COM and OLE services take and give.
+#pragma once
+
+#include <string>
+#include "common/owners.h"
+
+// ANSI to UTF-16 (CP_ACP, MB_PRECOMPOSED). The result holds exactly the converted characters.
+std::wstring ToWide(const std::string& ansi);
+
+// ANSI + one NUL to UTF-16: the result ends in one UTF-16 NUL that is part of its length,
+// for services that need a zero-terminated string handed over as a byte buffer.
+std::wstring ToWideTerminated(const std::string& ansi);
+
+// ANSI to a newly allocated BSTR (no extra NUL inside the string).
+Bstr ToBstr(const std::string& ansi);
+
+// UTF-16 (a BSTR, by its length; null is the empty text) to ANSI (CP_ACP, no flags).
+std::string ToAnsi(BSTR text);
+std::string ToAnsi(const std::wstring& text);

@@ -1,0 +1,1 @@
+#include "registration/registration.h"

@@ -1,0 +1,29 @@
+// Registering and unregistering a type library, and choosing the file to register.
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <vector>
+
+// Registers (registerFlag != 0) or unregisters the library in path; shows the outcome in a
+// message box when report != 0. Returns 0 on success, -1 for an empty path, else a failure code.
+int CHANGEREGISTRATION(std::string path, int registerFlag, int report);
+
+// The work of CHANGEREGISTRATION, without any message.
+HRESULT APPLYREGISTRATION(std::string path, int registerFlag);
+
+// Gives bytes exactly the length of text in bytes and copies text into it unchanged.
+void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes);
+
+// The message box that reports an outcome.
+struct OutcomeMessage {
+    std::string text;
+    UINT style;
+};
+OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result);
+
+// Upper-case hexadecimal without prefix or leading zeros.
+std::string HexText(HRESULT result);
+
+// The ".." command: lets the user choose a file, puts it into the path field and shows its facts.
+void CHOOSETYPELIBFILE(HWND mainWindow);

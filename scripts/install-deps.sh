@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, only where it is missing (Debian 12, as root or
+# through sudo). Quiet and quick when everything is already there.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
+have_cmd i686-w64-mingw32-widl || need+=(mingw-w64-tools)
+have_cmd cmake || need+=(cmake)
+have_cmd ninja || need+=(ninja-build)
+have_cmd make || need+=(make)
+have_cmd wine || need+=(wine)
+have_pkg wine32:i386 || need+=(wine32:i386)
+have_cmd Xvfb || need+=(xvfb)
+have_cmd xdotool || need+=(xdotool)
+have_cmd import || need+=(imagemagick)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+
+[ ${#need[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${need[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${need[@]}"

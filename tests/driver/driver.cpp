@@ -1,0 +1,1 @@
+#include "tests/driver/driver.h"
