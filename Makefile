@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test clean bench screenshot dist
 
 all: build
 
@@ -21,3 +21,15 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# Benchmarks, never part of 'make test'.
+bench: build
+	bash scripts/bench.sh $(BUILD)
+
+# The README's screenshot of the main window showing a real library.
+screenshot: build
+	bash scripts/screenshot.sh $(BUILD)
+
+# The release: a portable zip and an installer in dist/.
+dist: deps
+	bash scripts/dist.sh

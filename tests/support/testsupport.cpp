@@ -1,0 +1,107 @@
+#include "tests/support/testsupport.h"
+
+#include <objbase.h>
+#include <shlwapi.h>
+#include <vector>
+
+#include "common/owners.h"
+#include "common/text.h"
+
+namespace testsupport {
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string child = path + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(child.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+} // namespace
+
+TempFolder::TempFolder() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    path_ = std::string(temp) + "corvane-test-" + GuidText(NewGuid()).substr(1, 8);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { RemoveTree(path_); }
+
+std::string TempFolder::File(const std::string& name) const { return path_ + "\\" + name; }
+
+LibrarySpec::LibrarySpec() : guid(NewGuid()) {}
+
+GUID NewGuid() {
+    GUID guid;
+    CoCreateGuid(&guid);
+    return guid;
+}
+
+std::string GuidText(const GUID& guid) {
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return ToAnsi(std::wstring(text));
+}
+
+HRESULT MakeTypeLib(const std::string& path, const LibrarySpec& spec) {
+    std::wstring widePath = ToWide(path);
+    ComPtr<ICreateTypeLib2> creator;
+    HRESULT hr = CreateTypeLib2(spec.syskind, widePath.c_str(), creator.Put());
+    if (FAILED(hr))
+        return hr;
+    std::wstring name = ToWide(spec.name);
+    std::wstring description = ToWide(spec.description);
+    if (FAILED(hr = creator->SetGuid(spec.guid)))
+        return hr;
+    if (FAILED(hr = creator->SetName(const_cast<LPOLESTR>(name.c_str()))))
+        return hr;
+    if (FAILED(hr = creator->SetDocString(const_cast<LPOLESTR>(description.c_str()))))
+        return hr;
+    if (FAILED(hr = creator->SetVersion(spec.major, spec.minor)))
+        return hr;
+    if (FAILED(hr = creator->SetLcid(spec.lcid)))
+        return hr;
+    return creator->SaveAllChanges();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        file.Detach();
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string BinaryFolder() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length);
+    return folder.substr(0, folder.find_last_of('\\'));
+}
+
+std::string BesideTests(const std::string& fileName) { return BinaryFolder() + "\\" + fileName; }
+
+void DeleteTypeLibKey(const GUID& guid) {
+    std::string key = "TypeLib\\" + GuidText(guid);
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
+}
+
+} // namespace testsupport
