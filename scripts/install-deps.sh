@@ -30,4 +30,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
 $sudo apt-get update -q
-$sudo apt-get install -y -q --no-install-recommends "${need[@]}"
+$sudo apt-get install -y -q "${need[@]}"
