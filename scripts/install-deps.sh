@@ -17,6 +17,8 @@ have_pkg wine32:i386 || need+=(wine32:i386)
 have_cmd Xvfb || need+=(xvfb)
 have_cmd xdotool || need+=(xdotool)
 have_cmd import || need+=(imagemagick)
+have_cmd makensis || need+=(nsis)
+have_cmd zip || need+=(zip)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 
