@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commdlg.h>
 #include <string>
 #include <vector>
 
@@ -9,7 +10,9 @@
 // message box when report != 0. Returns 0 on success, -1 for an empty path, else a failure code.
 int CHANGEREGISTRATION(std::string path, int registerFlag, int report);
 
-// The work of CHANGEREGISTRATION, without any message.
+// The work of CHANGEREGISTRATION, without any message. Registering loads and registers the
+// library from the full path of path; unregistering removes the registration of the identity
+// (GUID, version, locale) that the component reads from the file.
 HRESULT APPLYREGISTRATION(std::string path, int registerFlag);
 
 // Gives bytes exactly the length of text in bytes and copies text into it unchanged.
@@ -27,3 +30,21 @@ std::string HexText(HRESULT result);
 
 // The ".." command: lets the user choose a file, puts it into the path field and shows its facts.
 void CHOOSETYPELIBFILE(HWND mainWindow);
+
+// The size of the chooser's file buffer: room for 1,039 characters and the terminating NUL.
+constexpr DWORD kChosenPathBufferSize = 1040;
+
+// The open-file request that CHOOSETYPELIBFILE hands to GetOpenFileNameA, owned by mainWindow
+// and writing the chosen name into buffer (kChosenPathBufferSize bytes).
+OPENFILENAMEA TypeLibFileRequest(HWND mainWindow, char* buffer);
+
+// What the open-file dialog gave: nothing (Cancel, or the dialog failed), a path, or a path too
+// long for the buffer.
+struct ChosenFile {
+    enum Kind { None, Path, TooLong } kind;
+    std::string path;
+};
+ChosenFile InterpretChosenFile(BOOL dialogResult, DWORD extendedError, const char* buffer);
+
+// The message shown when the chosen path does not fit the buffer.
+extern const char kPathTooLongText[];

@@ -1,0 +1,400 @@
+// The registration engine: registering from a file, unregistering the identity a file declares,
+// and the message that reports each outcome.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "common/owners.h"
+#include "common/programstate.h"
+#include "registration/registration.h"
+#include "registration/tests/fakecomponent.h"
+#include "registration/tests/messageboxes.h"
+#include "tests/support/testsupport.h"
+
+using namespace registration_tests;
+using testsupport::GuidText;
+using testsupport::LibrarySpec;
+using testsupport::TempFolder;
+
+namespace {
+
+constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
+constexpr char kNotACOMObjectText[] = "This is not a COM object. It cannot be registered.";
+
+std::string Hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", value);
+    return text;
+}
+
+// "TypeLib\{guid}\major.minor", the version numbers in lower-case hexadecimal.
+std::string VersionKey(const LibrarySpec& spec) {
+    char version[16];
+    std::snprintf(version, sizeof version, "%x.%x", spec.major, spec.minor);
+    return "TypeLib\\" + GuidText(spec.guid) + "\\" + version;
+}
+
+// The default value of a key under HKEY_CLASSES_ROOT; false when the key or value is missing.
+bool ReadDefaultValue(const std::string& key, std::string& value) {
+    RegKey opened;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) != ERROR_SUCCESS)
+        return false;
+    char data[2048];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    if (RegQueryValueExA(opened.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    value.assign(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
+    return true;
+}
+
+bool KeyExists(const std::string& key) {
+    RegKey opened;
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
+}
+
+DWORD RegisteredLibraryCount() {
+    RegKey typeLib;
+    DWORD count = 0;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "TypeLib", 0, KEY_READ, typeLib.Put()) == ERROR_SUCCESS)
+        RegQueryInfoKeyA(typeLib.Get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr);
+    return count;
+}
+
+// Sets the program's application object for the scope and puts the old one back afterwards.
+class ApplicationScope {
+  public:
+    explicit ApplicationScope(ITlInfoApplication* application) : saved_(g_program.application) {
+        g_program.application = application;
+    }
+    ~ApplicationScope() { g_program.application = saved_; }
+
+  private:
+    ITlInfoApplication* saved_;
+};
+
+class CurrentFolderScope {
+  public:
+    explicit CurrentFolderScope(const std::string& folder) {
+        GetCurrentDirectoryA(MAX_PATH, saved_);
+        SetCurrentDirectoryA(folder.c_str());
+    }
+    ~CurrentFolderScope() { SetCurrentDirectoryA(saved_); }
+
+  private:
+    char saved_[MAX_PATH] = "";
+};
+
+// Each test works in its own folder with libraries of private GUIDs, whose registration is
+// removed afterwards whatever the test did.
+class Engine : public testing::Test {
+  protected:
+    ~Engine() override {
+        for (const LibrarySpec& spec : made_)
+            testsupport::DeleteTypeLibKey(spec.guid);
+    }
+
+    std::string MakeLibrary(const std::string& name, const LibrarySpec& spec = LibrarySpec()) {
+        std::string path = folder_.File(name);
+        made_.push_back(spec);
+        HRESULT hr = testsupport::MakeTypeLib(path, spec);
+        EXPECT_EQ(hr, S_OK) << "making " << path << " gave " << Hex(hr);
+        return path;
+    }
+    const LibrarySpec& Made(size_t index = 0) const { return made_.at(index); }
+
+    // The real component, as the program creates it.
+    ComPtr<ITlInfoApplication> CreateComponent() {
+        ComPtr<ITlInfoApplication> application;
+        HRESULT hr =
+            CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                             IID_ITlInfoApplication, application.PutVoid());
+        EXPECT_EQ(hr, S_OK) << "creating the TypeLib Information component gave " << Hex(hr);
+        return application;
+    }
+
+    void ExpectRegistered(const LibrarySpec& spec) {
+        std::string value;
+        EXPECT_TRUE(ReadDefaultValue(VersionKey(spec), value)) << VersionKey(spec) << " is missing";
+        EXPECT_EQ(value, spec.description) << "default value of " << VersionKey(spec);
+    }
+
+    TempFolder folder_;
+
+  private:
+    std::vector<LibrarySpec> made_;
+};
+
+} // namespace
+
+TEST(RegistrationOutcome, SuccessNamesTheDirectionAndThePathExactlyAsTyped) {
+    OutcomeMessage registered = RegistrationOutcome(1, "sub\\Shapes.tlb", S_OK);
+    EXPECT_EQ(registered.text, "Register Type Library sub\\Shapes.tlb succeeded.");
+    EXPECT_EQ(registered.style, 0x40u);
+    OutcomeMessage unregistered = RegistrationOutcome(0, "C:\\libs\\Shapes.tlb", S_OK);
+    EXPECT_EQ(unregistered.text, "Unregister Type Library C:\\libs\\Shapes.tlb succeeded.");
+    EXPECT_EQ(unregistered.style, 0x40u);
+}
+
+TEST(RegistrationOutcome, AFileWithoutATypeLibraryHasItsOwnTextInBothDirections) {
+    for (int direction : {1, 0}) {
+        SCOPED_TRACE(direction ? "register" : "unregister");
+        OutcomeMessage message = RegistrationOutcome(direction, "notes.txt", kNotATypeLibrary);
+        EXPECT_EQ(message.text, kNotACOMObjectText);
+        EXPECT_EQ(message.style, 0x10u);
+    }
+}
+
+TEST(RegistrationOutcome, OtherFailuresShowTheCodeAsEightUpperCaseHexDigits) {
+    OutcomeMessage failed = RegistrationOutcome(0, "a.tlb", E_FAIL);
+    EXPECT_EQ(failed.text, "Unregister Type Library a.tlb failed: the error returned was 80004005");
+    EXPECT_EQ(failed.style, 0x10u);
+    OutcomeMessage elementNotFound = RegistrationOutcome(1, "b.olb", static_cast<HRESULT>(0x8002801C));
+    EXPECT_EQ(elementNotFound.text, "Register Type Library b.olb failed: the error returned was 8002801C");
+    EXPECT_EQ(elementNotFound.style, 0x10u);
+}
+
+TEST(RegistrationOutcome, HexTextHasNoPrefixAndNoLeadingZeros) {
+    EXPECT_EQ(HexText(0), "0");
+    EXPECT_EQ(HexText(0x1F), "1F");
+    EXPECT_EQ(HexText(0x0000ABCD), "ABCD");
+    EXPECT_EQ(HexText(static_cast<HRESULT>(0x80040154)), "80040154");
+    EXPECT_EQ(HexText(-1), "FFFFFFFF");
+}
+
+TEST(CopyToBytes, GivesTheArrayExactlyTheTextsBytes) {
+    std::vector<BYTE> bytes(100, 0xEE);
+    COPYTOBYTES(std::wstring(L"A\x20AC\0", 3), bytes);
+    const std::vector<BYTE> expected = {'A', 0, 0xAC, 0x20, 0, 0};
+    EXPECT_EQ(bytes, expected) << "size " << bytes.size() << ": earlier contents must not survive";
+}
+
+TEST_F(Engine, RegisteringWritesTheDescriptionAndTheFilesPath) {
+    LibrarySpec spec;
+    spec.description = "Shapes Library";
+    std::string path = MakeLibrary("Shapes.tlb", spec);
+
+    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+
+    ExpectRegistered(spec);
+    std::string win32;
+    EXPECT_TRUE(ReadDefaultValue(VersionKey(spec) + "\\0\\win32", win32));
+    EXPECT_EQ(win32, path);
+}
+
+TEST_F(Engine, RegisteringARelativePathStoresTheFullPath) {
+    // A relative path in the registry would resolve against whatever folder a later client
+    // runs in, so the engine registers the full path of what was typed.
+    CreateDirectoryA(folder_.File("sub").c_str(), nullptr);
+    std::string path = MakeLibrary("sub\\Relative.tlb");
+    CurrentFolderScope inFolder(folder_.Path());
+
+    EXPECT_EQ(CHANGEREGISTRATION("sub\\Relative.tlb", 1, 0), 0);
+
+    std::string win32;
+    EXPECT_TRUE(ReadDefaultValue(VersionKey(Made()) + "\\0\\win32", win32));
+    EXPECT_EQ(win32, path);
+}
+
+TEST_F(Engine, RegisteringAFileWithoutATypeLibraryFailsAndRegistersNothing) {
+    std::string path = folder_.File("notes.tlb");
+    testsupport::WriteFileBytes(path, "These are notes, not a type library.\r\n");
+    DWORD before = RegisteredLibraryCount();
+
+    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), kNotATypeLibrary);
+
+    EXPECT_EQ(RegisteredLibraryCount(), before) << "libraries under HKCR\\TypeLib";
+}
+
+TEST_F(Engine, RegisteringNeverAsksTheComponent) {
+    // A library whose facts the component cannot read can still be registered.
+    FakeApplication fake;
+    fake.library.failingSlot = tlinfo_slot::OpenLibraryFile;
+    ApplicationScope scope(&fake);
+    std::string path = MakeLibrary("Plain.tlb");
+
+    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+
+    EXPECT_TRUE(fake.log.empty()) << fake.log.size() << " component calls";
+    ExpectRegistered(Made());
+}
+
+TEST_F(Engine, AnEmptyPathGivesMinusOneAndShowsNothing) {
+    BoxAnswerer answerer(1000);
+    EXPECT_EQ(CHANGEREGISTRATION("", 1, 1), -1);
+    EXPECT_EQ(CHANGEREGISTRATION("", 0, 1), -1);
+    SeenBox box = answerer.Wait();
+    EXPECT_FALSE(box.seen) << "a box appeared: " << box.text;
+}
+
+TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
+    // The version key's numbers are hexadecimal and the locale names a subkey of its own:
+    // each must come from the file for the right registration to go.
+    struct Identity {
+        WORD major, minor;
+        LCID lcid;
+    };
+    ComPtr<ITlInfoApplication> component = CreateComponent();
+    ASSERT_TRUE(component);
+    ApplicationScope scope(component.Get());
+    const Identity identities[] = {{1, 0, 0}, {2, 10, 0x409}, {65535, 1, 0}};
+    for (const Identity& identity : identities) {
+        LibrarySpec spec;
+        spec.major = identity.major;
+        spec.minor = identity.minor;
+        spec.lcid = identity.lcid;
+        SCOPED_TRACE(VersionKey(spec));
+        std::string path = MakeLibrary(GuidText(spec.guid) + ".tlb", spec);
+        ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+        ExpectRegistered(spec);
+
+        HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+
+        EXPECT_EQ(result, 0) << Hex(result);
+        EXPECT_FALSE(KeyExists(VersionKey(spec)));
+    }
+}
+
+TEST_F(Engine, UnregisteringFromACopyElsewhereRemovesTheRegistration) {
+    ComPtr<ITlInfoApplication> component = CreateComponent();
+    ASSERT_TRUE(component);
+    ApplicationScope scope(component.Get());
+    std::string original = MakeLibrary("Original.tlb");
+    ASSERT_EQ(CHANGEREGISTRATION(original, 1, 0), 0);
+    TempFolder elsewhere;
+    std::string copy = elsewhere.File("Copy.tlb");
+    ASSERT_TRUE(CopyFileA(original.c_str(), copy.c_str(), TRUE)) << GetLastError();
+
+    HRESULT result = CHANGEREGISTRATION(copy, 0, 0);
+
+    EXPECT_EQ(result, 0) << Hex(result);
+    EXPECT_FALSE(KeyExists(VersionKey(Made())));
+}
+
+TEST_F(Engine, WithoutTheComponentUnregisteringFailsAndLeavesTheRegistration) {
+    std::string path = MakeLibrary("Kept.tlb");
+    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    ApplicationScope noComponent(nullptr);
+
+    HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+
+    EXPECT_EQ(result, REGDB_E_CLASSNOTREG) << Hex(result);
+    ExpectRegistered(Made());
+}
+
+TEST_F(Engine, AFileTheComponentCannotOpenGivesTheComponentsFailure) {
+    ComPtr<ITlInfoApplication> component = CreateComponent();
+    ASSERT_TRUE(component);
+    ApplicationScope scope(component.Get());
+
+    HRESULT result = CHANGEREGISTRATION(folder_.File("missing.tlb"), 0, 0);
+
+    EXPECT_TRUE(FAILED(result)) << Hex(result);
+}
+
+TEST_F(Engine, TheComponentIsAskedForTheIdentityInOrderAndReleasedBeforeUnregistering) {
+    std::string path = MakeLibrary("Ordered.tlb", LibrarySpec());
+    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    FakeApplication fake;
+    fake.library.guidText = GuidText(Made().guid);
+    ApplicationScope scope(&fake);
+
+    EXPECT_EQ(CHANGEREGISTRATION("typed\\path.tlb", 0, 0), 0);
+
+    const CallLog expected = {tlinfo_slot::OpenLibraryFile, tlinfo_slot::GuidText, tlinfo_slot::MajorVersion,
+                              tlinfo_slot::MinorVersion,    tlinfo_slot::Locale,   kLibraryReleased};
+    EXPECT_EQ(fake.log, expected);
+    EXPECT_EQ(fake.openedPath, L"typed\\path.tlb") << "the component gets the path as typed";
+    EXPECT_EQ(fake.library.references, 1) << "references left on the library object";
+    EXPECT_FALSE(KeyExists(VersionKey(Made())));
+}
+
+TEST_F(Engine, AFailingComponentOperationStopsTheUnregistration) {
+    std::string path = MakeLibrary("Guarded.tlb");
+    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    const HRESULT failure = static_cast<HRESULT>(0x800A0035);
+    for (int slot : {tlinfo_slot::OpenLibraryFile, tlinfo_slot::GuidText, tlinfo_slot::MajorVersion,
+                     tlinfo_slot::MinorVersion, tlinfo_slot::Locale}) {
+        SCOPED_TRACE("failing slot " + std::to_string(slot));
+        FakeApplication fake;
+        fake.library.guidText = GuidText(Made().guid);
+        fake.library.failingSlot = slot;
+        fake.library.failure = failure;
+        ApplicationScope scope(&fake);
+
+        HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+
+        EXPECT_EQ(result, failure) << Hex(result);
+        ASSERT_FALSE(fake.log.empty());
+        EXPECT_EQ(fake.log.back(), slot == tlinfo_slot::OpenLibraryFile ? slot : kLibraryReleased)
+            << "nothing may be asked after the failing operation";
+        EXPECT_EQ(fake.library.references, 1) << "references left on the library object";
+        ExpectRegistered(Made());
+    }
+}
+
+TEST_F(Engine, AGuidTextThatDoesNotParseStopsBeforeUnregistering) {
+    std::string path = MakeLibrary("Unparsed.tlb");
+    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    FakeApplication fake;
+    fake.library.guidText = "not a GUID";
+    ApplicationScope scope(&fake);
+
+    HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+
+    EXPECT_EQ(result, CO_E_CLASSSTRING) << Hex(result);
+    ExpectRegistered(Made());
+}
+
+TEST_F(Engine, ASuccessIsReportedInAnInformationBox) {
+    CreateDirectoryA(folder_.File("sub").c_str(), nullptr);
+    MakeLibrary("sub\\Shown.tlb");
+    CurrentFolderScope inFolder(folder_.Path());
+    BoxAnswerer answerer;
+
+    EXPECT_EQ(CHANGEREGISTRATION("sub\\Shown.tlb", 1, 1), 0);
+
+    SeenBox box = answerer.Wait();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.caption, "Corvane");
+    EXPECT_EQ(box.text, "Register Type Library sub\\Shown.tlb succeeded.");
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_ASTERISK)) << "the information icon";
+    EXPECT_FALSE(box.hasOwner);
+}
+
+TEST_F(Engine, AFailureIsReportedInAnErrorBoxWithTheCode) {
+    std::string path = MakeLibrary("Refused.tlb");
+    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    ApplicationScope noComponent(nullptr);
+    BoxAnswerer answerer;
+
+    EXPECT_EQ(CHANGEREGISTRATION(path, 0, 1), REGDB_E_CLASSNOTREG);
+
+    SeenBox box = answerer.Wait();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.caption, "Corvane");
+    EXPECT_EQ(box.text, "Unregister Type Library " + path + " failed: the error returned was 80040154");
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
+}
+
+TEST_F(Engine, AFileWithoutATypeLibraryIsReportedAsNotACOMObject) {
+    std::string path = folder_.File("readme.txt");
+    testsupport::WriteFileBytes(path, "plain text");
+    BoxAnswerer answerer;
+
+    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 1), kNotATypeLibrary);
+
+    SeenBox box = answerer.Wait();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.caption, "Corvane");
+    EXPECT_EQ(box.text, kNotACOMObjectText);
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
+}
+
+int main(int argc, char** argv) {
+    ComApartment com;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
