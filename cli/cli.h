@@ -1,0 +1,212 @@
+// corvane-cli: the console companion of Corvane. Everything a command does is a plain function
+// here (argument parsing, reading a library and its registration, deciding its status,
+// rendering text and JSON), so that tests call them without starting a process; main.cpp only
+// hands the command line in and the output out.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <vector>
+#include <nlohmann/json.hpp>
+
+namespace cli {
+
+// Exit codes. Scripts rely on them, so they never change meaning.
+enum ExitCode : int {
+    kExitOk = 0,            // done; for status: registered to this file
+    kExitNotRegistered = 1, // status only
+    kExitError = 2,         // bad arguments, bad file, or a failed operation
+    kExitElsewhere = 3,     // status only: registered to another file or to a missing file
+};
+
+// ---- Arguments -------------------------------------------------------------------------------
+
+enum class Command { Help, Version, Info, Status, Register, Unregister, List };
+
+// The registration of one library version for one locale and one platform: the key
+// TypeLib\{guid}\major.minor\lcid\syskind, the unit that registering writes and
+// unregistering removes.
+struct Identity {
+    GUID guid = GUID_NULL;
+    WORD major = 0;
+    WORD minor = 0;
+    LCID lcid = 0;
+    SYSKIND syskind = SYS_WIN32;
+};
+
+struct Options {
+    Command command = Command::Help;
+    bool json = false;
+    std::string file;        // info, status, register, unregister FILE
+    bool byIdentity = false; // unregister --guid ... --version ...
+    Identity identity;       // when byIdentity
+    bool brokenOnly = false; // list --broken
+};
+
+struct ParsedArguments {
+    Options options;
+    std::string error; // non-empty: a usage error, reported with the usage and exit code 2
+};
+
+// args are the arguments after the program name.
+ParsedArguments ParseArguments(const std::vector<std::string>& args);
+std::string UsageText();
+std::string VersionLine();
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", braces optional; any letter case.
+bool ParseGuid(const std::string& text, GUID& guid);
+// "M.m" in decimal, each part 0..65535.
+bool ParseVersion(const std::string& text, WORD& major, WORD& minor);
+// A locale id in decimal, or in hexadecimal with a 0x prefix.
+bool ParseLcid(const std::string& text, LCID& lcid);
+// "win16", "win32" or "win64": the names of the platform keys under a locale key.
+bool ParseSysKind(const std::string& text, SYSKIND& syskind);
+std::string SysKindName(SYSKIND syskind);
+// Upper-case braced form, as registration writes the key names.
+std::string GuidString(const GUID& guid);
+// Upper-case hexadecimal, eight digits.
+std::string ResultText(HRESULT result);
+
+// ---- Files -----------------------------------------------------------------------------------
+
+// A FILE argument or a registered path: a file, optionally followed by "\N", the index of a
+// type-library resource inside a .dll or .exe, as the registry itself writes it.
+struct FileLocation {
+    std::string given;     // exactly as typed or as registered
+    std::string filePath;  // the file part, made absolute
+    int resourceIndex = 0; // 0: none given (the first library in the file)
+};
+
+enum class LocateError { None, Empty, FolderMissing, FileMissing, IsFolder };
+
+struct Located {
+    FileLocation location;
+    LocateError error = LocateError::None;
+    std::string missingFolder; // for FolderMissing
+};
+
+// Resolves a FILE argument against the current folder. The whole text names a file when such
+// a file exists; otherwise a trailing "\N" is a resource index when the text before it names a
+// file.
+Located LocateFile(const std::string& given);
+// The one-line message for a LocateError.
+std::string LocateMessage(const Located& located);
+
+// Whether two paths name one file: same volume serial number and same file index, so that
+// different spellings (case, relative parts, 8.3 names, links) of one file compare equal.
+struct FileId {
+    DWORD volume = 0;
+    DWORD indexHigh = 0;
+    DWORD indexLow = 0;
+    bool operator==(const FileId& other) const {
+        return volume == other.volume && indexHigh == other.indexHigh && indexLow == other.indexLow;
+    }
+};
+bool ReadFileId(const std::string& path, FileId& id);
+
+enum class PathState { ThisFile, OtherFile, Missing };
+const char* PathStateName(PathState state); // "this file", "another file", "missing"
+
+// What a registered path names, seen from the library file in hand (null: no file in hand,
+// then an existing path is OtherFile). A registered path with no folder is looked up on the
+// search path, as loading the library would. An absent resource index counts as index 1, the
+// first library, which is what loading such a path gives.
+PathState ClassifyRegisteredPath(const std::string& registeredPath, const FileLocation* file);
+
+// ---- The library in a file -------------------------------------------------------------------
+
+struct LibraryFacts {
+    std::string name;
+    std::string description;
+    Identity identity;
+    std::string guidText;
+    WORD libFlags = 0;
+    UINT typeInfoCount = 0;
+};
+
+// Reads the library with LoadTypeLibEx(..., REGKIND_NONE): it never registers as a side effect
+// (LoadTypeLib does, for a path that is not a full path), and it understands "lib.dll\2".
+HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts);
+
+// ---- The registry ----------------------------------------------------------------------------
+
+struct PathEntry {
+    std::string lcidKey; // the locale key's name, hexadecimal as registration writes it
+    LCID lcid = 0;
+    std::string platform; // "win16", "win32", "win64"
+    std::string path;
+    PathState state = PathState::Missing;
+};
+
+// What HKEY_CLASSES_ROOT\TypeLib holds for one library version, read with KEY_READ only.
+struct Registration {
+    std::string guidText;
+    std::string versionKeyName; // "major.minor" in hexadecimal, the key's own name
+    std::string versionText;    // "major.minor" in decimal
+    bool exists = false;        // the version key exists
+    std::string description;    // its default value
+    bool hasFlags = false;
+    std::string flags;
+    bool hasHelpDir = false;
+    std::string helpDir;
+    std::vector<PathEntry> paths;
+};
+
+// Reads TypeLib\{guid}\major.minor; file (may be null) decides ThisFile against OtherFile.
+Registration ReadRegistration(const Identity& identity, const FileLocation* file);
+// Every registered library version under TypeLib, in registry order.
+std::vector<Registration> ListRegistrations();
+
+// ---- Decisions -------------------------------------------------------------------------------
+
+enum class Status { Registered, NotRegistered, OtherFile, MissingFile };
+
+struct StatusDecision {
+    Status status = Status::NotRegistered;
+    const PathEntry* entry = nullptr; // the identity's entry, when there is one
+};
+
+// Looks at the entry of the library's own identity (its locale and platform): registered to
+// this file, to another existing file, to a missing file, or not at all.
+StatusDecision DecideStatus(const Registration& registration, const Identity& identity);
+int StatusExitCode(Status status);
+const char* StatusName(Status status); // "registered", "not registered", ...
+
+// Removes the registration of one identity. UnRegisterTypeLib first; it loads the registered
+// file and fails when that file is gone or holds no library, which is exactly the leftover a
+// user wants removed, so then the identity's keys are deleted directly (the locale and version
+// keys too once nothing else is under them). removedKeys tells which way it went.
+struct RemoveOutcome {
+    HRESULT result = S_OK;
+    bool removedKeys = false;
+};
+RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& registration);
+
+// ---- Commands and their output ---------------------------------------------------------------
+
+struct Output {
+    int exitCode = kExitOk;
+    std::string out; // stdout: the text for people, or one JSON document
+    std::string err; // stderr: one-line errors
+};
+
+// Runs the whole program on the arguments after the program name.
+Output Run(const std::vector<std::string>& args);
+
+// The renderings, for the tests. Text in JSON is UTF-8 (converted from the ANSI code page).
+std::string Utf8(const std::string& ansi);
+nlohmann::json LibraryJson(const FileLocation& location, const LibraryFacts& facts);
+nlohmann::json RegistrationJson(const Registration& registration);
+std::string InfoText(const FileLocation& location, const LibraryFacts& facts,
+                     const Registration& registration, const StatusDecision& decision);
+std::string StatusLine(const Registration& registration, const StatusDecision& decision);
+// hints: after each missing path, the command that removes that registration.
+std::string ListText(const std::vector<Registration>& registrations, bool hints);
+// Keeps only the missing paths, and the library versions that have one.
+std::vector<Registration> BrokenOnly(std::vector<Registration> registrations);
+// Aligned "label: value" lines: every value starts in one column.
+std::string AlignedLines(const std::vector<std::pair<std::string, std::string>>& lines,
+                         const std::string& indent = "");
+
+} // namespace cli

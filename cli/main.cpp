@@ -1,0 +1,23 @@
+// corvane-cli: hands the command line to cli::Run and its output to the console.
+#include <cstdio>
+#include <exception>
+
+#include "cli/cli.h"
+#include "common/owners.h"
+
+int main(int argc, char** argv) {
+    ComApartment apartment;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    cli::Output output;
+    try {
+        output = cli::Run(args);
+    } catch (const std::exception& failure) {
+        output.exitCode = cli::kExitError;
+        output.err = std::string("corvane-cli: internal error: ") + failure.what() + "\n";
+    }
+    std::fwrite(output.out.data(), 1, output.out.size(), stdout);
+    std::fflush(stdout);
+    std::fwrite(output.err.data(), 1, output.err.size(), stderr);
+    std::fflush(stderr);
+    return output.exitCode;
+}
