@@ -1,0 +1,50 @@
+// The parts of our TypeLib Information server that the files of the server share: the
+// module's object and lock counts, the objects' creation functions, the class factory and
+// the server's own registration.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <new>
+
+#include "tlinfo/tlinfo.h"
+
+namespace tlinfo {
+
+// The module stays loaded while an object lives or a client holds a lock on a class factory.
+void ObjectCreated();
+void ObjectDestroyed();
+void LockModule(bool lock);
+bool ModuleInUse();
+
+// Creates one object of a class and asks it for riid. Shaped like
+// IClassFactory::CreateInstance without the factory, so one factory serves every class.
+using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
+
+HRESULT CreateApplication(IUnknown* outer, REFIID riid, void** ppv);
+
+// Loads the library in the file at path, without registering anything, and hands back an
+// information object for it.
+HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library);
+
+// A class factory that makes its objects with create.
+HRESULT CreateClassFactory(CreateFunction create, REFIID riid, void** ppv);
+
+// Writes or removes HKCR\CLSID\{application class} for the module at modulePath, leaving
+// alone a registration that names another server.
+HRESULT RegisterServer(const wchar_t* modulePath);
+HRESULT UnregisterServer(const wchar_t* modulePath);
+
+// Runs the body of a COM method: nothing may be thrown across the interface, so anything
+// thrown below becomes a failure code.
+template <class Body> HRESULT Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+} // namespace tlinfo

@@ -1,0 +1,254 @@
+// The library-information object: the facts of one library, read from the one loaded copy
+// that the open operation made.
+#include "tlinfo/component/component.h"
+
+#include <cwchar>
+
+#include "common/owners.h"
+
+namespace tlinfo {
+
+namespace {
+
+// Slots the program never calls; they exist to keep the operations at their positions.
+#define TLINFO_NOT_IMPLEMENTED(n)                                                                            \
+    HRESULT STDMETHODCALLTYPE UnusedSlot##n() override {                                                     \
+        return E_NOTIMPL;                                                                                    \
+    }
+
+// The attributes of a loaded library, handed back to it when the scope ends.
+class LibraryAttributes {
+  public:
+    explicit LibraryAttributes(ITypeLib* typeLib) : typeLib_(typeLib) {
+        result_ = typeLib_->GetLibAttr(&attributes_);
+        if (SUCCEEDED(result_) && !attributes_)
+            result_ = E_UNEXPECTED;
+    }
+    LibraryAttributes(const LibraryAttributes&) = delete;
+    LibraryAttributes& operator=(const LibraryAttributes&) = delete;
+    ~LibraryAttributes() {
+        if (attributes_)
+            typeLib_->ReleaseTLibAttr(attributes_);
+    }
+    HRESULT Result() const { return result_; }
+    const TLIBATTR& Get() const { return *attributes_; }
+
+  private:
+    ITypeLib* typeLib_;
+    TLIBATTR* attributes_ = nullptr;
+    HRESULT result_;
+};
+
+// A library may leave its name or documentation unset; callers get an empty text then, never
+// a null BSTR they would have to treat specially.
+HRESULT NonNullText(BSTR* text) {
+    if (*text)
+        return S_OK;
+    *text = SysAllocString(L"");
+    return *text ? S_OK : E_OUTOFMEMORY;
+}
+
+class Library final : public ITlInfoLibrary {
+  public:
+    explicit Library(ComPtr<ITypeLib> typeLib) : typeLib_(std::move(typeLib)) { ObjectCreated(); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITlInfoLibrary))
+            return E_NOINTERFACE;
+        *ppv = static_cast<ITlInfoLibrary*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        LONG left = InterlockedDecrement(&references_);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    TLINFO_NOT_IMPLEMENTED(3)
+    TLINFO_NOT_IMPLEMENTED(4)
+    TLINFO_NOT_IMPLEMENTED(5)
+    TLINFO_NOT_IMPLEMENTED(6)
+    TLINFO_NOT_IMPLEMENTED(7)
+    TLINFO_NOT_IMPLEMENTED(8)
+    TLINFO_NOT_IMPLEMENTED(9)
+    TLINFO_NOT_IMPLEMENTED(10)
+    TLINFO_NOT_IMPLEMENTED(11)
+
+    HRESULT STDMETHODCALLTYPE Name(BSTR* name) override {
+        return Guarded([&] { return LibraryText(Text::Name, name); });
+    }
+
+    TLINFO_NOT_IMPLEMENTED(13)
+    TLINFO_NOT_IMPLEMENTED(14)
+    TLINFO_NOT_IMPLEMENTED(15)
+
+    HRESULT STDMETHODCALLTYPE GuidText(BSTR* guid) override {
+        return Guarded([&] {
+            if (!guid)
+                return E_POINTER;
+            *guid = nullptr;
+            LibraryAttributes attributes(typeLib_.Get());
+            if (FAILED(attributes.Result()))
+                return attributes.Result();
+            // 38 characters for "{8-4-4-4-12}" and the terminating NUL.
+            wchar_t text[39];
+            if (StringFromGUID2(attributes.Get().guid, text, 39) == 0)
+                return E_UNEXPECTED;
+            *guid = SysAllocString(text);
+            return *guid ? S_OK : E_OUTOFMEMORY;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override {
+        return Attribute(lcid, [](const TLIBATTR& a) { return a.lcid; });
+    }
+
+    TLINFO_NOT_IMPLEMENTED(18)
+
+    // The versions are unsigned 16-bit numbers in the library; the interface hands them over
+    // as signed ones, so 65535 arrives as -1 and a client converts it back.
+    HRESULT STDMETHODCALLTYPE MajorVersion(short* major) override {
+        return Attribute(major, [](const TLIBATTR& a) { return static_cast<short>(a.wMajorVerNum); });
+    }
+    HRESULT STDMETHODCALLTYPE MinorVersion(short* minor) override {
+        return Attribute(minor, [](const TLIBATTR& a) { return static_cast<short>(a.wMinorVerNum); });
+    }
+
+    TLINFO_NOT_IMPLEMENTED(21)
+    TLINFO_NOT_IMPLEMENTED(22)
+    TLINFO_NOT_IMPLEMENTED(23)
+    TLINFO_NOT_IMPLEMENTED(24)
+    TLINFO_NOT_IMPLEMENTED(25)
+    TLINFO_NOT_IMPLEMENTED(26)
+    TLINFO_NOT_IMPLEMENTED(27)
+    TLINFO_NOT_IMPLEMENTED(28)
+    TLINFO_NOT_IMPLEMENTED(29)
+    TLINFO_NOT_IMPLEMENTED(30)
+    TLINFO_NOT_IMPLEMENTED(31)
+    TLINFO_NOT_IMPLEMENTED(32)
+    TLINFO_NOT_IMPLEMENTED(33)
+    TLINFO_NOT_IMPLEMENTED(34)
+    TLINFO_NOT_IMPLEMENTED(35)
+    TLINFO_NOT_IMPLEMENTED(36)
+    TLINFO_NOT_IMPLEMENTED(37)
+    TLINFO_NOT_IMPLEMENTED(38)
+    TLINFO_NOT_IMPLEMENTED(39)
+    TLINFO_NOT_IMPLEMENTED(40)
+    TLINFO_NOT_IMPLEMENTED(41)
+    TLINFO_NOT_IMPLEMENTED(42)
+    TLINFO_NOT_IMPLEMENTED(43)
+    TLINFO_NOT_IMPLEMENTED(44)
+    TLINFO_NOT_IMPLEMENTED(45)
+    TLINFO_NOT_IMPLEMENTED(46)
+    TLINFO_NOT_IMPLEMENTED(47)
+    TLINFO_NOT_IMPLEMENTED(48)
+    TLINFO_NOT_IMPLEMENTED(49)
+    TLINFO_NOT_IMPLEMENTED(50)
+    TLINFO_NOT_IMPLEMENTED(51)
+    TLINFO_NOT_IMPLEMENTED(52)
+    TLINFO_NOT_IMPLEMENTED(53)
+    TLINFO_NOT_IMPLEMENTED(54)
+    TLINFO_NOT_IMPLEMENTED(55)
+    TLINFO_NOT_IMPLEMENTED(56)
+    TLINFO_NOT_IMPLEMENTED(57)
+    TLINFO_NOT_IMPLEMENTED(58)
+    TLINFO_NOT_IMPLEMENTED(59)
+    TLINFO_NOT_IMPLEMENTED(60)
+    TLINFO_NOT_IMPLEMENTED(61)
+    TLINFO_NOT_IMPLEMENTED(62)
+    TLINFO_NOT_IMPLEMENTED(63)
+    TLINFO_NOT_IMPLEMENTED(64)
+    TLINFO_NOT_IMPLEMENTED(65)
+    TLINFO_NOT_IMPLEMENTED(66)
+    TLINFO_NOT_IMPLEMENTED(67)
+    TLINFO_NOT_IMPLEMENTED(68)
+    TLINFO_NOT_IMPLEMENTED(69)
+    TLINFO_NOT_IMPLEMENTED(70)
+    TLINFO_NOT_IMPLEMENTED(71)
+    TLINFO_NOT_IMPLEMENTED(72)
+    TLINFO_NOT_IMPLEMENTED(73)
+    TLINFO_NOT_IMPLEMENTED(74)
+    TLINFO_NOT_IMPLEMENTED(75)
+    TLINFO_NOT_IMPLEMENTED(76)
+
+    // The reserved argument is always 0 from the program and means nothing to us; any value
+    // gives the same text.
+    HRESULT STDMETHODCALLTYPE DescriptiveText(LONG, BSTR* text) override {
+        return Guarded([&] { return LibraryText(Text::Documentation, text); });
+    }
+
+  private:
+    ~Library() { ObjectDestroyed(); }
+
+    enum class Text { Name, Documentation };
+
+    // The library's own name or documentation string: GetDocumentation of index -1.
+    HRESULT LibraryText(Text which, BSTR* out) {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        HRESULT hr = which == Text::Name ? typeLib_->GetDocumentation(-1, out, nullptr, nullptr, nullptr)
+                                         : typeLib_->GetDocumentation(-1, nullptr, out, nullptr, nullptr);
+        if (FAILED(hr)) {
+            // Out values are not used after a failure; leave nothing behind to leak.
+            SysFreeString(*out);
+            *out = nullptr;
+            return hr;
+        }
+        return NonNullText(out);
+    }
+
+    template <class T, class Pick> HRESULT Attribute(T* out, Pick pick) {
+        return Guarded([&] {
+            if (!out)
+                return E_POINTER;
+            *out = T();
+            LibraryAttributes attributes(typeLib_.Get());
+            if (FAILED(attributes.Result()))
+                return attributes.Result();
+            *out = pick(attributes.Get());
+            return S_OK;
+        });
+    }
+
+    ComPtr<ITypeLib> typeLib_;
+    LONG references_ = 1;
+};
+
+#undef TLINFO_NOT_IMPLEMENTED
+
+} // namespace
+
+HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
+    if (!library)
+        return E_POINTER;
+    *library = nullptr;
+    if (!path || SysStringLen(path) == 0)
+        return E_INVALIDARG;
+    // A NUL inside the path would make the loader read a shorter path than the caller gave,
+    // and open a file nobody asked for.
+    if (wcslen(path) != SysStringLen(path))
+        return E_INVALIDARG;
+    // REGKIND_NONE: reading a library must never register it, which LoadTypeLib does for a
+    // path that is not a full one.
+    ComPtr<ITypeLib> typeLib;
+    HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put());
+    if (FAILED(hr))
+        return hr;
+    if (!typeLib)
+        return TYPE_E_CANTLOADLIBRARY;
+    Library* created = new (std::nothrow) Library(std::move(typeLib));
+    if (!created)
+        return E_OUTOFMEMORY;
+    *library = created;
+    return S_OK;
+}
+
+} // namespace tlinfo
