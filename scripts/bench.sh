@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs the benchmarks (never part of 'make test'): a fresh Wine prefix of their own with our
+# component registered, a virtual display, one wineserver for the run. Prints the machine,
+# the Wine version and the figures, and keeps a copy in <build>/bench-results.txt.
+# Extra argument: the number of runs per figure (at least 10; default 15).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(readlink -f "${1:-build}")
+runs="${2:-15}"
+
+export CORVANE_PREFIX="$build/bench-prefix"
+FRESH=1 "$here/make-prefix.sh" "$build/bin/CorvaneTLInfo.dll"
+source "$here/wine-env.sh"
+source "$here/xvfb.sh"
+
+cleanup() {
+    timeout 30 wineserver -k 2>/dev/null || true
+    stop_xvfb
+}
+trap cleanup EXIT
+start_xvfb
+timeout 30 wineserver -w || true
+wineserver -p
+timeout 60 wine wineboot >/dev/null 2>&1 </dev/null
+
+results="$build/bench-results.txt"
+{
+    echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+    echo "wine: $(wine --version)"
+    echo
+    timeout 900 wine "$build/bin/corvane_bench.exe" "$runs" </dev/null
+} 2>&1 | tr -d '\r' | tee "$results"
