@@ -249,14 +249,36 @@ std::string Describe(const RegistrySubtree& subtree) {
 }
 
 Watermark TakeWatermark() {
+    // More objects than a program of this size ever frees at once, well below the per-process
+    // limit of 10,000 GDI objects.
+    constexpr long kProbes = 4096;
     Watermark mark;
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    // A GDI handle's high word counts the reuses of its slot; the low word is the slot.
     mark.gdiObject = reinterpret_cast<UINT_PTR>(brush) & 0xFFFF;
     DeleteObject(brush);
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     mark.kernelHandle = reinterpret_cast<UINT_PTR>(event);
     CloseHandle(event);
+
+    std::vector<HBRUSH> brushes;
+    std::vector<HANDLE> events;
+    long highestGdi = 0, highestKernel = 0;
+    for (long i = 0; i < kProbes; ++i) {
+        brushes.push_back(CreateSolidBrush(RGB(1, 2, 3)));
+        highestGdi =
+            std::max(highestGdi, static_cast<long>(reinterpret_cast<UINT_PTR>(brushes.back()) & 0xFFFF));
+        events.push_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        // Kernel handles are multiples of four.
+        highestKernel =
+            std::max(highestKernel, static_cast<long>(reinterpret_cast<UINT_PTR>(events.back()) / 4));
+    }
+    for (HBRUSH each : brushes)
+        DeleteObject(each);
+    for (HANDLE each : events)
+        CloseHandle(each);
+    mark.gdiInUse = highestGdi - kProbes;
+    mark.kernelInUse = highestKernel - kProbes;
+
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof counters;
     if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))

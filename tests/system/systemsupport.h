@@ -75,12 +75,19 @@ void RestoreSubtree(const RegistrySubtree& noted);
 bool operator==(const RegistrySubtree& a, const RegistrySubtree& b);
 std::string Describe(const RegistrySubtree& subtree);
 
-// Handle-slot watermarks: the value of a freshly created and freed object. Freed slots are
-// reused, so with nothing leaked in between the same value comes back; every object leaked
-// in between pushes it up.
+// Handle-slot watermarks. Under Wine GetGuiResources and GetProcessHandleCount answer 0, so
+// objects in use are measured by the slots that new objects get:
+// - the slot of one object created and freed at once (a freed slot is reused, so the value
+//   comes back when nothing was left behind in between);
+// - the highest slot of a few thousand objects created together, less their number: once
+//   every free slot is taken they come from the top of the table, so this counts the objects
+//   in use however the free slots lie. A single object left behind above a free slot shows
+//   here although the first measure may miss it.
 struct Watermark {
-    UINT_PTR gdiObject = 0;
-    UINT_PTR kernelHandle = 0;
+    UINT_PTR gdiObject = 0;    // low word of a fresh GDI handle (the high word counts reuses)
+    UINT_PTR kernelHandle = 0; // a fresh kernel handle (events, files, keys share one table)
+    long gdiInUse = 0;
+    long kernelInUse = 0;
     SIZE_T workingSet = 0;
 };
 Watermark TakeWatermark();
