@@ -71,7 +71,9 @@ HRESULT MakeTypeLib(const std::string& path, const LibrarySpec& spec) {
         return hr;
     if (FAILED(hr = creator->SetName(const_cast<LPOLESTR>(name.c_str()))))
         return hr;
-    if (FAILED(hr = creator->SetDocString(const_cast<LPOLESTR>(description.c_str()))))
+    // An empty description is a library without a documentation string: Wine's SetDocString
+    // refuses an empty text (E_UNEXPECTED), and such a library reads back as empty anyway.
+    if (!description.empty() && FAILED(hr = creator->SetDocString(const_cast<LPOLESTR>(description.c_str()))))
         return hr;
     if (FAILED(hr = creator->SetVersion(spec.major, spec.minor)))
         return hr;
