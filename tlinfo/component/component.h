@@ -27,6 +27,10 @@ HRESULT CreateApplication(IUnknown* outer, REFIID riid, void** ppv);
 // information object for it.
 HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library);
 
+// S_OK unless the file is a library (or a DLL holding one) whose tables reach past its end, a
+// file the system's loader must not be given (TYPE_E_CANTLOADLIBRARY then).
+HRESULT CheckLibraryFile(const wchar_t* path);
+
 // A class factory that makes its objects with create.
 HRESULT CreateClassFactory(CreateFunction create, REFIID riid, void** ppv);
 

@@ -236,10 +236,13 @@ HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
     // and open a file nobody asked for.
     if (wcslen(path) != SysStringLen(path))
         return E_INVALIDARG;
+    HRESULT hr = CheckLibraryFile(path);
+    if (FAILED(hr))
+        return hr;
     // REGKIND_NONE: reading a library must never register it, which LoadTypeLib does for a
     // path that is not a full one.
     ComPtr<ITypeLib> typeLib;
-    HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put());
+    hr = LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put());
     if (FAILED(hr))
         return hr;
     if (!typeLib)
