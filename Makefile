@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all deps build run test clean bench screenshot dist
+.PHONY: all deps build run test clean bench screenshot dist test-dist
 
 all: build
 
@@ -33,3 +33,7 @@ screenshot: build
 # The release: a portable zip and an installer in dist/.
 dist: deps
 	bash scripts/dist.sh
+
+# The release end to end: builds dist/, then installs, uses and uninstalls it in fresh prefixes.
+test-dist: deps
+	bash scripts/test-dist.sh
