@@ -181,26 +181,37 @@ class Library final : public ITlInfoLibrary {
     // The reserved argument is always 0 from the program and means nothing to us; any value
     // gives the same text.
     HRESULT STDMETHODCALLTYPE DescriptiveText(LONG, BSTR* text) override {
-        return Guarded([&] { return LibraryText(Text::Documentation, text); });
+        return Guarded([&] { return LibraryText(Text::Description, text); });
     }
 
   private:
     ~Library() { ObjectDestroyed(); }
 
-    enum class Text { Name, Documentation };
+    enum class Text { Name, Description };
 
-    // The library's own name or documentation string: GetDocumentation of index -1.
+    // The library's name, or its descriptive text: the text that type-library registration
+    // writes as the default value of the library's version key, which clients compare with
+    // it to tell whether the library is registered. Registration writes the documentation
+    // string, and the library's name for a library that has none, so that is the text.
     HRESULT LibraryText(Text which, BSTR* out) {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        HRESULT hr = which == Text::Name ? typeLib_->GetDocumentation(-1, out, nullptr, nullptr, nullptr)
-                                         : typeLib_->GetDocumentation(-1, nullptr, out, nullptr, nullptr);
+        BSTR name = nullptr;
+        BSTR documentation = nullptr;
+        HRESULT hr = typeLib_->GetDocumentation(-1, &name, &documentation, nullptr, nullptr);
         if (FAILED(hr)) {
             // Out values are not used after a failure; leave nothing behind to leak.
-            SysFreeString(*out);
-            *out = nullptr;
+            SysFreeString(name);
+            SysFreeString(documentation);
             return hr;
+        }
+        if (which == Text::Description && documentation) {
+            SysFreeString(name);
+            *out = documentation;
+        } else {
+            SysFreeString(documentation);
+            *out = name;
         }
         return NonNullText(out);
     }

@@ -50,7 +50,9 @@ Facts SystemFacts(const std::string& path) {
     Bstr name, description;
     typeLib->GetDocumentation(-1, name.Put(), description.Put(), nullptr, nullptr);
     facts.name = ToAnsi(name.Get());
-    facts.description = ToAnsi(description.Get());
+    // The descriptive text is what registration writes for the library: its documentation
+    // string, or its name when it has none.
+    facts.description = ToAnsi(description.Get() ? description.Get() : name.Get());
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(typeLib->GetLibAttr(&attributes))) {
         facts.guid = GuidText(attributes->guid);
@@ -192,6 +194,10 @@ struct MadeCase {
     LCID lcid;
 };
 
+void PrintTo(const MadeCase& c, std::ostream* out) {
+    *out << c.label;
+}
+
 class MadeLibrary : public TlInfoComponent, public ::testing::WithParamInterface<MadeCase> {};
 
 TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
@@ -208,12 +214,41 @@ TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
 
     Facts got = ExpectBothOrdersMatchSystem(path);
     EXPECT_EQ(spec.name, got.name);
-    EXPECT_EQ(spec.description, got.description);
+    // A made library with an empty description has no documentation string at all.
+    EXPECT_EQ(spec.description.empty() ? spec.name : spec.description, got.description);
     EXPECT_EQ(GuidText(spec.guid), got.guid);
     EXPECT_EQ(static_cast<short>(c.major), got.major);
     EXPECT_EQ(static_cast<short>(c.minor), got.minor);
     EXPECT_EQ(c.lcid, got.lcid);
     DeleteTypeLibKey(spec.guid);
+}
+
+// The program compares the descriptive text with the value registration writes under
+// TypeLib\{guid}\<major hex>.<minor hex>; both must be the same text.
+TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
+    const MadeCase& c = GetParam();
+    TempFolder folder;
+    LibrarySpec spec;
+    spec.description = c.description;
+    spec.major = c.major;
+    spec.minor = c.minor;
+    spec.lcid = c.lcid;
+    std::string path = folder.File("registered.tlb");
+    ASSERT_EQ(S_OK, MakeTypeLib(path, spec));
+    std::string description = ReadInViewOrder(path).description;
+
+    ComPtr<ITypeLib> typeLib;
+    std::wstring widePath = ToWide(path);
+    ASSERT_EQ(S_OK, LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, typeLib.Put()));
+    HRESULT hr = RegisterTypeLib(typeLib.Get(), &widePath[0], nullptr);
+    ASSERT_EQ(S_OK, hr) << Hex(hr);
+    char version[16];
+    std::snprintf(version, sizeof version, "%x.%x", c.major, c.minor);
+    std::string key = "TypeLib\\" + GuidText(spec.guid) + "\\" + version;
+    std::string registered = RegistryDefault(key.c_str());
+    UnRegisterTypeLib(spec.guid, c.major, c.minor, c.lcid, SYS_WIN32);
+    DeleteTypeLibKey(spec.guid);
+    EXPECT_EQ(registered, description) << "under HKCR\\" << key;
 }
 
 INSTANTIATE_TEST_SUITE_P(
