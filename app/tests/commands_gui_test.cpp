@@ -1,0 +1,237 @@
+// The main window's commands end to end: Corvane.exe runs as a child process, the driver
+// types paths, clicks the "Registered" box and the ".." button, and answers the message boxes;
+// the registry shows what happened. Each library has a private GUID, removed afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/owners.h"
+#include "common/programstate.h"
+#include "registration/registration.h"
+#include "tests/driver/driver.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+using testsupport::LibrarySpec;
+
+// The open-file dialog's name field: Windows' dialog has the combo box cmb13, Wine 8's the
+// edit box edt1 instead (ids of <dlgs.h>).
+constexpr int kNameComboId = 0x47C;
+constexpr int kNameEditId = 0x480;
+
+constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
+
+std::string VersionKey(const LibrarySpec& spec) {
+    return "TypeLib\\" + testsupport::GuidText(spec.guid) + "\\" + std::to_string(spec.major) + "." +
+           std::to_string(spec.minor);
+}
+
+bool KeyExists(const std::string& subKey) {
+    RegKey key;
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+// A library made for one test, with its registration removed at the end.
+struct MadeLibrary {
+    LibrarySpec spec;
+    std::string path;
+    MadeLibrary(const testsupport::TempFolder& folder, const std::string& fileName, const std::string& name) {
+        spec.name = name;
+        spec.description = name + " description";
+        path = folder.File(fileName);
+        created = SUCCEEDED(testsupport::MakeTypeLib(path, spec));
+    }
+    MadeLibrary(const MadeLibrary&) = delete;
+    MadeLibrary& operator=(const MadeLibrary&) = delete;
+    ~MadeLibrary() { testsupport::DeleteTypeLibKey(spec.guid); }
+    bool Registered() const { return KeyExists(VersionKey(spec)); }
+    bool created = false;
+};
+
+// Corvane running with its main window up; killed if the test ends early.
+struct Corvane {
+    driver::Process process = driver::Start();
+    HWND window = process ? driver::WaitForMainWindow(process.Id()) : nullptr;
+
+    HWND Item(int id) const { return GetDlgItem(window, id); }
+    int BoxState() const { return driver::CheckState(Item(IDC_REGISTERED)); }
+    std::string Facts() const {
+        return driver::Text(Item(IDC_NAME)) + "|" + driver::Text(Item(IDC_GUID)) + "|" +
+               driver::Text(Item(IDC_VERSION));
+    }
+    // Clicks the check box and gives the question it raises (empty when none came).
+    driver::MessageBoxView ClickBox(DWORD timeoutMs = driver::kDefaultWaitMs) {
+        driver::Click(Item(IDC_REGISTERED));
+        return driver::WaitForMessageBox(process.Id(), timeoutMs);
+    }
+    // Answers a box and waits until it is gone; gives the next box (the outcome), if any.
+    driver::MessageBoxView AnswerAndWaitNext(const driver::MessageBoxView& box, int button,
+                                             DWORD timeoutMs = driver::kDefaultWaitMs) {
+        driver::Answer(box.window, button);
+        driver::WaitForGone(box.window);
+        return driver::WaitForMessageBox(process.Id(), timeoutMs);
+    }
+    // Shows a library's facts the way the user does: the ".." button and the file dialog.
+    ::testing::AssertionResult ChooseFile(const std::string& path) {
+        driver::Click(Item(IDC_BROWSE));
+        HWND dialog = driver::WaitForDialog(process.Id(), "Choose Type Library to Register");
+        if (!dialog)
+            return ::testing::AssertionFailure() << "no open-file dialog";
+        HWND name = GetDlgItem(dialog, kNameComboId) ? GetDlgItem(dialog, kNameComboId)
+                                                     : GetDlgItem(dialog, kNameEditId);
+        driver::SetText(name, path);
+        driver::Answer(dialog, IDOK);
+        if (!driver::WaitForGone(dialog))
+            return ::testing::AssertionFailure() << "the open-file dialog stayed";
+        if (!driver::WaitUntil([&] { return !driver::Text(Item(IDC_GUID)).empty(); }))
+            return ::testing::AssertionFailure() << "no facts shown for " << path;
+        return ::testing::AssertionSuccess();
+    }
+    void Close() {
+        PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        process.WaitForExit(driver::kDefaultWaitMs);
+    }
+};
+
+#define ASSERT_STARTED(corvane) ASSERT_TRUE((corvane).window) << "Corvane.exe showed no main window"
+
+std::string Hex(UINT value) {
+    char text[16];
+    wsprintfA(text, "0x%X", value);
+    return text;
+}
+
+void ExpectOutcome(const driver::MessageBoxView& box, int registerFlag, const std::string& path,
+                   HRESULT result) {
+    OutcomeMessage expected = RegistrationOutcome(registerFlag, path, result);
+    ASSERT_TRUE(box) << "no outcome message";
+    EXPECT_EQ(expected.text, box.text);
+    EXPECT_EQ(Hex(expected.style), Hex(box.style));
+}
+
+TEST(CorvaneCheckBox, ClearsItselfWithoutAQuestionWhenThePathFieldIsEmpty) {
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    driver::MessageBoxView box = corvane.ClickBox(1000);
+    EXPECT_FALSE(box) << "a box came: " << box.text;
+    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+    corvane.Close();
+}
+
+TEST(CorvaneCheckBox, RegistersAndUnregistersTheTypedPathAfterYes) {
+    testsupport::TempFolder folder;
+    MadeLibrary library(folder, "yes.tlb", "YesLib");
+    ASSERT_TRUE(library.created);
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    ASSERT_TRUE(driver::SetPathText(corvane.window, library.path));
+
+    driver::MessageBoxView question = corvane.ClickBox();
+    ASSERT_TRUE(question) << "no question";
+    EXPECT_EQ("Are you sure you want to register '" + library.path + "'", question.text);
+    EXPECT_EQ("Corvane", question.caption);
+    EXPECT_EQ(Hex(MB_YESNO | MB_ICONQUESTION), Hex(question.style));
+    EXPECT_EQ(nullptr, GetWindow(question.window, GW_OWNER));
+    ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 1, library.path, S_OK);
+    driver::MessageBoxView outcome = driver::FindMessageBox(corvane.process.Id());
+    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
+    EXPECT_TRUE(library.Registered()) << VersionKey(library.spec);
+    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
+
+    question = corvane.ClickBox();
+    ASSERT_TRUE(question) << "no question";
+    EXPECT_EQ("Are you sure you want to unregister '" + library.path + "'", question.text);
+    EXPECT_EQ(Hex(MB_YESNO | MB_ICONQUESTION), Hex(question.style));
+    ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 0, library.path, S_OK);
+    outcome = driver::FindMessageBox(corvane.process.Id());
+    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
+    EXPECT_FALSE(library.Registered()) << VersionKey(library.spec);
+    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+    corvane.Close();
+}
+
+TEST(CorvaneCheckBox, PutsTheBoxBackAfterNoAndChangesNothing) {
+    testsupport::TempFolder folder;
+    MadeLibrary library(folder, "no.tlb", "NoLib");
+    ASSERT_TRUE(library.created);
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    ASSERT_TRUE(driver::SetPathText(corvane.window, library.path));
+
+    // Declining to register: cleared again, nothing written, nothing more shown.
+    driver::MessageBoxView question = corvane.ClickBox();
+    ASSERT_TRUE(question);
+    driver::MessageBoxView next = corvane.AnswerAndWaitNext(question, IDNO, 1000);
+    EXPECT_FALSE(next) << "after No came: " << next.text;
+    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+    EXPECT_FALSE(library.Registered());
+
+    // Declining to unregister a registered library: checked again, still registered.
+    question = corvane.ClickBox();
+    ASSERT_TRUE(question);
+    corvane.AnswerAndWaitNext(question, IDYES);
+    corvane.AnswerAndWaitNext(driver::FindMessageBox(corvane.process.Id()), IDOK, 500);
+    ASSERT_TRUE(library.Registered());
+    question = corvane.ClickBox();
+    ASSERT_TRUE(question);
+    EXPECT_EQ("Are you sure you want to unregister '" + library.path + "'", question.text);
+    next = corvane.AnswerAndWaitNext(question, IDNO, 1000);
+    EXPECT_FALSE(next) << "after No came: " << next.text;
+    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
+    EXPECT_TRUE(library.Registered());
+    corvane.Close();
+}
+
+TEST(CorvaneCheckBox, PutsTheBoxBackAndKeepsTheFactsWhenRegistrationFails) {
+    testsupport::TempFolder folder;
+    MadeLibrary shown(folder, "shown.tlb", "ShownLib");
+    ASSERT_TRUE(shown.created);
+    std::string text = folder.File("notes.tlb");
+    testsupport::WriteFileBytes(text, "not a type library\r\n");
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    ASSERT_TRUE(corvane.ChooseFile(shown.path));
+    std::string facts = corvane.Facts();
+    ASSERT_EQ(BST_UNCHECKED, corvane.BoxState()) << "the shown library is not registered";
+
+    ASSERT_TRUE(driver::SetPathText(corvane.window, text));
+    driver::MessageBoxView question = corvane.ClickBox();
+    ASSERT_TRUE(question);
+    EXPECT_EQ("Are you sure you want to register '" + text + "'", question.text);
+    driver::MessageBoxView outcome = corvane.AnswerAndWaitNext(question, IDYES);
+    ExpectOutcome(outcome, 1, text, kNotATypeLibrary);
+    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
+    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+    EXPECT_EQ(facts, corvane.Facts());
+    EXPECT_EQ(text, driver::Text(corvane.Item(IDC_PATH)));
+    corvane.Close();
+}
+
+TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
+    testsupport::TempFolder folder;
+    MadeLibrary shown(folder, "shown.tlb", "ShownLib");
+    MadeLibrary typed(folder, "typed.tlb", "TypedLib");
+    ASSERT_TRUE(shown.created && typed.created);
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    ASSERT_TRUE(corvane.ChooseFile(shown.path));
+    std::string facts = corvane.Facts();
+    EXPECT_NE(std::string::npos, facts.find(testsupport::GuidText(shown.spec.guid))) << facts;
+
+    ASSERT_TRUE(driver::SetPathText(corvane.window, typed.path));
+    driver::MessageBoxView question = corvane.ClickBox();
+    ASSERT_TRUE(question);
+    EXPECT_EQ("Are you sure you want to register '" + typed.path + "'", question.text);
+    driver::MessageBoxView outcome = corvane.AnswerAndWaitNext(question, IDYES);
+    ExpectOutcome(outcome, 1, typed.path, S_OK);
+    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
+
+    EXPECT_TRUE(typed.Registered()) << VersionKey(typed.spec);
+    EXPECT_FALSE(shown.Registered()) << VersionKey(shown.spec);
+    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
+    EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
+    corvane.Close();
+}
+
+} // namespace
