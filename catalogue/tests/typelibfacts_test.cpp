@@ -109,26 +109,22 @@ class FakeLibrary final : public ITlInfoLibrary {
             delete this;
         return left;
     }
-    FAKE_UNUSED(3)
-    FAKE_UNUSED(4)
-    FAKE_UNUSED(5) FAKE_UNUSED(6) FAKE_UNUSED(7) FAKE_UNUSED(8) FAKE_UNUSED(9) FAKE_UNUSED(10) FAKE_UNUSED(11)
-        FAKE_UNUSED(13) FAKE_UNUSED(14) FAKE_UNUSED(15) FAKE_UNUSED(18) FAKE_UNUSED(21) FAKE_UNUSED(22)
-            FAKE_UNUSED(23) FAKE_UNUSED(24) FAKE_UNUSED(25) FAKE_UNUSED(26) FAKE_UNUSED(27) FAKE_UNUSED(28)
-                FAKE_UNUSED(29) FAKE_UNUSED(30) FAKE_UNUSED(31) FAKE_UNUSED(32) FAKE_UNUSED(33)
-                    FAKE_UNUSED(34) FAKE_UNUSED(35) FAKE_UNUSED(36) FAKE_UNUSED(37) FAKE_UNUSED(38)
-                        FAKE_UNUSED(39) FAKE_UNUSED(40) FAKE_UNUSED(41) FAKE_UNUSED(42) FAKE_UNUSED(43)
-                            FAKE_UNUSED(44) FAKE_UNUSED(45) FAKE_UNUSED(46) FAKE_UNUSED(47) FAKE_UNUSED(48)
-                                FAKE_UNUSED(49) FAKE_UNUSED(50) FAKE_UNUSED(51) FAKE_UNUSED(52)
-                                    FAKE_UNUSED(53) FAKE_UNUSED(54) FAKE_UNUSED(55) FAKE_UNUSED(56)
-                                        FAKE_UNUSED(57) FAKE_UNUSED(58) FAKE_UNUSED(59) FAKE_UNUSED(60)
-                                            FAKE_UNUSED(61) FAKE_UNUSED(62) FAKE_UNUSED(63) FAKE_UNUSED(64)
-                                                FAKE_UNUSED(65) FAKE_UNUSED(66) FAKE_UNUSED(67)
-                                                    FAKE_UNUSED(68) FAKE_UNUSED(69) FAKE_UNUSED(70)
-                                                        FAKE_UNUSED(71) FAKE_UNUSED(72) FAKE_UNUSED(73)
-                                                            FAKE_UNUSED(74) FAKE_UNUSED(75) FAKE_UNUSED(76)
+    // clang-format off
+    FAKE_UNUSED(3); FAKE_UNUSED(4); FAKE_UNUSED(5); FAKE_UNUSED(6); FAKE_UNUSED(7); FAKE_UNUSED(8);
+    FAKE_UNUSED(9); FAKE_UNUSED(10); FAKE_UNUSED(11); FAKE_UNUSED(13); FAKE_UNUSED(14); FAKE_UNUSED(15);
+    FAKE_UNUSED(18); FAKE_UNUSED(21); FAKE_UNUSED(22); FAKE_UNUSED(23); FAKE_UNUSED(24); FAKE_UNUSED(25);
+    FAKE_UNUSED(26); FAKE_UNUSED(27); FAKE_UNUSED(28); FAKE_UNUSED(29); FAKE_UNUSED(30); FAKE_UNUSED(31);
+    FAKE_UNUSED(32); FAKE_UNUSED(33); FAKE_UNUSED(34); FAKE_UNUSED(35); FAKE_UNUSED(36); FAKE_UNUSED(37);
+    FAKE_UNUSED(38); FAKE_UNUSED(39); FAKE_UNUSED(40); FAKE_UNUSED(41); FAKE_UNUSED(42); FAKE_UNUSED(43);
+    FAKE_UNUSED(44); FAKE_UNUSED(45); FAKE_UNUSED(46); FAKE_UNUSED(47); FAKE_UNUSED(48); FAKE_UNUSED(49);
+    FAKE_UNUSED(50); FAKE_UNUSED(51); FAKE_UNUSED(52); FAKE_UNUSED(53); FAKE_UNUSED(54); FAKE_UNUSED(55);
+    FAKE_UNUSED(56); FAKE_UNUSED(57); FAKE_UNUSED(58); FAKE_UNUSED(59); FAKE_UNUSED(60); FAKE_UNUSED(61);
+    FAKE_UNUSED(62); FAKE_UNUSED(63); FAKE_UNUSED(64); FAKE_UNUSED(65); FAKE_UNUSED(66); FAKE_UNUSED(67);
+    FAKE_UNUSED(68); FAKE_UNUSED(69); FAKE_UNUSED(70); FAKE_UNUSED(71); FAKE_UNUSED(72); FAKE_UNUSED(73);
+    FAKE_UNUSED(74); FAKE_UNUSED(75); FAKE_UNUSED(76);
+    // clang-format on
 
-                                                                HRESULT STDMETHODCALLTYPE
-        Name(BSTR* out) override {
+    HRESULT STDMETHODCALLTYPE Name(BSTR* out) override {
         return script_.Call(tlinfo_slot::Name) ? kFailure : Answer(out, script_.name);
     }
     HRESULT STDMETHODCALLTYPE GuidText(BSTR* out) override {
@@ -176,11 +172,11 @@ class FakeApplication final : public ITlInfoApplication {
     // Lives on the test's stack: the view neither takes nor gives back a reference.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    FAKE_UNUSED(3)
-    FAKE_UNUSED(4)
-    FAKE_UNUSED(5) FAKE_UNUSED(6) FAKE_UNUSED(7) FAKE_UNUSED(8)
+    // clang-format off
+    FAKE_UNUSED(3); FAKE_UNUSED(4); FAKE_UNUSED(5); FAKE_UNUSED(6); FAKE_UNUSED(7); FAKE_UNUSED(8);
+    // clang-format on
 
-        HRESULT STDMETHODCALLTYPE OpenLibraryFile(BSTR path, ITlInfoLibrary** library) override {
+    HRESULT STDMETHODCALLTYPE OpenLibraryFile(BSTR path, ITlInfoLibrary** library) override {
         *library = nullptr;
         script_.openedPath.assign(path, SysStringLen(path));
         if (script_.Call(tlinfo_slot::OpenLibraryFile))
