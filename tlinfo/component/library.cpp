@@ -189,8 +189,10 @@ class Library final : public ITlInfoLibrary {
 
     enum class Text { Name, Description };
 
-    // The library's name, or its descriptive text: its documentation string, empty for a
-    // library that has none.
+    // The library's name, or its descriptive text: the text that type-library registration
+    // writes as the default value of the library's version key, which clients compare with
+    // it to tell whether the library is registered. Registration writes the documentation
+    // string, and the library's name for a library that has none, so that is the text.
     HRESULT LibraryText(Text which, BSTR* out) {
         if (!out)
             return E_POINTER;
@@ -204,7 +206,7 @@ class Library final : public ITlInfoLibrary {
             SysFreeString(documentation);
             return hr;
         }
-        if (which == Text::Description) {
+        if (which == Text::Description && documentation) {
             SysFreeString(name);
             *out = documentation;
         } else {
