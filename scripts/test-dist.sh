@@ -66,6 +66,11 @@ end_case() {
     if [ "$case_ok" = 1 ]; then
         passed=$((passed + 1))
         summary+=("PASS  $current_case")
+        # A passed case's prefix is of no further use; a failed one stays for a look.
+        if [ -n "${CORVANE_PREFIX:-}" ] && [ "$CORVANE_PREFIX" = "$work/prefix-$current_case" ]; then
+            timeout 30 wineserver -k 2>/dev/null
+            rm -rf "$CORVANE_PREFIX"
+        fi
     else
         failed=$((failed + 1))
         summary+=("FAIL  $current_case")
