@@ -19,7 +19,7 @@ bool IsOption(const std::string& arg) {
 bool ParseNumber(const std::string& text, int base, unsigned long max, unsigned long& value) {
     if (text.empty() || text.size() > 10)
         return false;
-    unsigned long result = 0;
+    unsigned long long result = 0;
     for (char c : text) {
         int digit;
         if (c >= '0' && c <= '9')

@@ -105,11 +105,12 @@ struct FileId {
 };
 bool ReadFileId(const std::string& path, FileId& id);
 
-enum class PathState { ThisFile, OtherFile, Missing };
-const char* PathStateName(PathState state); // "this file", "another file", "missing"
+// Exists: the file is there, and there is no file in hand to compare it with.
+enum class PathState { ThisFile, OtherFile, Exists, Missing };
+const char* PathStateName(PathState state); // "this file", "another file", "exists", "missing"
 
 // What a registered path names, seen from the library file in hand (null: no file in hand,
-// then an existing path is OtherFile). A registered path with no folder is looked up on the
+// then an existing path is Exists). A registered path with no folder is looked up on the
 // search path, as loading the library would. An absent resource index counts as index 1, the
 // first library, which is what loading such a path gives.
 PathState ClassifyRegisteredPath(const std::string& registeredPath, const FileLocation* file);

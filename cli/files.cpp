@@ -97,6 +97,14 @@ Located LocateFile(const std::string& given) {
     located.location.filePath = full;
     // Name the first folder on the way that is missing, so "folder not found" points at it.
     std::string folder = FolderOf(full);
+    // "missing.dll\2": the file is what is missing, not a folder named missing.dll.
+    std::string last = full.substr(folder.size() + (folder.empty() ? 0 : 1));
+    bool indexed =
+        !last.empty() && last.size() <= 5 && last.find_first_not_of("0123456789") == std::string::npos;
+    if (indexed && !folder.empty() && KindOf(FolderOf(folder)) == Kind::Folder) {
+        located.error = LocateError::FileMissing;
+        return located;
+    }
     if (!folder.empty() && KindOf(folder) != Kind::Folder) {
         std::string missing = folder;
         for (std::string up = FolderOf(folder); !up.empty() && up != missing && KindOf(up) != Kind::Folder;
@@ -151,6 +159,8 @@ const char* PathStateName(PathState state) {
         return "this file";
     case PathState::OtherFile:
         return "another file";
+    case PathState::Exists:
+        return "exists";
     case PathState::Missing:
         return "missing";
     }
@@ -169,7 +179,7 @@ PathState ClassifyRegisteredPath(const std::string& registeredPath, const FileLo
     if (kind == Kind::Missing && !SplitResourceIndex(path, filePart, index))
         return PathState::Missing;
     if (!file)
-        return PathState::OtherFile;
+        return PathState::Exists;
     FileId registeredId, fileId;
     if (!ReadFileId(filePart, registeredId) || !ReadFileId(file->filePath, fileId))
         return PathState::OtherFile;

@@ -211,10 +211,10 @@ StatusDecision DecideStatus(const Registration& registration, const Identity& id
         decision.status = Status::NotRegistered;
     else if (decision.entry->state == PathState::ThisFile)
         decision.status = Status::Registered;
-    else if (decision.entry->state == PathState::OtherFile)
-        decision.status = Status::OtherFile;
-    else
+    else if (decision.entry->state == PathState::Missing)
         decision.status = Status::MissingFile;
+    else
+        decision.status = Status::OtherFile;
     return decision;
 }
 

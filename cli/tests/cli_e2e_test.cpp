@@ -1,1 +1,503 @@
+// corvane-cli.exe end to end: the program runs as a child process in the test prefix, on
+// libraries made here with private GUIDs; its output, exit code and the registry are checked.
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "cli/cli.h"
+#include "common/owners.h"
+#include "tests/support/testsupport.h"
+
+using nlohmann::json;
+using namespace testsupport;
+
+namespace {
+
+struct ChildRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out; // with CRLF turned into LF
+    std::string err;
+    bool timedOut = false;
+};
+
+// Quoting as the C runtime splits a command line: a backslash run is doubled before a quote.
+std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+void Drain(HANDLE pipe, std::string* text) {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text->append(buffer, read);
+}
+
+// Runs corvane-cli.exe with args in folder (empty: this process's folder), for at most a minute.
+ChildRun RunCli(const std::vector<std::string>& args, const std::string& folder = std::string()) {
+    ChildRun run;
+    std::string commandLine = Quote(BesideTests("corvane-cli.exe"));
+    for (const std::string& arg : args)
+        commandLine += " " + Quote(arg);
+
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inheritable, 0) ||
+        !CreatePipe(&errRead, &errWrite, &inheritable, 0)) {
+        ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
+        return run;
+    }
+    KernelHandle outReader(outRead), outWriter(outWrite), errReader(errRead), errWriter(errWrite);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    KernelHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        ADD_FAILURE() << "CreateProcess failed: " << GetLastError() << " for " << commandLine;
+        return run;
+    }
+    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // Only the child holds the write ends now, so the readers end when it does.
+    outWriter.Reset();
+    errWriter.Reset();
+    std::thread outThread(Drain, outRead, &run.out);
+    std::thread errThread(Drain, errRead, &run.err);
+    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
+        run.timedOut = true;
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    outThread.join();
+    errThread.join();
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    run.out = WithoutCarriageReturns(run.out);
+    run.err = WithoutCarriageReturns(run.err);
+    return run;
+}
+
+std::string Describe(const ChildRun& run) {
+    return "exit " + std::to_string(run.exitCode) + "\n--- stdout ---\n" + run.out + "--- stderr ---\n" +
+           run.err;
+}
+
+json ParseJson(const ChildRun& run) {
+    json document = json::parse(run.out, nullptr, false);
+    EXPECT_FALSE(document.is_discarded()) << "not one JSON document:\n" << Describe(run);
+    return document;
+}
+
+std::string FirstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
+
+// The path registered for locale 0, win32, of version 1.0; "" when absent.
+bool RegisteredPath(const GUID& guid, std::string& path, const std::string& version = "1.0") {
+    std::string key = "TypeLib\\" + GuidText(guid) + "\\" + version + "\\0\\win32";
+    char value[1024] = {};
+    LONG size = sizeof value;
+    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS)
+        return false;
+    path = value;
+    return true;
+}
+
+bool KeyExists(const std::string& path) {
+    RegKey key;
+    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
+std::set<std::string> BrokenGuids() {
+    ChildRun run = RunCli({"list", "--broken", "--json"});
+    std::set<std::string> guids;
+    json document = ParseJson(run);
+    if (!document.is_object())
+        return guids;
+    for (const json& library : document["libraries"])
+        guids.insert(library["guid"].get<std::string>());
+    return guids;
+}
+
+// A library in a folder whose name has a blank, and a second folder for its copy; every key
+// under the private GUID is removed at the end.
+class CliProgram : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = temp_.File("lib folder");
+        otherFolder_ = temp_.File("other place");
+        CreateDirectoryA(folder_.c_str(), nullptr);
+        CreateDirectoryA(otherFolder_.c_str(), nullptr);
+        spec_.name = "CliLib";
+        spec_.description = "Corvane CLI test library";
+        library_ = folder_ + "\\cli lib.tlb";
+        copy_ = otherFolder_ + "\\cli lib.tlb";
+        ASSERT_EQ(MakeTypeLib(library_, spec_), S_OK);
+        ASSERT_TRUE(CopyFileA(library_.c_str(), copy_.c_str(), FALSE));
+        guid_ = GuidText(spec_.guid);
+        DeleteTypeLibKey(spec_.guid);
+    }
+    void TearDown() override { DeleteTypeLibKey(spec_.guid); }
+
+    ComApartment apartment_;
+    TempFolder temp_;
+    LibrarySpec spec_;
+    std::string folder_, otherFolder_, library_, copy_, guid_;
+};
+
+TEST_F(CliProgram, ANewLibraryIsNotRegisteredAndUnregisteringItIsASuccessThatChangesNothing) {
+    ChildRun status = RunCli({"status", library_});
+    EXPECT_EQ(status.exitCode, 1u) << Describe(status);
+    EXPECT_EQ(status.out, "not registered: " + guid_ + " 1.0\n") << Describe(status);
+
+    ChildRun info = RunCli({"info", library_});
+    EXPECT_EQ(info.exitCode, 0u) << Describe(info);
+    EXPECT_NE(info.out.find("Status:       not registered\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Registry:     nothing under HKEY_CLASSES_ROOT\\TypeLib\\" + guid_ + "\\1.0\n"),
+              std::string::npos)
+        << info.out;
+
+    ChildRun unregister = RunCli({"unregister", library_});
+    EXPECT_EQ(unregister.exitCode, 0u) << Describe(unregister);
+    EXPECT_EQ(unregister.out, "not registered, nothing to remove: " + guid_ + " 1.0 lcid 0 win32\n");
+    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_)) << "unregistering nothing created a key";
+}
+
+TEST_F(CliProgram, RegisterAndUnregisterAreSafeToRunTwice) {
+    ChildRun first = RunCli({"register", library_});
+    ASSERT_EQ(first.exitCode, 0u) << Describe(first);
+    EXPECT_EQ(first.out, "registered: " + guid_ + " 1.0 lcid 0 win32 -> " + library_ + "\n");
+    std::string path;
+    ASSERT_TRUE(RegisteredPath(spec_.guid, path)) << "no 0\\win32 key after register";
+    EXPECT_EQ(path, library_);
+
+    ChildRun status = RunCli({"status", library_});
+    EXPECT_EQ(status.exitCode, 0u) << Describe(status);
+    EXPECT_EQ(status.out, "registered: " + guid_ + " 1.0 -> " + library_ + "\n");
+
+    ChildRun second = RunCli({"register", library_});
+    EXPECT_EQ(second.exitCode, 0u) << Describe(second);
+    EXPECT_EQ(second.out,
+              "already registered to this file: " + guid_ + " 1.0 lcid 0 win32 -> " + library_ + "\n");
+
+    ChildRun removed = RunCli({"unregister", library_});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_EQ(removed.out, "unregistered: " + guid_ + " 1.0 lcid 0 win32 (it named " + library_ + ")\n");
+    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0")) << "version key left after unregister";
+
+    ChildRun again = RunCli({"unregister", library_});
+    EXPECT_EQ(again.exitCode, 0u) << Describe(again);
+    EXPECT_EQ(FirstLine(again.out), "not registered, nothing to remove: " + guid_ + " 1.0 lcid 0 win32");
+    EXPECT_EQ(RunCli({"status", library_}).exitCode, 1u);
+}
+
+TEST_F(CliProgram, ARelativePathIsRegisteredAsTheFullPathAndComparedByFileIdentity) {
+    ChildRun registered = RunCli({"register", "cli lib.tlb"}, folder_);
+    ASSERT_EQ(registered.exitCode, 0u) << Describe(registered);
+    std::string path;
+    ASSERT_TRUE(RegisteredPath(spec_.guid, path));
+    EXPECT_EQ(path, library_) << "the registry must hold the full path";
+
+    // Other spellings of the same file: another case, a detour through "..", a relative path.
+    std::string upper = library_;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    for (const std::string& spelling : {upper, otherFolder_ + "\\..\\lib folder\\cli lib.tlb"}) {
+        SCOPED_TRACE(spelling);
+        ChildRun status = RunCli({"status", spelling});
+        EXPECT_EQ(status.exitCode, 0u) << Describe(status);
+    }
+    ChildRun relative = RunCli({"status", "..\\lib folder\\cli lib.tlb"}, otherFolder_);
+    EXPECT_EQ(relative.exitCode, 0u) << Describe(relative);
+}
+
+TEST_F(CliProgram, ARegistrationOfACopyElsewhereIsReportedAndReplacedByRegisteringThisFile) {
+    ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
+
+    ChildRun status = RunCli({"status", library_});
+    EXPECT_EQ(status.exitCode, 3u) << Describe(status);
+    EXPECT_EQ(status.out, "registered to another file: " + guid_ + " 1.0 -> " + copy_ + "\n");
+
+    ChildRun info = RunCli({"info", library_});
+    EXPECT_NE(info.out.find("  0\\win32:        " + copy_ + " (another file)\n"), std::string::npos)
+        << info.out;
+
+    ChildRun replaced = RunCli({"register", library_});
+    EXPECT_EQ(replaced.exitCode, 0u) << Describe(replaced);
+    EXPECT_EQ(replaced.out, "registered: " + guid_ + " 1.0 lcid 0 win32 -> " + library_ + " (it named " +
+                                copy_ + " before)\n");
+    EXPECT_EQ(RunCli({"status", library_}).exitCode, 0u);
+    EXPECT_EQ(RunCli({"status", copy_}).exitCode, 3u);
+
+    // Unregistering a file removes its identity's registration even when it names the copy,
+    // as the window does.
+    ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
+    ChildRun removed = RunCli({"unregister", library_});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0"));
+}
+
+TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdentity) {
+    std::set<std::string> brokenBefore = BrokenGuids();
+    ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
+    ASSERT_TRUE(DeleteFileA(copy_.c_str()));
+
+    ChildRun status = RunCli({"status", library_});
+    EXPECT_EQ(status.exitCode, 3u) << Describe(status);
+    EXPECT_EQ(status.out, "registered to a missing file: " + guid_ + " 1.0 -> " + copy_ + "\n");
+
+    std::set<std::string> brokenNow = BrokenGuids();
+    std::set<std::string> planted;
+    for (const std::string& guid : brokenNow)
+        if (!brokenBefore.count(guid))
+            planted.insert(guid);
+    EXPECT_EQ(planted, std::set<std::string>{guid_})
+        << "list --broken must find exactly the planted leftover";
+
+    ChildRun text = RunCli({"list", "--broken"});
+    EXPECT_NE(text.out.find(guid_ + "  1.0  Corvane CLI test library\n    0\\win32:  " + copy_ +
+                            "  [missing]\n"
+                            "    remove: corvane-cli unregister --guid " +
+                            guid_ + " --version 1.0 --lcid 0 --syskind win32\n"),
+              std::string::npos)
+        << text.out;
+
+    ChildRun removed =
+        RunCli({"unregister", "--guid", guid_, "--version", "1.0", "--lcid", "0", "--syskind", "win32"});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_EQ(removed.out,
+              "unregistered: " + guid_ + " 1.0 lcid 0 win32 (it named " + copy_ +
+                  "); that file could not be loaded, so its registry keys were deleted directly\n");
+    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_)) << "nothing else was registered under the GUID";
+    EXPECT_EQ(BrokenGuids().count(guid_), 0u);
+
+    ChildRun again = RunCli({"unregister", "--guid", guid_, "--version", "1.0"});
+    EXPECT_EQ(again.exitCode, 0u) << Describe(again);
+    EXPECT_EQ(FirstLine(again.out), "not registered, nothing to remove: " + guid_ + " 1.0 lcid 0 win32");
+}
+
+TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersions) {
+    LibrarySpec second = spec_;
+    second.minor = 1;
+    std::string secondFile = folder_ + "\\second.tlb";
+    ASSERT_EQ(MakeTypeLib(secondFile, second), S_OK);
+    ASSERT_EQ(RunCli({"register", library_}).exitCode, 0u);
+    ASSERT_EQ(RunCli({"register", secondFile}).exitCode, 0u);
+    ASSERT_TRUE(DeleteFileA(library_.c_str()));
+
+    ChildRun removed = RunCli({"unregister", "--version", "1.0", "--guid", guid_});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0"));
+    std::string path;
+    EXPECT_TRUE(RegisteredPath(spec_.guid, path, "1.1")) << "version 1.1 must stay registered";
+    EXPECT_EQ(RunCli({"status", secondFile}).exitCode, 0u);
+}
+
+TEST_F(CliProgram, JsonOutputCarriesTheSameFacts) {
+    ChildRun info = RunCli({"--json", "info", library_});
+    ASSERT_EQ(info.exitCode, 0u) << Describe(info);
+    json document = ParseJson(info);
+    EXPECT_EQ(document["command"], "info");
+    EXPECT_EQ(document["file"]["path"], library_);
+    EXPECT_EQ(document["library"]["name"], "CliLib");
+    EXPECT_EQ(document["library"]["description"], "Corvane CLI test library");
+    EXPECT_EQ(document["library"]["guid"], guid_);
+    EXPECT_EQ(document["library"]["version"], "1.0");
+    EXPECT_EQ(document["registry"]["exists"], false);
+    EXPECT_EQ(document["status"], "not registered");
+
+    ChildRun registered = RunCli({"register", library_, "--json"});
+    document = ParseJson(registered);
+    EXPECT_EQ(document["changed"], true) << registered.out;
+    EXPECT_EQ(document["registeredPath"], library_);
+    EXPECT_EQ(ParseJson(RunCli({"register", library_, "--json"}))["changed"], false);
+
+    document = ParseJson(RunCli({"info", "--json", library_}));
+    json registry = document["registry"];
+    EXPECT_EQ(registry["key"], "HKEY_CLASSES_ROOT\\TypeLib\\" + guid_ + "\\1.0");
+    EXPECT_EQ(registry["description"], "Corvane CLI test library");
+    ASSERT_EQ(registry["paths"].size(), 1u) << registry.dump();
+    EXPECT_EQ(registry["paths"][0],
+              json({{"lcid", 0}, {"platform", "win32"}, {"path", library_}, {"state", "this file"}}));
+
+    ChildRun status = RunCli({"status", "--json", library_});
+    EXPECT_EQ(status.exitCode, 0u);
+    document = ParseJson(status);
+    EXPECT_EQ(document["status"], "registered");
+    EXPECT_EQ(document["exitCode"], 0);
+
+    bool listed = false;
+    ChildRun list = RunCli({"list", "--json"});
+    json listing = ParseJson(list);
+    for (const json& library : listing["libraries"])
+        listed = listed || (library["guid"] == guid_ && library["paths"][0]["path"] == library_ &&
+                            library["paths"][0]["state"] == "exists");
+    EXPECT_TRUE(listed) << "list --json does not show the registered library:\n" << list.out;
+
+    document = ParseJson(RunCli({"unregister", "--json", library_}));
+    EXPECT_EQ(document["changed"], true);
+    EXPECT_EQ(document["previousPath"], library_);
+
+    ChildRun failed = RunCli({"status", "--json", folder_ + "\\absent.tlb"});
+    EXPECT_EQ(failed.exitCode, 2u);
+    document = ParseJson(failed);
+    EXPECT_EQ(document["error"],
+              "file not found: '" + folder_ + "\\absent.tlb' (" + folder_ + "\\absent.tlb)");
+    EXPECT_EQ(FirstLine(failed.err), "corvane-cli: " + document["error"].get<std::string>());
+}
+
+TEST_F(CliProgram, TextOutsideAsciiReachesJsonAsUtf8) {
+    LibrarySpec accented;
+    accented.description = "Caf\xE9 library"; // code page 1252
+    std::string file = folder_ + "\\caf\xE9.tlb";
+    ASSERT_EQ(MakeTypeLib(file, accented), S_OK);
+    json document = ParseJson(RunCli({"info", "--json", file}));
+    EXPECT_EQ(document["library"]["description"], "Caf\xC3\xA9 library");
+    EXPECT_EQ(document["file"]["path"], folder_ + "\\caf\xC3\xA9.tlb");
+}
+
+// A library stored as resource 2 of a .dll, as "lib.dll\2" names it. The .dll is a copy of a
+// program with TYPELIB resources added, which is all that loading a library from it needs.
+TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
+    std::string dll = folder_ + "\\holder.dll";
+    ASSERT_TRUE(CopyFileA(BesideTests("corvane-cli.exe").c_str(), dll.c_str(), FALSE));
+    LibrarySpec first;
+    first.name = "FirstLib";
+    std::string firstFile = otherFolder_ + "\\first.tlb";
+    ASSERT_EQ(MakeTypeLib(firstFile, first), S_OK);
+    auto bytesOf = [](const std::string& path) {
+        std::string bytes;
+        KernelHandle file(
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        Drain(file.Get(), &bytes);
+        return bytes;
+    };
+    std::string one = bytesOf(firstFile), two = bytesOf(library_);
+    HANDLE update = BeginUpdateResourceA(dll.c_str(), FALSE);
+    ASSERT_NE(update, nullptr) << GetLastError();
+    UpdateResourceA(update, "TYPELIB", MAKEINTRESOURCEA(1), 0, &one[0], static_cast<DWORD>(one.size()));
+    UpdateResourceA(update, "TYPELIB", MAKEINTRESOURCEA(2), 0, &two[0], static_cast<DWORD>(two.size()));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE)) << GetLastError();
+
+    ChildRun registered = RunCli({"register", dll + "\\2"});
+    ASSERT_EQ(registered.exitCode, 0u) << Describe(registered);
+    std::string path;
+    ASSERT_TRUE(RegisteredPath(spec_.guid, path));
+    EXPECT_EQ(path, dll + "\\2");
+    EXPECT_EQ(RunCli({"status", dll + "\\2"}).exitCode, 0u);
+
+    ChildRun info = RunCli({"info", dll});
+    EXPECT_NE(info.out.find("Name:         FirstLib\n"), std::string::npos) << "no index is resource 1\n"
+                                                                            << info.out;
+    ChildRun missing = RunCli({"status", dll + "\\7"});
+    EXPECT_EQ(missing.exitCode, 2u);
+    EXPECT_EQ(FirstLine(missing.err),
+              "corvane-cli: '" + dll + "' holds no type library resource 7 (error 80029C4A)");
+    DeleteTypeLibKey(first.guid);
+}
+
+TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
+    TempFolder temp;
+    std::string text = temp.File("notes.txt");
+    WriteFileBytes(text, "not a type library");
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+        bool usage;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command given", true},
+        {{"frobnicate"}, "unknown command 'frobnicate'", true},
+        {{"status", "--fast", text}, "unknown option '--fast'", true},
+        {{"status"}, "missing FILE", true},
+        {{"status", "a", "b"}, "too many arguments: 'b'", true},
+        {{"info", ""}, "FILE is empty", true},
+        {{"list", "x"}, "list takes no FILE: 'x'", true},
+        {{"info", "--version"}, "unknown option '--version'", true},
+        {{"unregister"}, "missing FILE (or --guid and --version)", true},
+        {{"unregister", "--guid", "nonsense", "--version", "1.0"},
+         "'nonsense' is not a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})",
+         true},
+        {{"unregister", "--guid", "{00000000-0000-0000-0000-000000000000}", "--version", "1"},
+         "'1' is not a version (expected M.m in decimal, each 0 to 65535)",
+         true},
+        {{"unregister", "--guid", "{00000000-0000-0000-0000-000000000000}"}, "missing --version M.m", true},
+        {{"unregister", "--version", "1.0", "--lcid", "0x"},
+         "'0x' is not a locale id (expected a decimal number or 0x...)",
+         true},
+        {{"unregister", "--version", "1.0", "--syskind", "mac"},
+         "'mac' is not a system kind (expected win16, win32 or win64)",
+         true},
+        {{"unregister", text, "--guid", "{00000000-0000-0000-0000-000000000000}", "--version", "1.0"},
+         "give either FILE or --guid and --version, not both",
+         true},
+        {{"unregister", "--guid"}, "option '--guid' needs a value", true},
+        {{"status", temp.File("absent.tlb")},
+         "file not found: '" + temp.File("absent.tlb") + "' (" + temp.File("absent.tlb") + ")",
+         false},
+        {{"register", temp.File("no such\\deeper\\x.tlb")},
+         "folder not found: '" + temp.File("no such") + "' (in '" + temp.File("no such\\deeper\\x.tlb") +
+             "')",
+         false},
+        {{"info", temp.Path()}, "'" + temp.Path() + "' is a folder, not a type library file", false},
+        {{"register", text}, "'" + text + "' holds no type library (error 80029C4A)", false},
+        {{"unregister", text}, "'" + text + "' holds no type library (error 80029C4A)", false},
+    };
+    for (const Case& c : cases) {
+        std::string joined;
+        for (const std::string& arg : c.args)
+            joined += "[" + arg + "] ";
+        SCOPED_TRACE(joined);
+        ChildRun run = RunCli(c.args);
+        EXPECT_EQ(run.exitCode, 2u) << Describe(run);
+        EXPECT_EQ(FirstLine(run.err), "corvane-cli: " + c.message) << Describe(run);
+        EXPECT_EQ(run.err.find("\nUsage:\n") != std::string::npos, c.usage) << Describe(run);
+        if (c.usage) {
+            EXPECT_EQ(run.out, "") << "usage errors print nothing on stdout";
+        }
+    }
+}
+
+TEST(CliProgramErrors, HelpAndVersionAnswerOnStdoutWithExitCode0) {
+    ChildRun help = RunCli({"--help"});
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_EQ(help.out, cli::UsageText());
+    EXPECT_EQ(RunCli({"status", "--help"}).out, cli::UsageText()) << "--help wins over a command";
+
+    ChildRun version = RunCli({"--version"});
+    EXPECT_EQ(version.exitCode, 0u);
+    EXPECT_EQ(version.out, cli::VersionLine() + "\n");
+    json document = ParseJson(RunCli({"--version", "--json"}));
+    EXPECT_EQ(document["program"], "corvane-cli");
+}
+
+} // namespace
