@@ -505,17 +505,19 @@ TEST_F(FactsViewWithComponent, DescriptionThatDiffersOnlyInCaseIsNotRegistered) 
     EXPECT_FALSE(window_.Checked());
 }
 
-TEST_F(FactsViewWithComponent, EmptyDescriptionIsRegisteredOnlyWhenTheKeyExists) {
+// A library without a documentation string is registered under its name, and the component
+// answers its name as the descriptive text, so such a library is recognised once registered.
+TEST_F(FactsViewWithComponent, LibraryWithoutDocumentationStringIsRecognisedByItsName) {
     LibrarySpec spec;
     spec.name = "Bare";
     spec.description = "";
     std::string path = Make(spec, "bare.tlb");
     Show(path);
-    EXPECT_EQ(window_.Text(IDC_NAME), "Bare ()");
+    EXPECT_EQ(window_.Text(IDC_NAME), "Bare (Bare)");
     EXPECT_FALSE(window_.Checked()) << "missing key";
-    WriteVersionKey(GuidText(spec.guid), "1.0", "");
+    Register(path);
     Show(path);
-    EXPECT_TRUE(window_.Checked()) << "key with an empty default value";
+    EXPECT_TRUE(window_.Checked()) << "registered library without a documentation string";
 }
 
 TEST_F(FactsViewWithComponent, SecondFileReplacesOrClearsTheFirst) {
