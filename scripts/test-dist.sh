@@ -237,7 +237,7 @@ cli_version() {
 begin_case clean "install, use and uninstall where no TypeLib Information server is registered"
 if new_prefix clean; then
     check "no server registered beforehand" reg_absent "HKCR\\CLSID\\$clsid"
-    check "TypeLib and CLSID branches exported" export_branches "$work/prefix-clean-before"
+    check "TypeLib and CLSID branches exported" export_branches "$work/exports/clean-before"
     check "silent install succeeds" install
     check "installed files are ours and nothing else" installed_files_are_ours
     check "installed files are the zip's" installed_files_match_zip
@@ -255,9 +255,9 @@ if new_prefix clean; then
     check "shortcut gone" shortcut_gone
     check "Corvane's own keys gone" corvane_state_gone
     check "our registration gone" reg_absent "HKCR\\CLSID\\$clsid"
-    check "TypeLib and CLSID branches exported again" export_branches "$work/prefix-clean-after"
-    check "TypeLib and CLSID branches as before" same_branches "$work/prefix-clean-before" \
-        "$work/prefix-clean-after"
+    check "TypeLib and CLSID branches exported again" export_branches "$work/exports/clean-after"
+    check "TypeLib and CLSID branches as before" same_branches "$work/exports/clean-before" \
+        "$work/exports/clean-after"
 else
     bad "a fresh Wine prefix could be made"
 fi
@@ -273,7 +273,7 @@ begin_case foreign "another server registered for the class stays through instal
 if new_prefix foreign; then
     check "another server registered" add_foreign_server
     settle
-    check "TypeLib and CLSID branches exported" export_branches "$work/prefix-foreign-before"
+    check "TypeLib and CLSID branches exported" export_branches "$work/exports/foreign-before"
     check "silent install succeeds" install
     check "installed files are ours and nothing else" installed_files_are_ours
     check "the class still names the other server" value_is "HKCR\\CLSID\\$clsid\\InprocServer32" "$foreign"
@@ -284,9 +284,9 @@ if new_prefix foreign; then
     check "installed folder gone" folder_gone
     check "Corvane's own keys gone" corvane_state_gone
     check "the class still names the other server" value_is "HKCR\\CLSID\\$clsid\\InprocServer32" "$foreign"
-    check "TypeLib and CLSID branches exported again" export_branches "$work/prefix-foreign-after"
-    check "TypeLib and CLSID branches as before" same_branches "$work/prefix-foreign-before" \
-        "$work/prefix-foreign-after"
+    check "TypeLib and CLSID branches exported again" export_branches "$work/exports/foreign-after"
+    check "TypeLib and CLSID branches as before" same_branches "$work/exports/foreign-before" \
+        "$work/exports/foreign-after"
 else
     bad "a fresh Wine prefix could be made"
 fi
@@ -296,7 +296,7 @@ end_case
 
 begin_case twice "an install over an earlier one keeps the component ours; one uninstall removes all"
 if new_prefix twice; then
-    check "TypeLib and CLSID branches exported" export_branches "$work/prefix-twice-before"
+    check "TypeLib and CLSID branches exported" export_branches "$work/exports/twice-before"
     check "first silent install succeeds" install
     check "second silent install succeeds" install
     check "the class names the installed DLL" value_is "HKCR\\CLSID\\$clsid\\InprocServer32" \
@@ -306,9 +306,9 @@ if new_prefix twice; then
     check "silent uninstall succeeds" uninstall
     check "installed folder gone" folder_gone
     check "our registration gone" reg_absent "HKCR\\CLSID\\$clsid"
-    check "TypeLib and CLSID branches exported again" export_branches "$work/prefix-twice-after"
-    check "TypeLib and CLSID branches as before" same_branches "$work/prefix-twice-before" \
-        "$work/prefix-twice-after"
+    check "TypeLib and CLSID branches exported again" export_branches "$work/exports/twice-after"
+    check "TypeLib and CLSID branches as before" same_branches "$work/exports/twice-before" \
+        "$work/exports/twice-after"
 else
     bad "a fresh Wine prefix could be made"
 fi
