@@ -30,5 +30,5 @@ for i in $(seq 1 60); do
     sleep 0.5
 done
 sleep 2
-import -window root "$shot"
+import -window root -crop 800x600+0+0 +repage "$shot"
 echo "No display here: Corvane ran on a virtual display. Screenshot: $shot"
