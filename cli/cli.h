@@ -197,7 +197,7 @@ Output Run(const std::vector<std::string>& args);
 
 // The renderings, for the tests. Text in JSON is UTF-8 (converted from the ANSI code page).
 std::string Utf8(const std::string& ansi);
-nlohmann::json LibraryJson(const FileLocation& location, const LibraryFacts& facts);
+nlohmann::json LibraryJson(const LibraryFacts& facts);
 nlohmann::json RegistrationJson(const Registration& registration);
 std::string InfoText(const FileLocation& location, const LibraryFacts& facts,
                      const Registration& registration, const StatusDecision& decision);

@@ -95,7 +95,7 @@ Result Info(const std::string& given) {
     StatusDecision decision = DecideStatus(registration, facts.identity);
     result.document = {{"command", "info"},
                        {"file", FileJson(location)},
-                       {"library", LibraryJson(location, facts)},
+                       {"library", LibraryJson(facts)},
                        {"registry", RegistrationJson(registration)},
                        {"status", StatusName(decision.status)}};
     result.text = InfoText(location, facts, registration, decision);
@@ -263,8 +263,7 @@ std::string Utf8(const std::string& ansi) {
     return utf8;
 }
 
-json LibraryJson(const FileLocation& location, const LibraryFacts& facts) {
-    (void)location;
+json LibraryJson(const LibraryFacts& facts) {
     json library = IdentityJson(facts.identity);
     library["name"] = Utf8(facts.name);
     library["description"] = Utf8(facts.description);

@@ -15,7 +15,7 @@ ParsedArguments Parse(std::vector<std::string> args) {
     return ParseArguments(args);
 }
 
-TEST(Arguments, CommandsTakeTheirFileAndJsonMayStandAnywhere) {
+TEST(CliArguments, CommandsTakeTheirFileAndJsonMayStandAnywhere) {
     ParsedArguments parsed = Parse({"--json", "status", "a b.tlb"});
     ASSERT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.command, Command::Status);
@@ -36,7 +36,7 @@ TEST(Arguments, CommandsTakeTheirFileAndJsonMayStandAnywhere) {
     EXPECT_EQ(parsed.options.file, "--odd name.tlb") << "-- ends the options";
 }
 
-TEST(Arguments, VersionIsTheProgramsAloneAndTheLibrarysInsideUnregister) {
+TEST(CliArguments, VersionIsTheProgramsAloneAndTheLibrarysInsideUnregister) {
     EXPECT_EQ(Parse({"--version"}).options.command, Command::Version);
     EXPECT_EQ(Parse({"--version", "--json"}).options.command, Command::Version);
     EXPECT_EQ(Parse({"status", "x", "--version"}).error, "unknown option '--version'");
@@ -59,14 +59,14 @@ TEST(Arguments, VersionIsTheProgramsAloneAndTheLibrarysInsideUnregister) {
     EXPECT_EQ(parsed.options.identity.syskind, SYS_WIN32) << "win32 unless given";
 }
 
-TEST(Arguments, HelpWinsOverEverythingElseThatParses) {
+TEST(CliArguments, HelpWinsOverEverythingElseThatParses) {
     EXPECT_EQ(Parse({"--help"}).options.command, Command::Help);
     EXPECT_EQ(Parse({"help"}).options.command, Command::Help);
     EXPECT_EQ(Parse({"status", "x", "-h"}).options.command, Command::Help);
     EXPECT_EQ(Parse({"list", "/?"}).options.command, Command::Help);
 }
 
-TEST(Arguments, NumbersOutsideTheirRangeOrFormAreRefused) {
+TEST(CliArguments, NumbersOutsideTheirRangeOrFormAreRefused) {
     WORD major = 7, minor = 7;
     EXPECT_TRUE(ParseVersion("65535.65535", major, minor));
     EXPECT_EQ(major, 65535);
@@ -90,7 +90,7 @@ TEST(Arguments, NumbersOutsideTheirRangeOrFormAreRefused) {
     EXPECT_FALSE(ParseSysKind("Win32", syskind)) << "key names are written in lower case";
 }
 
-TEST(Files, AFileIsFoundRelativeToTheCurrentFolderAndThroughAResourceIndex) {
+TEST(CliFiles, AFileIsFoundRelativeToTheCurrentFolderAndThroughAResourceIndex) {
     TempFolder temp;
     std::string folder = temp.File("with blank");
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -114,7 +114,7 @@ TEST(Files, AFileIsFoundRelativeToTheCurrentFolderAndThroughAResourceIndex) {
         << "other.dll\\2 names a missing file, not a folder";
 }
 
-TEST(Files, MissingFilesFoldersAndFoldersGiveTheirOwnMessages) {
+TEST(CliFiles, MissingFilesFoldersAndFoldersGiveTheirOwnMessages) {
     TempFolder temp;
     Located missing = LocateFile(temp.File("absent.tlb"));
     EXPECT_EQ(missing.error, LocateError::FileMissing);
@@ -128,7 +128,7 @@ TEST(Files, MissingFilesFoldersAndFoldersGiveTheirOwnMessages) {
     EXPECT_EQ(LocateFile("").error, LocateError::Empty);
 }
 
-TEST(Files, RegisteredPathsAreComparedByFileIdentityNotBySpelling) {
+TEST(CliFiles, RegisteredPathsAreComparedByFileIdentityNotBySpelling) {
     TempFolder temp;
     std::string file = temp.File("Lib.tlb");
     std::string copy = temp.File("copy.tlb");
@@ -164,7 +164,7 @@ PathEntry Entry(LCID lcid, const char* platform, PathState state) {
     return entry;
 }
 
-TEST(Status, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
+TEST(CliStatus, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
     Identity identity; // locale 0, win32
     Registration registration;
     registration.exists = true;
@@ -190,7 +190,7 @@ TEST(Status, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
     EXPECT_EQ(StatusExitCode(Status::MissingFile), 3);
 }
 
-TEST(Rendering, ListsKeepOnlyMissingPathsWhenBrokenAndSayHowToRemoveThem) {
+TEST(CliRendering, ListsKeepOnlyMissingPathsWhenBrokenAndSayHowToRemoveThem) {
     Registration whole, partly;
     whole.guidText = "{11111111-1111-1111-1111-111111111111}";
     whole.versionText = "1.0";
@@ -212,11 +212,11 @@ TEST(Rendering, ListsKeepOnlyMissingPathsWhenBrokenAndSayHowToRemoveThem) {
     EXPECT_EQ(ListText({}, true), "no registration names a missing file\n");
 }
 
-TEST(Rendering, LabelsAreAlignedSoEveryValueStartsInOneColumn) {
+TEST(CliRendering, LabelsAreAlignedSoEveryValueStartsInOneColumn) {
     EXPECT_EQ(AlignedLines({{"A", "1"}, {"Longer", "2"}}, "  "), "  A:       1\n  Longer:  2\n");
 }
 
-TEST(Rendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForAnsiText) {
+TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForAnsiText) {
     Registration registration;
     registration.guidText = "{11111111-1111-1111-1111-111111111111}";
     registration.versionKeyName = "2.a";
@@ -236,7 +236,7 @@ TEST(Rendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForAnsiText) {
     EXPECT_TRUE(present["helpDir"].is_null());
 }
 
-TEST(Rendering, UsageErrorsGoToStderrWithTheUsageAndNothingToStdout) {
+TEST(CliRendering, UsageErrorsGoToStderrWithTheUsageAndNothingToStdout) {
     Output output = cli::Run({"--frob"});
     EXPECT_EQ(output.exitCode, 2);
     EXPECT_EQ(output.out, "");
