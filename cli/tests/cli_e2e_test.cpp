@@ -333,6 +333,25 @@ TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersio
     EXPECT_EQ(RunCli({"status", secondFile}).exitCode, 0u);
 }
 
+// The window's engine unregisters with win32 whatever the library declares; the console
+// program uses the library's own system kind, so a win64 library comes off as well.
+TEST_F(CliProgram, AWin64LibraryIsRegisteredAndUnregisteredUnderItsOwnPlatformKey) {
+    LibrarySpec wide = spec_;
+    wide.guid = NewGuid();
+    wide.syskind = SYS_WIN64;
+    std::string file = folder_ + "\\wide.tlb";
+    ASSERT_EQ(MakeTypeLib(file, wide), S_OK);
+    std::string key = "TypeLib\\" + GuidText(wide.guid);
+    ChildRun registered = RunCli({"register", file});
+    EXPECT_EQ(registered.exitCode, 0u) << Describe(registered);
+    EXPECT_TRUE(KeyExists(key + "\\1.0\\0\\win64"));
+    EXPECT_EQ(RunCli({"status", file}).exitCode, 0u);
+    ChildRun removed = RunCli({"unregister", file});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_FALSE(KeyExists(key + "\\1.0\\0\\win64"));
+    DeleteTypeLibKey(wide.guid);
+}
+
 TEST_F(CliProgram, JsonOutputCarriesTheSameFacts) {
     ChildRun info = RunCli({"--json", "info", library_});
     ASSERT_EQ(info.exitCode, 0u) << Describe(info);
