@@ -98,7 +98,7 @@ Located LocateFile(const std::string& given) {
     // Name the first folder on the way that is missing, so "folder not found" points at it.
     std::string folder = FolderOf(full);
     // "missing.dll\2": the file is what is missing, not a folder named missing.dll.
-    std::string last = full.substr(folder.size() + (folder.empty() ? 0 : 1));
+    std::string last = full.substr(full.find_last_of("\\/") + 1);
     bool indexed =
         !last.empty() && last.size() <= 5 && last.find_first_not_of("0123456789") == std::string::npos;
     if (indexed && !folder.empty() && KindOf(FolderOf(folder)) == Kind::Folder) {

@@ -77,12 +77,6 @@ bool IsHex(const std::string& text) {
            text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
-std::string LcidKeyName(LCID lcid) {
-    char text[16];
-    snprintf(text, sizeof text, "%lx", static_cast<unsigned long>(lcid));
-    return text;
-}
-
 TypeLibFacts KeyFacts(const Identity& identity) {
     TypeLibFacts facts;
     facts.guidText = GuidString(identity.guid);
@@ -132,10 +126,11 @@ bool HasSubkeys(HKEY parent, const std::string& path) {
 }
 
 // Deletes the identity's keys, and each key above it that is left with nothing registered.
-HRESULT DeleteIdentityKeys(const Identity& identity) {
+// The entry's own key names are used, as found, whatever spelling wrote them.
+HRESULT DeleteIdentityKeys(const Identity& identity, const PathEntry& entry) {
     std::string versionKey = VersionKey(KeyFacts(identity));
-    std::string lcidKey = versionKey + "\\" + LcidKeyName(identity.lcid);
-    LONG status = RegDeleteKeyA(HKEY_CLASSES_ROOT, (lcidKey + "\\" + SysKindName(identity.syskind)).c_str());
+    std::string lcidKey = versionKey + "\\" + entry.lcidKey;
+    LONG status = RegDeleteKeyA(HKEY_CLASSES_ROOT, (lcidKey + "\\" + entry.platform).c_str());
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);
     if (!HasSubkeys(HKEY_CLASSES_ROOT, lcidKey))
@@ -160,7 +155,8 @@ HRESULT DeleteIdentityKeys(const Identity& identity) {
 const PathEntry* FindEntry(const Registration& registration, const Identity& identity) {
     std::string platform = SysKindName(identity.syskind);
     for (const PathEntry& entry : registration.paths)
-        if (entry.lcid == identity.lcid && entry.platform == platform)
+        // Key names are case-insensitive: a registrar may have written "Win32".
+        if (entry.lcid == identity.lcid && lstrcmpiA(entry.platform.c_str(), platform.c_str()) == 0)
             return &entry;
     return nullptr;
 }
@@ -262,7 +258,7 @@ RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& regis
     }
     if (loadable)
         return outcome;
-    outcome.result = DeleteIdentityKeys(identity);
+    outcome.result = DeleteIdentityKeys(identity, *entry);
     outcome.removedKeys = true;
     return outcome;
 }
