@@ -184,6 +184,9 @@ TEST(CliStatus, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
         EXPECT_EQ(decision.entry, &registration.paths.back());
         registration.paths.pop_back();
     }
+    registration.paths = {Entry(0, "Win32", PathState::ThisFile)};
+    EXPECT_EQ(DecideStatus(registration, identity).status, Status::Registered)
+        << "registry key names are case-insensitive";
     EXPECT_EQ(StatusExitCode(Status::Registered), 0);
     EXPECT_EQ(StatusExitCode(Status::NotRegistered), 1);
     EXPECT_EQ(StatusExitCode(Status::OtherFile), 3);
