@@ -70,21 +70,25 @@ void PrintFigure(const Figure& figure) {
                               : (ratio <= figure.target ? "met" : "MISSED"));
 }
 
-// Alternates the two measurements, runs times each, and gives the two medians.
-void SideBySide(int runs, const std::function<double()>& corvane, const std::function<double()>& baseline,
-                double& corvaneMedian, double& baselineMedian) {
-    std::vector<double> a, b;
-    for (int i = 0; i < runs; ++i) {
-        if (i % 2) {
-            a.push_back(corvane());
-            b.push_back(baseline());
-        } else {
-            b.push_back(baseline());
-            a.push_back(corvane());
+// Runs every measurement runs times, taking turns (the first to go moves on by one each run,
+// so no measurement always follows the same one), and gives the medians in the same order.
+std::vector<double> TakingTurns(int runs, const std::vector<std::function<double()>>& measurements) {
+    size_t count = measurements.size();
+    std::vector<std::vector<double>> values(count);
+    for (int run = 0; run < runs; ++run)
+        for (size_t k = 0; k < count; ++k) {
+            size_t which = (static_cast<size_t>(run) + k) % count;
+            values[which].push_back(measurements[which]());
         }
-    }
-    corvaneMedian = Median(a);
-    baselineMedian = Median(b);
+    std::vector<double> medians;
+    for (const std::vector<double>& each : values)
+        medians.push_back(Median(each));
+    return medians;
+}
+
+// An informational line: a part of Corvane's work measured on its own, against the baseline.
+void PrintPart(const char* name, double ms, double baseline) {
+    std::printf("  %-40s %10.2f ms  (%.2f x baseline)\n", name, ms, baseline > 0 ? ms / baseline : 0);
 }
 
 // ---- start-up -------------------------------------------------------------------------------
@@ -109,11 +113,11 @@ BOOL CALLBACK FindShownWindow(HWND window, LPARAM parameter) {
 }
 
 // Milliseconds from process creation to its main window being visible; -1 when it never showed.
-double StartUp(const std::string& program, bool needsControls) {
+double StartUp(const std::string& program, bool needsControls, const std::string& arguments = "") {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    std::string commandLine = "\"" + program + "\"";
+    std::string commandLine = "\"" + program + "\" " + arguments;
     double started = Now();
     if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process))
@@ -195,6 +199,22 @@ bool BareRoundTrip(const std::wstring& path, const GUID& guid) {
     return SUCCEEDED(UnRegisterTypeLib(guid, 1, 0, 0, SYS_WIN32));
 }
 
+// Unregistering works from the identity the file declares, read through the component: one
+// more open of the file than the bare calls, which are handed the identity.
+void IdentityRead(ITlInfoApplication* application, const std::string& path) {
+    Bstr widePath = ToBstr(path);
+    ComPtr<ITlInfoLibrary> library;
+    if (FAILED(application->OpenLibraryFile(widePath.Get(), library.Put())) || !library)
+        return;
+    Bstr guid;
+    short major = 0, minor = 0;
+    LCID locale = 0;
+    library->GuidText(guid.Put());
+    library->MajorVersion(&major);
+    library->MinorVersion(&minor);
+    library->Locale(&locale);
+}
+
 long long FileSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
@@ -223,16 +243,25 @@ int main(int argc, char** argv) {
     StartUp(corvane, true);
     bool startedAlways = true;
     Figure startUp = {"start-up", 0, 0, 1.2, true};
-    SideBySide(
-        runs,
-        [&] {
-            double ms = StartUp(corvane, true);
-            startedAlways = startedAlways && ms >= 0;
-            return ms;
-        },
-        [&] { return StartUp(baseline, false); }, startUp.corvane, startUp.baseline);
+    std::vector<double> starts =
+        TakingTurns(runs, {[&] {
+                               double ms = StartUp(corvane, true);
+                               startedAlways = startedAlways && ms >= 0;
+                               return ms;
+                           },
+                           [&] { return StartUp(baseline, false); },
+                           [&] { return StartUp(baseline, false, "component"); },
+                           [&] { return StartUp(baseline, false, "controls"); },
+                           [&] { return StartUp(baseline, false, "imports"); },
+                           [&] { return StartUp(baseline, false, "imports controls component"); }});
+    startUp.corvane = starts[0];
+    startUp.baseline = starts[1];
     startUp.valid = startedAlways;
     report(startUp);
+    PrintPart("baseline + component", starts[2], starts[1]);
+    PrintPart("baseline + controls", starts[3], starts[1]);
+    PrintPart("baseline + imports", starts[4], starts[1]);
+    PrintPart("baseline + imports, controls, component", starts[5], starts[1]);
 
     // Facts of mshtml.tlb, the largest library of the prefix. Several views per run, so a run
     // is long against the clock's resolution.
@@ -246,21 +275,21 @@ int main(int argc, char** argv) {
     ShowTypeLibFacts(factsWindow.Get(), application.Get(), mshtml);
     LeastFactsWork(wideMshtml);
     Figure facts = {"facts", 0, 0, 1.1, GetWindowTextLengthA(GetDlgItem(factsWindow.Get(), IDC_NAME)) > 0};
-    SideBySide(
-        runs,
-        [&] {
-            double started = Now();
-            for (int i = 0; i < kViewsPerRun; ++i)
-                ShowTypeLibFacts(factsWindow.Get(), application.Get(), mshtml);
-            return (Now() - started) / kViewsPerRun;
-        },
-        [&] {
-            double started = Now();
-            for (int i = 0; i < kViewsPerRun; ++i)
-                LeastFactsWork(wideMshtml);
-            return (Now() - started) / kViewsPerRun;
-        },
-        facts.corvane, facts.baseline);
+    std::vector<double> views =
+        TakingTurns(runs, {[&] {
+                               double started = Now();
+                               for (int i = 0; i < kViewsPerRun; ++i)
+                                   ShowTypeLibFacts(factsWindow.Get(), application.Get(), mshtml);
+                               return (Now() - started) / kViewsPerRun;
+                           },
+                           [&] {
+                               double started = Now();
+                               for (int i = 0; i < kViewsPerRun; ++i)
+                                   LeastFactsWork(wideMshtml);
+                               return (Now() - started) / kViewsPerRun;
+                           }});
+    facts.corvane = views[0];
+    facts.baseline = views[1];
     report(facts);
 
     // Register plus unregister of a library of our own, under a GUID nobody else uses.
@@ -276,25 +305,30 @@ int main(int argc, char** argv) {
     bool roundTripsWorked = CHANGEREGISTRATION(library, 1, 0) == 0 && CHANGEREGISTRATION(library, 0, 0) == 0;
     BareRoundTrip(wideLibrary, guid);
     Figure roundTrip = {"round trip", 0, 0, 1.1, roundTripsWorked};
-    SideBySide(
-        runs,
-        [&] {
-            double started = Now();
-            for (int i = 0; i < kRoundTripsPerRun; ++i) {
-                CHANGEREGISTRATION(library, 1, 0);
-                CHANGEREGISTRATION(library, 0, 0);
-            }
-            return (Now() - started) / kRoundTripsPerRun;
-        },
-        [&] {
+    auto timed = [&](const std::function<void()>& once) {
+        return [&, once] {
             double started = Now();
             for (int i = 0; i < kRoundTripsPerRun; ++i)
-                BareRoundTrip(wideLibrary, guid);
+                once();
             return (Now() - started) / kRoundTripsPerRun;
-        },
-        roundTrip.corvane, roundTrip.baseline);
+        };
+    };
+    std::vector<double> trips =
+        TakingTurns(runs, {timed([&] {
+                               CHANGEREGISTRATION(library, 1, 0);
+                               CHANGEREGISTRATION(library, 0, 0);
+                           }),
+                           timed([&] { BareRoundTrip(wideLibrary, guid); }), timed([&] {
+                               BareRoundTrip(wideLibrary, guid);
+                               IdentityRead(application.Get(), library);
+                           }),
+                           timed([&] { IdentityRead(application.Get(), library); })});
+    roundTrip.corvane = trips[0];
+    roundTrip.baseline = trips[1];
     g_program.application = nullptr;
     report(roundTrip);
+    PrintPart("bare + identity read", trips[2], trips[1]);
+    PrintPart("identity read alone", trips[3], trips[1]);
     wchar_t guidText[40];
     StringFromGUID2(guid, guidText, 40);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"TypeLib\\") + guidText).c_str());
