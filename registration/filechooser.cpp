@@ -35,6 +35,12 @@ UINT_PTR CALLBACK PlaceDialog(HWND hookWindow, UINT message, WPARAM, LPARAM lPar
     return 0;
 }
 
+BOOL SystemOpenFileDialog(OPENFILENAMEA* request, DWORD* extendedError) {
+    BOOL result = GetOpenFileNameA(request);
+    *extendedError = result ? 0 : CommDlgExtendedError();
+    return result;
+}
+
 } // namespace
 
 OPENFILENAMEA TypeLibFileRequest(HWND mainWindow, char* buffer) {
@@ -72,10 +78,15 @@ ChosenFile InterpretChosenFile(BOOL dialogResult, DWORD extendedError, const cha
 }
 
 void CHOOSETYPELIBFILE(HWND mainWindow) {
+    ChooseTypeLibFile(mainWindow, SystemOpenFileDialog);
+}
+
+void ChooseTypeLibFile(HWND mainWindow, OpenFileDialog dialog) {
     char buffer[kChosenPathBufferSize];
     OPENFILENAMEA request = TypeLibFileRequest(mainWindow, buffer);
-    BOOL dialogResult = GetOpenFileNameA(&request);
-    ChosenFile chosen = InterpretChosenFile(dialogResult, dialogResult ? 0 : CommDlgExtendedError(), buffer);
+    DWORD extendedError = 0;
+    BOOL dialogResult = dialog(&request, &extendedError);
+    ChosenFile chosen = InterpretChosenFile(dialogResult, extendedError, buffer);
     switch (chosen.kind) {
     case ChosenFile::None:
         return;

@@ -38,6 +38,11 @@ HRESULT RegisterFromFile(const std::string& path) {
     HRESULT hr = FullPathOf(path, fullPath);
     if (hr != S_OK)
         return hr;
+    // No type library is loaded from a path of MAX_PATH characters or more, and Wine's
+    // LoadTypeLib overruns its own buffers on one (seen from 266 characters on): such a
+    // path is refused before it reaches the loader.
+    if (fullPath.size() >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     std::wstring widePath = ToWideTerminated(fullPath);
     std::vector<BYTE> buffer;
     COPYTOBYTES(widePath, buffer);

@@ -31,6 +31,12 @@ std::string HexText(HRESULT result);
 // The ".." command: lets the user choose a file, puts it into the path field and shows its facts.
 void CHOOSETYPELIBFILE(HWND mainWindow);
 
+// The open-file dialog as the command sees it: shows the request and gives the dialog's result
+// and, when it failed, its extended error (CommDlgExtendedError).
+using OpenFileDialog = BOOL (*)(OPENFILENAMEA* request, DWORD* extendedError);
+// The command with the given dialog; CHOOSETYPELIBFILE uses the system's.
+void ChooseTypeLibFile(HWND mainWindow, OpenFileDialog dialog);
+
 // The size of the chooser's file buffer: room for 1,039 characters and the terminating NUL.
 constexpr DWORD kChosenPathBufferSize = 1040;
 

@@ -52,7 +52,8 @@ std::string WindowText(HWND window) {
     return text;
 }
 
-BoxAnswerer::BoxAnswerer(DWORD timeoutMs) : thread_([this, timeoutMs] { Watch(timeoutMs); }) {}
+BoxAnswerer::BoxAnswerer(DWORD timeoutMs, const char* caption)
+    : thread_([this, timeoutMs, caption] { Watch(timeoutMs, caption); }) {}
 
 BoxAnswerer::~BoxAnswerer() {
     if (thread_.joinable())
@@ -65,10 +66,10 @@ SeenBox BoxAnswerer::Wait() {
     return box_;
 }
 
-void BoxAnswerer::Watch(DWORD timeoutMs) {
+void BoxAnswerer::Watch(DWORD timeoutMs, const char* caption) {
     DWORD start = GetTickCount();
     HWND box = nullptr;
-    while (!(box = FindOwnWindow("#32770"))) {
+    while (!(box = FindOwnWindow("#32770", caption))) {
         if (GetTickCount() - start > timeoutMs)
             return;
         Sleep(50);

@@ -19,17 +19,17 @@ struct SeenBox {
 // While alive, a second thread waits for one top-level dialog window (#32770) of this process,
 // reads it and answers it with IDOK, so that a call that shows a box on the test thread comes
 // back. Wait() joins the thread and gives what it saw; after timeoutMs without a box it gives
-// an unseen box.
+// an unseen box. With a caption, only a dialog window with that caption counts.
 class BoxAnswerer {
   public:
-    explicit BoxAnswerer(DWORD timeoutMs = 10000);
+    explicit BoxAnswerer(DWORD timeoutMs = 10000, const char* caption = nullptr);
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
     ~BoxAnswerer();
     SeenBox Wait();
 
   private:
-    void Watch(DWORD timeoutMs);
+    void Watch(DWORD timeoutMs, const char* caption);
     std::thread thread_;
     SeenBox box_;
 };

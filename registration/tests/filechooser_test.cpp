@@ -1,0 +1,441 @@
+// The ".." command: the open-file request, what the dialog's answer means, and the whole command
+// against a stand-in main window with the real dialog.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "catalogue/typelibfacts.h"
+#include "common/owners.h"
+#include "common/programstate.h"
+#include "common/text.h"
+#include "registration/registration.h"
+#include "registration/tests/messageboxes.h"
+#include "tests/support/testsupport.h"
+
+using namespace registration_tests;
+using testsupport::TempFolder;
+
+namespace {
+
+constexpr char kDialogTitle[] = "Choose Type Library to Register";
+
+// The name field of the open dialog. Windows' explorer-style dialog has the combo box cmb13;
+// Wine 8's has the edit box edt1 instead (and no cmb13), so the field is looked up by both ids.
+HWND FileNameField(HWND dialog) {
+    HWND field = GetDlgItem(dialog, cmb13);
+    return field ? field : GetDlgItem(dialog, edt1);
+}
+
+// A window's text, without waiting long for a thread that may be hung.
+std::string TextOrNothing(HWND window) {
+    char text[512] = "";
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, &copied);
+    return text;
+}
+
+// While alive, a second thread waits for the open dialog of this process and hands it to the
+// action, which should end the dialog. Should the dialog's thread still not be back after the
+// action (a dialog that stays open, a box the dialog showed), the thread closes every dialog
+// window of this process, so that a failing test fails instead of hanging.
+class DialogHandler {
+  public:
+    explicit DialogHandler(std::function<void(HWND)> action) : thread_([this, action] { Handle(action); }) {}
+    DialogHandler(const DialogHandler&) = delete;
+    DialogHandler& operator=(const DialogHandler&) = delete;
+    ~DialogHandler() { Finish(); }
+    // Called once the dialog's thread is back: whether the dialog was found and ended by the action.
+    bool Found() {
+        Finish();
+        return found_ && !stuck_;
+    }
+    // The texts of the windows that had to be closed, if any.
+    const std::string& Stuck() const { return stuckTexts_; }
+
+  private:
+    void Handle(const std::function<void(HWND)>& action) {
+        DWORD start = GetTickCount();
+        HWND dialog;
+        while (!(dialog = FindOwnWindow("#32770", kDialogTitle))) {
+            if (back_ || GetTickCount() - start > 20000)
+                return;
+            Sleep(50);
+        }
+        found_ = true;
+        action(dialog);
+        start = GetTickCount();
+        while (!back_) {
+            if (GetTickCount() - start > 15000) {
+                HWND window = FindOwnWindow("#32770");
+                if (window) {
+                    stuck_ = true;
+                    stuckTexts_ +=
+                        "[" + TextOrNothing(window) + ": " + TextOrNothing(GetDlgItem(window, 0xFFFF)) + "] ";
+                    PostMessageA(window, WM_COMMAND, window == dialog ? IDCANCEL : IDOK, 0);
+                }
+            }
+            Sleep(100);
+        }
+    }
+    void Finish() {
+        back_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    std::atomic<bool> back_{false};
+    bool found_ = false;
+    bool stuck_ = false;
+    std::string stuckTexts_;
+    std::thread thread_;
+};
+
+// Answers the dialog with a typed file name and Open.
+void ChooseInDialog(HWND dialog, const std::string& name) {
+    HWND field = FileNameField(dialog);
+    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+}
+
+void CancelDialog(HWND dialog) {
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A main window with the controls the command and the facts view use, made the program's
+// main window for its life.
+class StandInWindow {
+  public:
+    StandInWindow(int x, int y) : saved_(g_program.mainWindow) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = StandInProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "CorvaneStandIn";
+        RegisterClassA(&windowClass);
+        window_.Reset(CreateWindowExA(0, "CorvaneStandIn", "Corvane", WS_OVERLAPPEDWINDOW | WS_VISIBLE, x, y,
+                                      500, 300, nullptr, nullptr, windowClass.hInstance, nullptr));
+        Child("COMBOBOX", CBS_DROPDOWN | CBS_SORT | WS_VSCROLL, IDC_PATH, 200);
+        Child("EDIT", WS_DISABLED, IDC_NAME, 20);
+        Child("EDIT", WS_DISABLED, IDC_GUID, 20);
+        Child("EDIT", WS_DISABLED, IDC_VERSION, 20);
+        Child("BUTTON", BS_AUTOCHECKBOX, IDC_REGISTERED, 20);
+        g_program.mainWindow = window_.Get();
+    }
+    ~StandInWindow() { g_program.mainWindow = saved_; }
+    HWND Get() const { return window_.Get(); }
+    HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
+    std::string Text(int id) const { return WindowText(Item(id)); }
+    std::vector<std::string> PathList() const {
+        std::vector<std::string> entries;
+        LRESULT count = SendMessageA(Item(IDC_PATH), CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char entry[2048] = "";
+            SendMessageA(Item(IDC_PATH), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+            entries.push_back(entry);
+        }
+        return entries;
+    }
+    void AddToList(const std::string& entry) {
+        SendMessageA(Item(IDC_PATH), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    }
+
+  private:
+    void Child(const char* className, DWORD style, int id, int height) {
+        CreateWindowExA(0, className, "", WS_CHILD | WS_VISIBLE | style, 10, 10 + 30 * (id - IDC_PATH), 400,
+                        height, window_.Get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                        GetModuleHandleA(nullptr), nullptr);
+    }
+    HWND saved_;
+    OwnedWindow window_;
+};
+
+// Lets the test thread's own windows handle what is queued for them.
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+} // namespace
+
+TEST(FileRequest, AsksForAnExistingTypeLibraryFileInTheFullStructure) {
+    char buffer[kChosenPathBufferSize];
+    std::memset(buffer, 'x', sizeof buffer);
+    HWND owner = reinterpret_cast<HWND>(0x1234);
+
+    OPENFILENAMEA request = TypeLibFileRequest(owner, buffer);
+
+    EXPECT_EQ(request.lStructSize, 88u);
+    EXPECT_EQ(request.hwndOwner, owner);
+    EXPECT_EQ(request.hInstance, nullptr);
+    ASSERT_NE(request.lpstrFilter, nullptr);
+    // One entry and the empty string that ends the list.
+    EXPECT_EQ(0, std::memcmp(request.lpstrFilter, "Type Libraries\0*.TLB;*.OLB;*.DLL\0\0", 34));
+    EXPECT_EQ(request.lpstrCustomFilter, nullptr);
+    EXPECT_EQ(request.nFilterIndex, 0u);
+    EXPECT_EQ(request.lpstrFile, buffer);
+    EXPECT_EQ(buffer[0], '\0') << "the dialog starts with an empty name";
+    EXPECT_EQ(request.nMaxFile, 1040u);
+    EXPECT_EQ(request.lpstrFileTitle, nullptr);
+    ASSERT_NE(request.lpstrInitialDir, nullptr);
+    EXPECT_STREQ(request.lpstrInitialDir, "");
+    EXPECT_STREQ(request.lpstrTitle, kDialogTitle);
+    EXPECT_STREQ(request.lpstrDefExt, "TLB");
+    EXPECT_EQ(request.Flags, 0x81024u);
+    EXPECT_NE(request.lpfnHook, nullptr);
+}
+
+TEST(ChosenFileAnswer, CancelOrAFailedDialogChoosesNothing) {
+    char empty[kChosenPathBufferSize] = "";
+    EXPECT_EQ(InterpretChosenFile(FALSE, 0, empty).kind, ChosenFile::None);
+    EXPECT_EQ(InterpretChosenFile(FALSE, CDERR_DIALOGFAILURE, empty).kind, ChosenFile::None);
+}
+
+TEST(ChosenFileAnswer, APathIsTheBufferUpToItsFirstNul) {
+    char buffer[kChosenPathBufferSize] = "C:\\libs\\Shapes.tlb\0left over";
+    ChosenFile chosen = InterpretChosenFile(TRUE, 0, buffer);
+    EXPECT_EQ(chosen.kind, ChosenFile::Path);
+    EXPECT_EQ(chosen.path, "C:\\libs\\Shapes.tlb");
+
+    // A buffer without any NUL is never read past its end.
+    std::vector<char> full(kChosenPathBufferSize + 8, 'a');
+    std::memset(full.data() + kChosenPathBufferSize, 'b', 8);
+    EXPECT_EQ(InterpretChosenFile(TRUE, 0, full.data()).path, std::string(kChosenPathBufferSize, 'a'));
+}
+
+TEST(ChosenFileAnswer, ABufferTooSmallIsTooLongAndItsSizeBytesAreNoPath) {
+    // The dialog puts the size it needed into the first two bytes of the buffer.
+    char buffer[kChosenPathBufferSize] = "\x30\x05";
+    ChosenFile chosen = InterpretChosenFile(FALSE, FNERR_BUFFERTOOSMALL, buffer);
+    EXPECT_EQ(chosen.kind, ChosenFile::TooLong);
+    EXPECT_EQ(chosen.path, "");
+}
+
+// Under Wine, ntdll exports wine_get_version.
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// The command works with the program's application object, as the main window creates it.
+class Chooser : public testing::Test {
+  protected:
+    Chooser() : saved_(g_program.application) {
+        HRESULT hr =
+            CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                             IID_ITlInfoApplication, component_.PutVoid());
+        EXPECT_EQ(hr, S_OK) << "creating the TypeLib Information component";
+        g_program.application = component_.Get();
+    }
+    ~Chooser() override {
+        g_program.application = saved_;
+        testsupport::DeleteTypeLibKey(spec_.guid);
+    }
+    std::string MakeLibrary(const std::string& name) {
+        std::string path = folder_.File(name);
+        HRESULT hr = testsupport::MakeTypeLib(path, spec_);
+        EXPECT_EQ(hr, S_OK) << "making " << path;
+        return path;
+    }
+    TempFolder folder_;
+    testsupport::LibrarySpec spec_;
+
+  private:
+    ITlInfoApplication* saved_;
+    ComPtr<ITlInfoApplication> component_;
+};
+
+TEST_F(Chooser, TheDialogOpensThirtyPixelsFromTheMainWindowAndCancelChangesNothing) {
+    for (POINT place : {POINT{137, 91}, POINT{402, 260}}) {
+        SCOPED_TRACE("main window at " + std::to_string(place.x) + "," + std::to_string(place.y));
+        StandInWindow main(place.x, place.y);
+        main.AddToList("A:\\first.tlb");
+        SetWindowTextA(main.Item(IDC_PATH), "typed by hand");
+        SetWindowTextA(main.Item(IDC_NAME), "earlier name");
+        RECT mainRect;
+        GetWindowRect(main.Get(), &mainRect);
+        RECT dialogRect = {};
+        std::string filter;
+        DialogHandler handler([&](HWND dialog) {
+            GetWindowRect(dialog, &dialogRect);
+            char entry[256] = "";
+            SendMessageA(GetDlgItem(dialog, cmb1), CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(entry));
+            filter = entry;
+            CancelDialog(dialog);
+        });
+
+        CHOOSETYPELIBFILE(main.Get());
+
+        ASSERT_TRUE(handler.Found()) << "no dialog titled " << kDialogTitle;
+        EXPECT_EQ(dialogRect.left, mainRect.left + 30);
+        EXPECT_EQ(dialogRect.top, mainRect.top + 30);
+        // The type box shows the description; Windows adds nothing to it either when the
+        // description is given.
+        EXPECT_EQ(filter, "Type Libraries");
+        EXPECT_EQ(main.Text(IDC_PATH), "typed by hand");
+        EXPECT_EQ(main.PathList(), std::vector<std::string>{"A:\\first.tlb"});
+        EXPECT_EQ(main.Text(IDC_NAME), "earlier name");
+        PumpMessages();
+    }
+}
+
+TEST_F(Chooser, AChosenFileIsAddedInItsSortedPlaceEachTimeAndItsFactsShown) {
+    std::string path = MakeLibrary("Chosen.tlb");
+    StandInWindow main(100, 100);
+    main.AddToList("A:\\first.tlb");
+    main.AddToList("Z:\\last.tlb");
+
+    for (int time = 1; time <= 2; ++time) {
+        SCOPED_TRACE("choice " + std::to_string(time));
+        DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, path); });
+        CHOOSETYPELIBFILE(main.Get());
+        ASSERT_TRUE(handler.Found()) << handler.Stuck();
+        EXPECT_EQ(main.Text(IDC_PATH), path);
+        PumpMessages();
+    }
+
+    const std::vector<std::string> expected = {"A:\\first.tlb", path, path, "Z:\\last.tlb"};
+    EXPECT_EQ(main.PathList(), expected);
+    EXPECT_EQ(main.Text(IDC_NAME), spec_.name + " (" + spec_.description + ")");
+    EXPECT_EQ(main.Text(IDC_GUID), testsupport::GuidText(spec_.guid));
+    EXPECT_EQ(main.Text(IDC_VERSION), "1.0");
+}
+
+TEST_F(Chooser, ANameTypedWithoutExtensionGetsTheDefaultOne) {
+    // Windows' dialog adds the default extension before it checks that the file exists. Wine 8's
+    // checks the name as typed first and answers "File does not exist", so there the dialog
+    // never hands the name back.
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine's open dialog checks existence before adding the default extension";
+    std::string path = MakeLibrary("Plain.tlb");
+    StandInWindow main(100, 100);
+    DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, folder_.File("Plain")); });
+
+    CHOOSETYPELIBFILE(main.Get());
+
+    ASSERT_TRUE(handler.Found()) << handler.Stuck();
+    EXPECT_EQ(main.Text(IDC_PATH), path);
+}
+
+TEST_F(Chooser, AFileWithoutATypeLibraryKeepsItsPathAndClearsTheFacts) {
+    std::string path = folder_.File("notes.dll");
+    testsupport::WriteFileBytes(path, "not a library");
+    StandInWindow main(100, 100);
+    SetWindowTextA(main.Item(IDC_NAME), "earlier name");
+    SetWindowTextA(main.Item(IDC_GUID), "earlier guid");
+    SetWindowTextA(main.Item(IDC_VERSION), "9.9");
+    SendMessageA(main.Item(IDC_REGISTERED), BM_SETCHECK, BST_CHECKED, 0);
+    DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, path); });
+
+    CHOOSETYPELIBFILE(main.Get());
+
+    ASSERT_TRUE(handler.Found()) << handler.Stuck();
+    EXPECT_EQ(main.Text(IDC_PATH), path);
+    EXPECT_EQ(main.PathList(), std::vector<std::string>{path});
+    EXPECT_EQ(main.Text(IDC_NAME), "");
+    EXPECT_EQ(main.Text(IDC_GUID), "");
+    EXPECT_EQ(main.Text(IDC_VERSION), "");
+    EXPECT_EQ(SendMessageA(main.Item(IDC_REGISTERED), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+TEST_F(Chooser, ANameOfNoExistingFileIsRefusedByTheDialog) {
+    StandInWindow main(100, 100);
+    SetWindowTextA(main.Item(IDC_PATH), "earlier path");
+    std::string refusal;
+    DialogHandler handler([&](HWND dialog) {
+        ChooseInDialog(dialog, folder_.File("missing.tlb"));
+        // The dialog tells the user in a box of its own and stays open.
+        DWORD start = GetTickCount();
+        HWND box = nullptr;
+        while (GetTickCount() - start < 10000) {
+            box = FindOwnWindow("#32770");
+            if (box && box != dialog)
+                break;
+            box = nullptr;
+            Sleep(50);
+        }
+        if (box) {
+            refusal = WindowText(GetDlgItem(box, 0xFFFF));
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            Sleep(200);
+        }
+        CancelDialog(dialog);
+    });
+
+    CHOOSETYPELIBFILE(main.Get());
+
+    ASSERT_TRUE(handler.Found()) << handler.Stuck();
+    EXPECT_NE(refusal, "") << "the dialog showed no refusal";
+    EXPECT_EQ(main.Text(IDC_PATH), "earlier path");
+    EXPECT_TRUE(main.PathList().empty());
+}
+
+// Wine 8's open dialog keeps every path within MAX_PATH, so it never fails for lack of room in a
+// 1,040-byte buffer; these tests stand in for the dialog to give the command each answer.
+BOOL DialogWithoutRoom(OPENFILENAMEA* request, DWORD* extendedError) {
+    // As the system does: the size needed goes into the first two bytes of the buffer.
+    request->lpstrFile[0] = 0x30;
+    request->lpstrFile[1] = 0x05;
+    *extendedError = FNERR_BUFFERTOOSMALL;
+    return FALSE;
+}
+
+std::string g_pathToGive;
+BOOL DialogGivingPath(OPENFILENAMEA* request, DWORD* extendedError) {
+    std::memcpy(request->lpstrFile, g_pathToGive.c_str(), g_pathToGive.size() + 1);
+    *extendedError = 0;
+    return TRUE;
+}
+
+TEST_F(Chooser, APathLongerThanTheBufferIsReportedAndChangesNothing) {
+    StandInWindow main(100, 100);
+    main.AddToList("A:\\first.tlb");
+    SetWindowTextA(main.Item(IDC_PATH), "earlier path");
+    SetWindowTextA(main.Item(IDC_NAME), "earlier name");
+    SendMessageA(main.Item(IDC_REGISTERED), BM_SETCHECK, BST_CHECKED, 0);
+    BoxAnswerer answerer;
+
+    ChooseTypeLibFile(main.Get(), DialogWithoutRoom);
+
+    SeenBox box = answerer.Wait();
+    ASSERT_TRUE(box.seen) << "no message box";
+    EXPECT_EQ(box.caption, "Corvane");
+    EXPECT_EQ(box.text, kPathTooLongText);
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
+    EXPECT_FALSE(box.hasOwner);
+    EXPECT_EQ(main.Text(IDC_PATH), "earlier path");
+    EXPECT_EQ(main.PathList(), std::vector<std::string>{"A:\\first.tlb"});
+    EXPECT_EQ(main.Text(IDC_NAME), "earlier name");
+    EXPECT_EQ(SendMessageA(main.Item(IDC_REGISTERED), BM_GETCHECK, 0, 0), BST_CHECKED);
+}
+
+TEST_F(Chooser, APathThatFillsTheBufferExactlyIsTaken) {
+    // 1,039 characters and the NUL: the longest path the buffer holds.
+    g_pathToGive = "C:\\" + std::string(1039 - 7, 'p') + ".tlb";
+    ASSERT_EQ(g_pathToGive.size(), 1039u);
+    StandInWindow main(100, 100);
+    // The facts view is left without a component here: this is about the buffer, not the file.
+    g_program.application = nullptr;
+    BoxAnswerer answerer(1000);
+
+    ChooseTypeLibFile(main.Get(), DialogGivingPath);
+
+    EXPECT_FALSE(answerer.Wait().seen) << "a message box appeared";
+    EXPECT_EQ(main.Text(IDC_PATH), g_pathToGive);
+    EXPECT_EQ(main.PathList(), std::vector<std::string>{g_pathToGive});
+}
+
+int main(int argc, char** argv) {
+    ComApartment com;
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
