@@ -22,8 +22,9 @@ namespace {
 
 constexpr char kDialogTitle[] = "Choose Type Library to Register";
 
-// The name field of the open dialog. Windows' explorer-style dialog has the combo box cmb13;
-// Wine 8's has the edit box edt1 instead (and no cmb13), so the field is looked up by both ids.
+// The name field of the open dialog: the combo box cmb13 in the explorer-style dialog, both on
+// Windows and under Wine 8 (checked: Wine 8 has cmb13 and no edt1); the older dialog's edit box
+// edt1 is the fallback.
 HWND FileNameField(HWND dialog) {
     HWND field = GetDlgItem(dialog, cmb13);
     return field ? field : GetDlgItem(dialog, edt1);
