@@ -26,8 +26,10 @@ HRESULT FullPathOf(const std::string& path, std::string& fullPath) {
         return HRESULT_FROM_WIN32(GetLastError());
     std::string buffer(needed, '\0');
     DWORD written = GetFullPathNameA(path.c_str(), needed, &buffer[0], nullptr);
-    if (written == 0 || written >= needed)
-        return written == 0 ? HRESULT_FROM_WIN32(GetLastError()) : E_UNEXPECTED;
+    if (written == 0)
+        return HRESULT_FROM_WIN32(GetLastError());
+    if (written >= needed) // the current folder changed between the two calls
+        return E_UNEXPECTED;
     buffer.resize(written);
     fullPath = buffer;
     return S_OK;
@@ -41,9 +43,9 @@ HRESULT RegisterFromFile(const std::string& path) {
     // No type library is loaded from a path of MAX_PATH characters or more, and Wine's
     // LoadTypeLib overruns its own buffers on one (seen from 266 characters on): such a
     // path is refused before it reaches the loader.
-    if (fullPath.size() >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     std::wstring widePath = ToWideTerminated(fullPath);
+    if (widePath.size() - 1 >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     std::vector<BYTE> buffer;
     COPYTOBYTES(widePath, buffer);
 

@@ -1,5 +1,6 @@
-// The ".." command: the open-file request, what the dialog's answer means, and the whole command
-// against a stand-in main window with the real dialog.
+// The ".." command: the open-file request, what the dialog's answer means, and the command
+// against a stand-in main window, with the real dialog or one that gives a chosen answer.
+// Choosing files in the running program is tested through the GUI driver (chooser_gui_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -289,28 +290,6 @@ TEST_F(Chooser, TheDialogOpensThirtyPixelsFromTheMainWindowAndCancelChangesNothi
     }
 }
 
-TEST_F(Chooser, AChosenFileIsAddedInItsSortedPlaceEachTimeAndItsFactsShown) {
-    std::string path = MakeLibrary("Chosen.tlb");
-    StandInWindow main(100, 100);
-    main.AddToList("A:\\first.tlb");
-    main.AddToList("Z:\\last.tlb");
-
-    for (int time = 1; time <= 2; ++time) {
-        SCOPED_TRACE("choice " + std::to_string(time));
-        DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, path); });
-        CHOOSETYPELIBFILE(main.Get());
-        ASSERT_TRUE(handler.Found()) << handler.Stuck();
-        EXPECT_EQ(main.Text(IDC_PATH), path);
-        PumpMessages();
-    }
-
-    const std::vector<std::string> expected = {"A:\\first.tlb", path, path, "Z:\\last.tlb"};
-    EXPECT_EQ(main.PathList(), expected);
-    EXPECT_EQ(main.Text(IDC_NAME), spec_.name + " (" + spec_.description + ")");
-    EXPECT_EQ(main.Text(IDC_GUID), testsupport::GuidText(spec_.guid));
-    EXPECT_EQ(main.Text(IDC_VERSION), "1.0");
-}
-
 TEST_F(Chooser, ANameTypedWithoutExtensionGetsTheDefaultOne) {
     // Windows' dialog adds the default extension before it checks that the file exists. Wine 8's
     // checks the name as typed first and answers "File does not exist", so there the dialog
@@ -325,27 +304,6 @@ TEST_F(Chooser, ANameTypedWithoutExtensionGetsTheDefaultOne) {
 
     ASSERT_TRUE(handler.Found()) << handler.Stuck();
     EXPECT_EQ(main.Text(IDC_PATH), path);
-}
-
-TEST_F(Chooser, AFileWithoutATypeLibraryKeepsItsPathAndClearsTheFacts) {
-    std::string path = folder_.File("notes.dll");
-    testsupport::WriteFileBytes(path, "not a library");
-    StandInWindow main(100, 100);
-    SetWindowTextA(main.Item(IDC_NAME), "earlier name");
-    SetWindowTextA(main.Item(IDC_GUID), "earlier guid");
-    SetWindowTextA(main.Item(IDC_VERSION), "9.9");
-    SendMessageA(main.Item(IDC_REGISTERED), BM_SETCHECK, BST_CHECKED, 0);
-    DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, path); });
-
-    CHOOSETYPELIBFILE(main.Get());
-
-    ASSERT_TRUE(handler.Found()) << handler.Stuck();
-    EXPECT_EQ(main.Text(IDC_PATH), path);
-    EXPECT_EQ(main.PathList(), std::vector<std::string>{path});
-    EXPECT_EQ(main.Text(IDC_NAME), "");
-    EXPECT_EQ(main.Text(IDC_GUID), "");
-    EXPECT_EQ(main.Text(IDC_VERSION), "");
-    EXPECT_EQ(SendMessageA(main.Item(IDC_REGISTERED), BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
 TEST_F(Chooser, ANameOfNoExistingFileIsRefusedByTheDialog) {
