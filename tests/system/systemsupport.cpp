@@ -162,7 +162,9 @@ bool ReadOwnFacts(const std::string& path, OwnFacts& facts) {
     library->ReleaseTLibAttr(attributes);
 
     facts.name = ToAnsi(name.Get());
-    facts.description = ToAnsi(description.Get());
+    // The descriptive text is what registration writes as the version key's default value: the
+    // documentation string, or the library's name for a library that has none.
+    facts.description = ToAnsi(description.Get() ? description.Get() : name.Get());
     facts.guidText = ToAnsi(std::wstring(guid));
     facts.versionKey =
         "TypeLib\\" + facts.guidText + "\\" + LowerHex(facts.major) + "." + LowerHex(facts.minor);
