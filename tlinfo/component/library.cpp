@@ -247,6 +247,13 @@ HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
     // and open a file nobody asked for.
     if (wcslen(path) != SysStringLen(path))
         return E_INVALIDARG;
+    // No library can be loaded from a path of MAX_PATH characters or more, and the loader
+    // overruns its own buffers on one (seen under Wine from 266 characters on): such a path
+    // is refused before it gets there. The path field takes any typed text.
+    wchar_t full[MAX_PATH];
+    DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
+    if (SysStringLen(path) >= MAX_PATH || fullLength == 0 || fullLength >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     HRESULT hr = CheckLibraryFile(path);
     if (FAILED(hr))
         return hr;
