@@ -24,11 +24,11 @@ cleanup() {
 trap cleanup EXIT
 start_xvfb
 # Wine's own desktop draws the window frame, which a bare X server without a window manager does not.
-timeout 120 wine explorer /desktop=Corvane,800x600 "$program" >/dev/null 2>&1 &
+timeout 120 wine explorer /desktop=Corvane,1024x768 "$program" >/dev/null 2>&1 &
 for i in $(seq 1 60); do
     if xdotool search --name '^Corvane$' >/dev/null 2>&1; then break; fi
     sleep 0.5
 done
 sleep 2
-import -window root -crop 800x600+0+0 +repage "$shot"
+import -window root -crop 1024x768+0+0 +repage "$shot"
 echo "No display here: Corvane ran on a virtual display. Screenshot: $shot"

@@ -12,11 +12,6 @@ export CORVANE_PREFIX="$build/shot-prefix"
 FRESH=1 "$here/make-prefix.sh" "$build/bin/CorvaneTLInfo.dll"
 source "$here/wine-env.sh"
 source "$here/xvfb.sh"
-# The title bar's buttons are drawn with Wine's Marlett font, which this Wine build does not
-# find in its own data folder; in the prefix's font folder it does.
-for font in /usr/share/wine/fonts/marlett.ttf; do
-    [ -f "$font" ] && cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-done
 
 cleanup() {
     timeout 30 wineserver -k 2>/dev/null || true
