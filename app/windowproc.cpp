@@ -5,6 +5,7 @@
 
 #include "app/weblink.h"
 #include "common/programstate.h"
+#include "common/systemdll.h"
 
 namespace {
 
@@ -110,5 +111,7 @@ void OPENWEBLINK(HWND mainWindow) {
     // The shell takes a zero-terminated address of at most MAX_PATH - 1 characters.
     char address[MAX_PATH];
     lstrcpynA(address, CORVANE_WEB_ADDRESS, sizeof(address));
-    ShellExecuteA(mainWindow, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
+    static const auto shellExecute = SystemFunctionOf<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA");
+    if (shellExecute)
+        shellExecute(mainWindow, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -65,7 +65,7 @@ INT_PTR CALLBACK BaselineProc(HWND window, UINT message, WPARAM wParam, LPARAM) 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     // Corvane.exe imports these besides what this program imports; the loader maps them at start.
     if (std::strstr(commandLine, "imports"))
-        for (const char* name : {"advapi32.dll", "gdi32.dll", "oleaut32.dll", "comdlg32.dll", "shell32.dll"})
+        for (const char* name : {"advapi32.dll", "gdi32.dll", "oleaut32.dll"})
             LoadLibraryA(name);
     CoInitialize(nullptr);
     std::vector<WORD> frame = MainWindowTemplate();

@@ -4,6 +4,7 @@
 
 #include "catalogue/typelibfacts.h"
 #include "common/programstate.h"
+#include "common/systemdll.h"
 
 const char kPathTooLongText[] =
     "The path of the chosen file is too long. Corvane accepts paths of at most 1039 characters.";
@@ -36,8 +37,16 @@ UINT_PTR CALLBACK PlaceDialog(HWND hookWindow, UINT message, WPARAM, LPARAM lPar
 }
 
 BOOL SystemOpenFileDialog(OPENFILENAMEA* request, DWORD* extendedError) {
-    BOOL result = GetOpenFileNameA(request);
-    *extendedError = result ? 0 : CommDlgExtendedError();
+    static const auto getOpenFileName =
+        SystemFunctionOf<decltype(&GetOpenFileNameA)>("comdlg32.dll", "GetOpenFileNameA");
+    static const auto extendedErrorOf =
+        SystemFunctionOf<decltype(&CommDlgExtendedError)>("comdlg32.dll", "CommDlgExtendedError");
+    if (!getOpenFileName || !extendedErrorOf) {
+        *extendedError = CDERR_INITIALIZATION;
+        return FALSE;
+    }
+    BOOL result = getOpenFileName(request);
+    *extendedError = result ? 0 : extendedErrorOf();
     return result;
 }
 
