@@ -6,35 +6,9 @@ namespace tlinfo {
 
 namespace {
 
-// Slots the program never calls; they exist to keep OpenLibraryFile at its position.
-#define TLINFO_NOT_IMPLEMENTED(n)                                                                            \
-    HRESULT STDMETHODCALLTYPE UnusedSlot##n() override {                                                     \
-        return E_NOTIMPL;                                                                                    \
-    }
-
-class Application final : public ITlInfoApplication {
+class Application final : public ComObject<Application, ITlInfoApplication> {
   public:
-    Application() { ObjectCreated(); }
-    Application(const Application&) = delete;
-    Application& operator=(const Application&) = delete;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITlInfoApplication))
-            return E_NOINTERFACE;
-        *ppv = static_cast<ITlInfoApplication*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    static const IID& InterfaceId() { return IID_ITlInfoApplication; }
 
     TLINFO_NOT_IMPLEMENTED(3)
     TLINFO_NOT_IMPLEMENTED(4)
@@ -46,14 +20,7 @@ class Application final : public ITlInfoApplication {
     HRESULT STDMETHODCALLTYPE OpenLibraryFile(BSTR path, ITlInfoLibrary** library) override {
         return Guarded([&] { return OpenLibrary(path, library); });
     }
-
-  private:
-    ~Application() { ObjectDestroyed(); }
-
-    LONG references_ = 1;
 };
-
-#undef TLINFO_NOT_IMPLEMENTED
 
 } // namespace
 

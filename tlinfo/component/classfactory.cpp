@@ -6,29 +6,11 @@ namespace tlinfo {
 
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
   public:
-    explicit ClassFactory(CreateFunction create) : create_(create) { ObjectCreated(); }
-    ClassFactory(const ClassFactory&) = delete;
-    ClassFactory& operator=(const ClassFactory&) = delete;
+    explicit ClassFactory(CreateFunction create) : create_(create) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    static const IID& InterfaceId() { return IID_IClassFactory; }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         return Guarded([&] { return create_(outer, riid, ppv); });
@@ -39,10 +21,7 @@ class ClassFactory final : public IClassFactory {
     }
 
   private:
-    ~ClassFactory() { ObjectDestroyed(); }
-
     CreateFunction create_;
-    LONG references_ = 1;
 };
 
 } // namespace

@@ -10,12 +10,6 @@ namespace tlinfo {
 
 namespace {
 
-// Slots the program never calls; they exist to keep the operations at their positions.
-#define TLINFO_NOT_IMPLEMENTED(n)                                                                            \
-    HRESULT STDMETHODCALLTYPE UnusedSlot##n() override {                                                     \
-        return E_NOTIMPL;                                                                                    \
-    }
-
 // The attributes of a loaded library, handed back to it when the scope ends.
 class LibraryAttributes {
   public:
@@ -48,29 +42,11 @@ HRESULT NonNullText(BSTR* text) {
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
-class Library final : public ITlInfoLibrary {
+class Library final : public ComObject<Library, ITlInfoLibrary> {
   public:
-    explicit Library(ComPtr<ITypeLib> typeLib) : typeLib_(std::move(typeLib)) { ObjectCreated(); }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
+    explicit Library(ComPtr<ITypeLib> typeLib) : typeLib_(std::move(typeLib)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_ITlInfoLibrary))
-            return E_NOINTERFACE;
-        *ppv = static_cast<ITlInfoLibrary*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG left = InterlockedDecrement(&references_);
-        if (left == 0)
-            delete this;
-        return left;
-    }
+    static const IID& InterfaceId() { return IID_ITlInfoLibrary; }
 
     TLINFO_NOT_IMPLEMENTED(3)
     TLINFO_NOT_IMPLEMENTED(4)
@@ -185,8 +161,6 @@ class Library final : public ITlInfoLibrary {
     }
 
   private:
-    ~Library() { ObjectDestroyed(); }
-
     enum class Text { Name, Description };
 
     // The library's name, or its descriptive text: the text that type-library registration
@@ -230,10 +204,7 @@ class Library final : public ITlInfoLibrary {
     }
 
     ComPtr<ITypeLib> typeLib_;
-    LONG references_ = 1;
 };
-
-#undef TLINFO_NOT_IMPLEMENTED
 
 } // namespace
 
