@@ -9,7 +9,7 @@
 namespace {
 
 // The table of the twelve controls, in creation order.
-constexpr std::array<ControlSpec, kMainWindowControlCount> kControls = {{
+constexpr std::array<ControlRow, kMainWindowControlCount> kControls = {{
     {IDC_PATHLABEL, "STATIC", "Type library:", 5, 5, 100, 10, 0x50000000, 0},
     {IDC_PATH, "COMBOBOX", "", 5, 15, 230, 40, 0x50010102, 0},
     {IDC_BROWSE, "BUTTON", "..", 235, 15, 12, 10, 0x50010000, 0},
@@ -73,7 +73,7 @@ std::vector<WORD> EmptyDialogTemplate() {
 
 void AddControls(HWND window, HINSTANCE instance) {
     HFONT font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
-    for (const ControlSpec& control : kControls) {
+    for (const ControlRow& control : kControls) {
         RECT rect = {control.x, control.y, control.x + control.width, control.y + control.height};
         MapDialogRect(window, &rect);
         HWND child =
@@ -144,7 +144,7 @@ void RunMessageLoop(HWND window) {
 
 } // namespace
 
-const std::array<ControlSpec, kMainWindowControlCount>& MainWindowControls() {
+const std::array<ControlRow, kMainWindowControlCount>& MainWindowControls() {
     return kControls;
 }
 

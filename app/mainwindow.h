@@ -32,7 +32,7 @@ struct MainWindowLayout {
 constexpr MainWindowLayout kMainWindowLayout = {296, 257, 264, 179, 0x84CB00D4, 0x10100, 8, "MS Sans Serif"};
 
 // One child control of the main window; the rectangle is in dialog units.
-struct ControlSpec {
+struct ControlRow {
     int id;
     const char* className;
     const char* text;
@@ -42,7 +42,7 @@ struct ControlSpec {
 };
 constexpr size_t kMainWindowControlCount = 12;
 // The controls in creation order (which is also the Tab order).
-const std::array<ControlSpec, kMainWindowControlCount>& MainWindowControls();
+const std::array<ControlRow, kMainWindowControlCount>& MainWindowControls();
 
 // The link label's text colour, pure blue.
 constexpr COLORREF kLinkColour = RGB(0, 0, 255);

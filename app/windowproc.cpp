@@ -111,7 +111,8 @@ void OPENWEBLINK(HWND mainWindow) {
     // The shell takes a zero-terminated address of at most MAX_PATH - 1 characters.
     char address[MAX_PATH];
     lstrcpynA(address, CORVANE_WEB_ADDRESS, sizeof(address));
-    static const auto shellExecute = SystemFunctionOf<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA");
+    static const auto shellExecute =
+        SystemFunctionOf<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA");
     if (shellExecute)
         shellExecute(mainWindow, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -9,17 +9,17 @@
 // Control ids of the main window.
 enum ControlId : int {
     IDC_PATHLABEL = 1001,
-    IDC_PATH = 1002,    // path field: editable drop-down combo box with a sorted list
-    IDC_BROWSE = 1003,  // ".." button
+    IDC_PATH = 1002,   // path field: editable drop-down combo box with a sorted list
+    IDC_BROWSE = 1003, // ".." button
     IDC_NAMELABEL = 1004,
-    IDC_NAME = 1005,    // name line
+    IDC_NAME = 1005, // name line
     IDC_GUIDLABEL = 1006,
-    IDC_GUID = 1007,    // GUID text
+    IDC_GUID = 1007, // GUID text
     IDC_VERSIONLABEL = 1008,
-    IDC_VERSION = 1009, // version text
+    IDC_VERSION = 1009,    // version text
     IDC_REGISTERED = 1010, // "Registered" check box
     IDC_HINT = 1011,
-    IDC_MORE = 1012,    // link label "More"
+    IDC_MORE = 1012, // link label "More"
 };
 
 struct ProgramState {

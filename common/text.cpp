@@ -26,7 +26,9 @@ std::string Narrow(const wchar_t* chars, int length) {
 
 } // namespace
 
-std::wstring ToWide(const std::string& ansi) { return Widen(ansi.data(), static_cast<int>(ansi.size())); }
+std::wstring ToWide(const std::string& ansi) {
+    return Widen(ansi.data(), static_cast<int>(ansi.size()));
+}
 
 std::wstring ToWideTerminated(const std::string& ansi) {
     std::string terminated = ansi;
@@ -39,6 +41,10 @@ Bstr ToBstr(const std::string& ansi) {
     return Bstr(SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size())));
 }
 
-std::string ToAnsi(BSTR text) { return Narrow(text, static_cast<int>(SysStringLen(text))); }
+std::string ToAnsi(BSTR text) {
+    return Narrow(text, static_cast<int>(SysStringLen(text)));
+}
 
-std::string ToAnsi(const std::wstring& text) { return Narrow(text.data(), static_cast<int>(text.size())); }
+std::string ToAnsi(const std::wstring& text) {
+    return Narrow(text.data(), static_cast<int>(text.size()));
+}

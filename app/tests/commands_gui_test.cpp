@@ -13,7 +13,7 @@
 
 namespace {
 
-using testsupport::LibrarySpec;
+using testsupport::LibraryRecipe;
 
 // The open-file dialog's name field: Windows' dialog has the combo box cmb13, Wine 8's the
 // edit box edt1 instead (ids of <dlgs.h>).
@@ -22,9 +22,9 @@ constexpr int kNameEditId = 0x480;
 
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 
-std::string VersionKey(const LibrarySpec& spec) {
-    return "TypeLib\\" + testsupport::GuidText(spec.guid) + "\\" + std::to_string(spec.major) + "." +
-           std::to_string(spec.minor);
+std::string VersionKey(const LibraryRecipe& recipe) {
+    return "TypeLib\\" + testsupport::GuidText(recipe.guid) + "\\" + std::to_string(recipe.major) + "." +
+           std::to_string(recipe.minor);
 }
 
 bool KeyExists(const std::string& subKey) {
@@ -34,18 +34,18 @@ bool KeyExists(const std::string& subKey) {
 
 // A library made for one test, with its registration removed at the end.
 struct MadeLibrary {
-    LibrarySpec spec;
+    LibraryRecipe recipe;
     std::string path;
     MadeLibrary(const testsupport::TempFolder& folder, const std::string& fileName, const std::string& name) {
-        spec.name = name;
-        spec.description = name + " description";
+        recipe.name = name;
+        recipe.description = name + " description";
         path = folder.File(fileName);
-        created = SUCCEEDED(testsupport::MakeTypeLib(path, spec));
+        created = SUCCEEDED(testsupport::MakeTypeLib(path, recipe));
     }
     MadeLibrary(const MadeLibrary&) = delete;
     MadeLibrary& operator=(const MadeLibrary&) = delete;
-    ~MadeLibrary() { testsupport::DeleteTypeLibKey(spec.guid); }
-    bool Registered() const { return KeyExists(VersionKey(spec)); }
+    ~MadeLibrary() { testsupport::DeleteTypeLibKey(recipe.guid); }
+    bool Registered() const { return KeyExists(VersionKey(recipe)); }
     bool created = false;
 };
 
@@ -136,7 +136,7 @@ TEST(CorvaneCheckBox, RegistersAndUnregistersTheTypedPathAfterYes) {
     ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 1, library.path, S_OK);
     driver::MessageBoxView outcome = driver::FindMessageBox(corvane.process.Id());
     corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-    EXPECT_TRUE(library.Registered()) << VersionKey(library.spec);
+    EXPECT_TRUE(library.Registered()) << VersionKey(library.recipe);
     EXPECT_EQ(BST_CHECKED, corvane.BoxState());
 
     question = corvane.ClickBox();
@@ -146,7 +146,7 @@ TEST(CorvaneCheckBox, RegistersAndUnregistersTheTypedPathAfterYes) {
     ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 0, library.path, S_OK);
     outcome = driver::FindMessageBox(corvane.process.Id());
     corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-    EXPECT_FALSE(library.Registered()) << VersionKey(library.spec);
+    EXPECT_FALSE(library.Registered()) << VersionKey(library.recipe);
     EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
     corvane.Close();
 }
@@ -217,7 +217,7 @@ TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     ASSERT_STARTED(corvane);
     ASSERT_TRUE(corvane.ChooseFile(shown.path));
     std::string facts = corvane.Facts();
-    EXPECT_NE(std::string::npos, facts.find(testsupport::GuidText(shown.spec.guid))) << facts;
+    EXPECT_NE(std::string::npos, facts.find(testsupport::GuidText(shown.recipe.guid))) << facts;
 
     ASSERT_TRUE(driver::SetPathText(corvane.window, typed.path));
     driver::MessageBoxView question = corvane.ClickBox();
@@ -227,8 +227,8 @@ TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     ExpectOutcome(outcome, 1, typed.path, S_OK);
     corvane.AnswerAndWaitNext(outcome, IDOK, 500);
 
-    EXPECT_TRUE(typed.Registered()) << VersionKey(typed.spec);
-    EXPECT_FALSE(shown.Registered()) << VersionKey(shown.spec);
+    EXPECT_TRUE(typed.Registered()) << VersionKey(typed.recipe);
+    EXPECT_FALSE(shown.Registered()) << VersionKey(shown.recipe);
     EXPECT_EQ(BST_CHECKED, corvane.BoxState());
     EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
     corvane.Close();

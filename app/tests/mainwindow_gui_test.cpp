@@ -188,23 +188,24 @@ TEST(CorvaneWindow, CreatesTheTwelveControlsOfTheTableInOrder) {
     DialogBase base = MsSansSerif8Base();
 
     HWND child = GetWindow(corvane.window, GW_CHILD);
-    for (const ControlSpec& spec : MainWindowControls()) {
-        SCOPED_TRACE("control " + std::to_string(spec.id));
+    for (const ControlRow& recipe : MainWindowControls()) {
+        SCOPED_TRACE("control " + std::to_string(recipe.id));
         ASSERT_TRUE(child) << "fewer controls than the table";
-        EXPECT_EQ(spec.id, GetDlgCtrlID(child)) << "creation order";
-        EXPECT_EQ(0, lstrcmpiA(spec.className, driver::ClassName(child).c_str())) << driver::ClassName(child);
-        EXPECT_EQ(spec.text, driver::Text(child));
-        EXPECT_EQ(Hex(spec.style), Hex(driver::Style(child)));
-        EXPECT_EQ(Hex(spec.exStyle), Hex(driver::ExStyle(child)));
+        EXPECT_EQ(recipe.id, GetDlgCtrlID(child)) << "creation order";
+        EXPECT_EQ(0, lstrcmpiA(recipe.className, driver::ClassName(child).c_str()))
+            << driver::ClassName(child);
+        EXPECT_EQ(recipe.text, driver::Text(child));
+        EXPECT_EQ(Hex(recipe.style), Hex(driver::Style(child)));
+        EXPECT_EQ(Hex(recipe.exStyle), Hex(driver::ExStyle(child)));
 
         DialogRect rect = ToDialogUnits(driver::RectInParent(child), base);
-        EXPECT_EQ(spec.x, rect.x);
-        EXPECT_EQ(spec.y, rect.y);
-        EXPECT_EQ(spec.width, rect.width);
+        EXPECT_EQ(recipe.x, rect.x);
+        EXPECT_EQ(recipe.y, rect.y);
+        EXPECT_EQ(recipe.width, rect.width);
         // A drop-down combo box's window is the closed box, whatever height it was created
         // with (the height of the open list); creation heights are checked in process.
-        if (spec.id != IDC_PATH) {
-            EXPECT_EQ(spec.height, rect.height);
+        if (recipe.id != IDC_PATH) {
+            EXPECT_EQ(recipe.height, rect.height);
         }
         child = GetWindow(child, GW_HWNDNEXT);
     }
@@ -533,13 +534,13 @@ TEST(CorvaneWindowInProcess, CreatesEachControlWithItsTableRectangleInDialogUnit
     CreationRecorder recorder;
     InProcessWindow::Run([](HWND) {
         DialogBase base = MsSansSerif8Base();
-        for (const ControlSpec& spec : MainWindowControls()) {
-            SCOPED_TRACE("control " + std::to_string(spec.id));
-            DialogRect rect = ToDialogUnits(CreationRecorder::Created(spec.id), base);
-            EXPECT_EQ(spec.x, rect.x);
-            EXPECT_EQ(spec.y, rect.y);
-            EXPECT_EQ(spec.width, rect.width);
-            EXPECT_EQ(spec.height, rect.height);
+        for (const ControlRow& recipe : MainWindowControls()) {
+            SCOPED_TRACE("control " + std::to_string(recipe.id));
+            DialogRect rect = ToDialogUnits(CreationRecorder::Created(recipe.id), base);
+            EXPECT_EQ(recipe.x, rect.x);
+            EXPECT_EQ(recipe.y, rect.y);
+            EXPECT_EQ(recipe.width, rect.width);
+            EXPECT_EQ(recipe.height, rect.height);
         }
     });
 }

@@ -22,7 +22,7 @@ TEST(MainWindowControlTable, HoldsTwelveControlsWithUniqueIdsInCreationOrder) {
 
 TEST(MainWindowControlTable, LetsTabReachOnlyThePathFieldTheBrowseButtonAndTheCheckBox) {
     std::set<int> reachable;
-    for (const ControlSpec& control : MainWindowControls())
+    for (const ControlRow& control : MainWindowControls())
         if ((control.style & WS_TABSTOP) && !(control.style & WS_DISABLED))
             reachable.insert(control.id);
     EXPECT_EQ((std::set<int>{IDC_PATH, IDC_BROWSE, IDC_REGISTERED}), reachable);
@@ -30,7 +30,7 @@ TEST(MainWindowControlTable, LetsTabReachOnlyThePathFieldTheBrowseButtonAndTheCh
 
 TEST(MainWindowControlTable, KeepsFactFieldsDisabledSoOnlyTheProgramWritesThem) {
     for (int id : {IDC_NAME, IDC_GUID, IDC_VERSION}) {
-        const ControlSpec& control = MainWindowControls()[id - 1001];
+        const ControlRow& control = MainWindowControls()[id - 1001];
         EXPECT_STREQ("EDIT", control.className) << "control " << id;
         EXPECT_TRUE(control.style & WS_DISABLED)
             << "control " << id << " style " << std::hex << control.style;
@@ -41,7 +41,7 @@ TEST(MainWindowControlTable, KeepsFactFieldsDisabledSoOnlyTheProgramWritesThem) 
 TEST(MainWindowControlTable, LeavesLabelsWithoutNotifySoMouseMovesReachTheWindow) {
     // The link label works through the window's own mouse messages: a static control with
     // SS_NOTIFY would take them instead.
-    for (const ControlSpec& control : MainWindowControls()) {
+    for (const ControlRow& control : MainWindowControls()) {
         if (std::string(control.className) == "STATIC") {
             EXPECT_FALSE(control.style & SS_NOTIFY) << "control " << control.id;
         }
@@ -50,7 +50,7 @@ TEST(MainWindowControlTable, LeavesLabelsWithoutNotifySoMouseMovesReachTheWindow
 
 TEST(MainWindowControlTable, PlacesEveryControlInsideTheWindowExceptTheClippedLinkLabel) {
     const MainWindowLayout& window = kMainWindowLayout;
-    for (const ControlSpec& control : MainWindowControls()) {
+    for (const ControlRow& control : MainWindowControls()) {
         EXPECT_GT(control.width, 0) << "control " << control.id;
         EXPECT_GT(control.height, 0) << "control " << control.id;
         EXPECT_LE(control.y + control.height, window.height) << "control " << control.id;

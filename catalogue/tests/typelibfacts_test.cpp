@@ -11,7 +11,7 @@
 
 using testsupport::DeleteTypeLibKey;
 using testsupport::GuidText;
-using testsupport::LibrarySpec;
+using testsupport::LibraryRecipe;
 using testsupport::MakeTypeLib;
 using testsupport::NewGuid;
 using testsupport::TempFolder;
@@ -445,10 +445,10 @@ class FactsViewWithComponent : public ::testing::Test {
     }
 
     // Makes a library file; its keys are removed when the test ends.
-    std::string Make(const LibrarySpec& spec, const std::string& file) {
-        made_.push_back(spec.guid);
+    std::string Make(const LibraryRecipe& recipe, const std::string& file) {
+        made_.push_back(recipe.guid);
         std::string path = folder_.File(file);
-        EXPECT_EQ(MakeTypeLib(path, spec), S_OK) << path;
+        EXPECT_EQ(MakeTypeLib(path, recipe), S_OK) << path;
         return path;
     }
     void Register(const std::string& path) {
@@ -467,15 +467,15 @@ class FactsViewWithComponent : public ::testing::Test {
 };
 
 TEST_F(FactsViewWithComponent, ShowsAMadeLibraryAndItsRegistration) {
-    LibrarySpec spec;
-    spec.name = "Shapes";
-    spec.description = "Shapes Library";
-    spec.major = 2;
-    spec.minor = 10;
-    std::string path = Make(spec, "shapes.tlb");
+    LibraryRecipe recipe;
+    recipe.name = "Shapes";
+    recipe.description = "Shapes Library";
+    recipe.major = 2;
+    recipe.minor = 10;
+    std::string path = Make(recipe, "shapes.tlb");
     Show(path);
     EXPECT_EQ(window_.Text(IDC_NAME), "Shapes (Shapes Library)");
-    EXPECT_EQ(window_.Text(IDC_GUID), GuidText(spec.guid));
+    EXPECT_EQ(window_.Text(IDC_GUID), GuidText(recipe.guid));
     EXPECT_EQ(window_.Text(IDC_VERSION), "2.10");
     EXPECT_FALSE(window_.Checked()) << "not registered yet";
 
@@ -485,11 +485,11 @@ TEST_F(FactsViewWithComponent, ShowsAMadeLibraryAndItsRegistration) {
 }
 
 TEST_F(FactsViewWithComponent, HighVersionsAndLongDescriptionsAreRecognisedAsRegistered) {
-    LibrarySpec spec;
-    spec.major = 65535;
-    spec.minor = 1;
-    spec.description = std::string(290, 'L') + " Library";
-    std::string path = Make(spec, "high.tlb");
+    LibraryRecipe recipe;
+    recipe.major = 65535;
+    recipe.minor = 1;
+    recipe.description = std::string(290, 'L') + " Library";
+    std::string path = Make(recipe, "high.tlb");
     Register(path);
     Show(path);
     EXPECT_EQ(window_.Text(IDC_VERSION), "65535.1");
@@ -497,10 +497,10 @@ TEST_F(FactsViewWithComponent, HighVersionsAndLongDescriptionsAreRecognisedAsReg
 }
 
 TEST_F(FactsViewWithComponent, DescriptionThatDiffersOnlyInCaseIsNotRegistered) {
-    LibrarySpec spec;
-    spec.description = "Case Library";
-    std::string path = Make(spec, "case.tlb");
-    WriteVersionKey(GuidText(spec.guid), "1.0", "case library");
+    LibraryRecipe recipe;
+    recipe.description = "Case Library";
+    std::string path = Make(recipe, "case.tlb");
+    WriteVersionKey(GuidText(recipe.guid), "1.0", "case library");
     Show(path);
     EXPECT_FALSE(window_.Checked());
 }
@@ -508,10 +508,10 @@ TEST_F(FactsViewWithComponent, DescriptionThatDiffersOnlyInCaseIsNotRegistered) 
 // A library without a documentation string is registered under its name, and the component
 // answers its name as the descriptive text, so such a library is recognised once registered.
 TEST_F(FactsViewWithComponent, LibraryWithoutDocumentationStringIsRecognisedByItsName) {
-    LibrarySpec spec;
-    spec.name = "Bare";
-    spec.description = "";
-    std::string path = Make(spec, "bare.tlb");
+    LibraryRecipe recipe;
+    recipe.name = "Bare";
+    recipe.description = "";
+    std::string path = Make(recipe, "bare.tlb");
     Show(path);
     EXPECT_EQ(window_.Text(IDC_NAME), "Bare (Bare)");
     EXPECT_FALSE(window_.Checked()) << "missing key";
@@ -521,12 +521,12 @@ TEST_F(FactsViewWithComponent, LibraryWithoutDocumentationStringIsRecognisedByIt
 }
 
 TEST_F(FactsViewWithComponent, SecondFileReplacesOrClearsTheFirst) {
-    LibrarySpec first;
+    LibraryRecipe first;
     first.name = "First";
     first.description = "First Library";
     std::string firstPath = Make(first, "first.tlb");
     Register(firstPath);
-    LibrarySpec second;
+    LibraryRecipe second;
     second.name = "Second";
     second.description = "Second Library";
     second.major = 3;

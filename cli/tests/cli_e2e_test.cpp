@@ -171,7 +171,7 @@ class CliProgram : public ::testing::Test {
 
     ComApartment apartment_;
     TempFolder temp_;
-    LibrarySpec spec_;
+    LibraryRecipe spec_;
     std::string folder_, otherFolder_, library_, copy_, guid_;
 };
 
@@ -317,7 +317,7 @@ TEST_F(CliProgram, UnregisteringAFileRemovesItsIdentityEvenWhenTheRegisteredFile
 }
 
 TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersions) {
-    LibrarySpec second = spec_;
+    LibraryRecipe second = spec_;
     second.minor = 1;
     std::string secondFile = folder_ + "\\second.tlb";
     ASSERT_EQ(MakeTypeLib(secondFile, second), S_OK);
@@ -336,7 +336,7 @@ TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersio
 // The window's engine unregisters with win32 whatever the library declares; the console
 // program uses the library's own system kind, so a win64 library comes off as well.
 TEST_F(CliProgram, AWin64LibraryIsRegisteredAndUnregisteredUnderItsOwnPlatformKey) {
-    LibrarySpec wide = spec_;
+    LibraryRecipe wide = spec_;
     wide.guid = NewGuid();
     wide.syskind = SYS_WIN64;
     std::string file = folder_ + "\\wide.tlb";
@@ -406,7 +406,7 @@ TEST_F(CliProgram, JsonOutputCarriesTheSameFacts) {
 }
 
 TEST_F(CliProgram, TextOutsideAsciiReachesJsonAsUtf8) {
-    LibrarySpec accented;
+    LibraryRecipe accented;
     accented.description = "Caf\xE9 library"; // code page 1252
     std::string file = folder_ + "\\caf\xE9.tlb";
     ASSERT_EQ(MakeTypeLib(file, accented), S_OK);
@@ -420,7 +420,7 @@ TEST_F(CliProgram, TextOutsideAsciiReachesJsonAsUtf8) {
 TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
     std::string dll = folder_ + "\\holder.dll";
     ASSERT_TRUE(CopyFileA(BesideTests("corvane-cli.exe").c_str(), dll.c_str(), FALSE));
-    LibrarySpec first;
+    LibraryRecipe first;
     first.name = "FirstLib";
     std::string firstFile = otherFolder_ + "\\first.tlb";
     ASSERT_EQ(MakeTypeLib(firstFile, first), S_OK);

@@ -67,11 +67,11 @@ TEST(ChooserInCorvane, OpensBesideTheMainWindowWithItsFilterAndCancelChangesNoth
 
 TEST(ChooserInCorvane, ChosenFilesTakeTheirSortedPlacesAndShowTheirFacts) {
     TempFolder folder;
-    testsupport::LibrarySpec spec;
-    spec.name = "Shapes";
-    spec.description = "Shapes Library";
+    testsupport::LibraryRecipe recipe;
+    recipe.name = "Shapes";
+    recipe.description = "Shapes Library";
     std::string library = folder.File("B.tlb");
-    ASSERT_EQ(testsupport::MakeTypeLib(library, spec), S_OK);
+    ASSERT_EQ(testsupport::MakeTypeLib(library, recipe), S_OK);
     std::string notes = folder.File("notes.tlb");
     testsupport::WriteFileBytes(notes, "not a type library");
     driver::Process corvane = driver::Start();
@@ -101,7 +101,7 @@ TEST(ChooserInCorvane, ChosenFilesTakeTheirSortedPlacesAndShowTheirFacts) {
     const std::vector<std::string> expected = {library, library, notes};
     EXPECT_EQ(PathList(mainWindow), expected);
     EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_NAME)), "Shapes (Shapes Library)");
-    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), testsupport::GuidText(spec.guid));
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), testsupport::GuidText(recipe.guid));
     EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_VERSION)), "1.0");
     EXPECT_EQ(driver::CheckState(driver::Control(mainWindow, IDC_REGISTERED)), BST_UNCHECKED);
 }

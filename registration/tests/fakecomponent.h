@@ -95,20 +95,20 @@ class FakeLibrary : public FakeUnknown<ITlInfoLibrary> {
     FAKE_SLOT(5)
     FAKE_SLOT(6)
     FAKE_SLOT(7)
-    FAKE_SLOT(8) FAKE_SLOT(9) FAKE_SLOT(10) FAKE_SLOT(11) FAKE_SLOT(13) FAKE_SLOT(14) FAKE_SLOT(15)
-        FAKE_SLOT(18) FAKE_SLOT(21) FAKE_SLOT(22) FAKE_SLOT(23) FAKE_SLOT(24) FAKE_SLOT(25) FAKE_SLOT(26)
-            FAKE_SLOT(27) FAKE_SLOT(28) FAKE_SLOT(29) FAKE_SLOT(30) FAKE_SLOT(31) FAKE_SLOT(32) FAKE_SLOT(33)
-                FAKE_SLOT(34) FAKE_SLOT(35) FAKE_SLOT(36) FAKE_SLOT(37) FAKE_SLOT(38) FAKE_SLOT(39)
-                    FAKE_SLOT(40) FAKE_SLOT(41) FAKE_SLOT(42) FAKE_SLOT(43) FAKE_SLOT(44) FAKE_SLOT(45)
-                        FAKE_SLOT(46) FAKE_SLOT(47) FAKE_SLOT(48) FAKE_SLOT(49) FAKE_SLOT(50) FAKE_SLOT(51)
-                            FAKE_SLOT(52) FAKE_SLOT(53) FAKE_SLOT(54) FAKE_SLOT(55) FAKE_SLOT(56)
-                                FAKE_SLOT(57) FAKE_SLOT(58) FAKE_SLOT(59) FAKE_SLOT(60) FAKE_SLOT(61)
-                                    FAKE_SLOT(62) FAKE_SLOT(63) FAKE_SLOT(64) FAKE_SLOT(65) FAKE_SLOT(66)
-                                        FAKE_SLOT(67) FAKE_SLOT(68) FAKE_SLOT(69) FAKE_SLOT(70) FAKE_SLOT(71)
-                                            FAKE_SLOT(72) FAKE_SLOT(73) FAKE_SLOT(74) FAKE_SLOT(75)
-                                                FAKE_SLOT(76)
+    FAKE_SLOT(8)
+    FAKE_SLOT(9) FAKE_SLOT(10) FAKE_SLOT(11) FAKE_SLOT(13) FAKE_SLOT(14) FAKE_SLOT(15) FAKE_SLOT(18)
+        FAKE_SLOT(21) FAKE_SLOT(22) FAKE_SLOT(23) FAKE_SLOT(24) FAKE_SLOT(25) FAKE_SLOT(26) FAKE_SLOT(27)
+            FAKE_SLOT(28) FAKE_SLOT(29) FAKE_SLOT(30) FAKE_SLOT(31) FAKE_SLOT(32) FAKE_SLOT(33) FAKE_SLOT(34)
+                FAKE_SLOT(35) FAKE_SLOT(36) FAKE_SLOT(37) FAKE_SLOT(38) FAKE_SLOT(39) FAKE_SLOT(40)
+                    FAKE_SLOT(41) FAKE_SLOT(42) FAKE_SLOT(43) FAKE_SLOT(44) FAKE_SLOT(45) FAKE_SLOT(46)
+                        FAKE_SLOT(47) FAKE_SLOT(48) FAKE_SLOT(49) FAKE_SLOT(50) FAKE_SLOT(51) FAKE_SLOT(52)
+                            FAKE_SLOT(53) FAKE_SLOT(54) FAKE_SLOT(55) FAKE_SLOT(56) FAKE_SLOT(57)
+                                FAKE_SLOT(58) FAKE_SLOT(59) FAKE_SLOT(60) FAKE_SLOT(61) FAKE_SLOT(62)
+                                    FAKE_SLOT(63) FAKE_SLOT(64) FAKE_SLOT(65) FAKE_SLOT(66) FAKE_SLOT(67)
+                                        FAKE_SLOT(68) FAKE_SLOT(69) FAKE_SLOT(70) FAKE_SLOT(71) FAKE_SLOT(72)
+                                            FAKE_SLOT(73) FAKE_SLOT(74) FAKE_SLOT(75) FAKE_SLOT(76)
 
-                                                    private : HRESULT Answer(int slot) {
+                                                private : HRESULT Answer(int slot) {
         if (log)
             log->push_back(slot);
         return slot == failingSlot ? failure : S_OK;

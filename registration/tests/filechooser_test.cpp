@@ -249,7 +249,7 @@ class Chooser : public testing::Test {
         return path;
     }
     TempFolder folder_;
-    testsupport::LibrarySpec spec_;
+    testsupport::LibraryRecipe spec_;
 
   private:
     ITlInfoApplication* saved_;

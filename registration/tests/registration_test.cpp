@@ -13,7 +13,7 @@
 
 using namespace registration_tests;
 using testsupport::GuidText;
-using testsupport::LibrarySpec;
+using testsupport::LibraryRecipe;
 using testsupport::TempFolder;
 
 namespace {
@@ -28,10 +28,10 @@ std::string Hex(unsigned long value) {
 }
 
 // "TypeLib\{guid}\major.minor", the version numbers in lower-case hexadecimal.
-std::string VersionKey(const LibrarySpec& spec) {
+std::string VersionKey(const LibraryRecipe& recipe) {
     char version[16];
-    std::snprintf(version, sizeof version, "%x.%x", spec.major, spec.minor);
-    return "TypeLib\\" + GuidText(spec.guid) + "\\" + version;
+    std::snprintf(version, sizeof version, "%x.%x", recipe.major, recipe.minor);
+    return "TypeLib\\" + GuidText(recipe.guid) + "\\" + version;
 }
 
 // The default value of a key under HKEY_CLASSES_ROOT; false when the key or value is missing.
@@ -92,18 +92,18 @@ class CurrentFolderScope {
 class Engine : public testing::Test {
   protected:
     ~Engine() override {
-        for (const LibrarySpec& spec : made_)
-            testsupport::DeleteTypeLibKey(spec.guid);
+        for (const LibraryRecipe& recipe : made_)
+            testsupport::DeleteTypeLibKey(recipe.guid);
     }
 
-    std::string MakeLibrary(const std::string& name, const LibrarySpec& spec = LibrarySpec()) {
+    std::string MakeLibrary(const std::string& name, const LibraryRecipe& recipe = LibraryRecipe()) {
         std::string path = folder_.File(name);
-        made_.push_back(spec);
-        HRESULT hr = testsupport::MakeTypeLib(path, spec);
+        made_.push_back(recipe);
+        HRESULT hr = testsupport::MakeTypeLib(path, recipe);
         EXPECT_EQ(hr, S_OK) << "making " << path << " gave " << Hex(hr);
         return path;
     }
-    const LibrarySpec& Made(size_t index = 0) const { return made_.at(index); }
+    const LibraryRecipe& Made(size_t index = 0) const { return made_.at(index); }
 
     // The real component, as the program creates it.
     ComPtr<ITlInfoApplication> CreateComponent() {
@@ -115,16 +115,16 @@ class Engine : public testing::Test {
         return application;
     }
 
-    void ExpectRegistered(const LibrarySpec& spec) {
+    void ExpectRegistered(const LibraryRecipe& recipe) {
         std::string value;
-        EXPECT_TRUE(ReadDefaultValue(VersionKey(spec), value)) << VersionKey(spec) << " is missing";
-        EXPECT_EQ(value, spec.description) << "default value of " << VersionKey(spec);
+        EXPECT_TRUE(ReadDefaultValue(VersionKey(recipe), value)) << VersionKey(recipe) << " is missing";
+        EXPECT_EQ(value, recipe.description) << "default value of " << VersionKey(recipe);
     }
 
     TempFolder folder_;
 
   private:
-    std::vector<LibrarySpec> made_;
+    std::vector<LibraryRecipe> made_;
 };
 
 } // namespace
@@ -172,15 +172,15 @@ TEST(CopyToBytes, GivesTheArrayExactlyTheTextsBytes) {
 }
 
 TEST_F(Engine, RegisteringWritesTheDescriptionAndTheFilesPath) {
-    LibrarySpec spec;
-    spec.description = "Shapes Library";
-    std::string path = MakeLibrary("Shapes.tlb", spec);
+    LibraryRecipe recipe;
+    recipe.description = "Shapes Library";
+    std::string path = MakeLibrary("Shapes.tlb", recipe);
 
     EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
 
-    ExpectRegistered(spec);
+    ExpectRegistered(recipe);
     std::string win32;
-    EXPECT_TRUE(ReadDefaultValue(VersionKey(spec) + "\\0\\win32", win32));
+    EXPECT_TRUE(ReadDefaultValue(VersionKey(recipe) + "\\0\\win32", win32));
     EXPECT_EQ(win32, path);
 }
 
@@ -271,19 +271,19 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
     ApplicationScope scope(component.Get());
     const Identity identities[] = {{1, 0, 0}, {2, 10, 0x409}, {65535, 1, 0}};
     for (const Identity& identity : identities) {
-        LibrarySpec spec;
-        spec.major = identity.major;
-        spec.minor = identity.minor;
-        spec.lcid = identity.lcid;
-        SCOPED_TRACE(VersionKey(spec));
-        std::string path = MakeLibrary(GuidText(spec.guid) + ".tlb", spec);
+        LibraryRecipe recipe;
+        recipe.major = identity.major;
+        recipe.minor = identity.minor;
+        recipe.lcid = identity.lcid;
+        SCOPED_TRACE(VersionKey(recipe));
+        std::string path = MakeLibrary(GuidText(recipe.guid) + ".tlb", recipe);
         ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
-        ExpectRegistered(spec);
+        ExpectRegistered(recipe);
 
         HRESULT result = CHANGEREGISTRATION(path, 0, 0);
 
         EXPECT_EQ(result, 0) << Hex(result);
-        EXPECT_FALSE(KeyExists(VersionKey(spec)));
+        EXPECT_FALSE(KeyExists(VersionKey(recipe)));
     }
 }
 
@@ -325,7 +325,7 @@ TEST_F(Engine, AFileTheComponentCannotOpenGivesTheComponentsFailure) {
 }
 
 TEST_F(Engine, TheComponentIsAskedForTheIdentityInOrderAndReleasedBeforeUnregistering) {
-    std::string path = MakeLibrary("Ordered.tlb", LibrarySpec());
+    std::string path = MakeLibrary("Ordered.tlb", LibraryRecipe());
     ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
     FakeApplication fake;
     fake.library.guidText = GuidText(Made().guid);

@@ -41,11 +41,15 @@ TempFolder::TempFolder() {
     CreateDirectoryA(path_.c_str(), nullptr);
 }
 
-TempFolder::~TempFolder() { RemoveTree(path_); }
+TempFolder::~TempFolder() {
+    RemoveTree(path_);
+}
 
-std::string TempFolder::File(const std::string& name) const { return path_ + "\\" + name; }
+std::string TempFolder::File(const std::string& name) const {
+    return path_ + "\\" + name;
+}
 
-LibrarySpec::LibrarySpec() : guid(NewGuid()) {}
+LibraryRecipe::LibraryRecipe() : guid(NewGuid()) {}
 
 GUID NewGuid() {
     GUID guid;
@@ -59,15 +63,15 @@ std::string GuidText(const GUID& guid) {
     return ToAnsi(std::wstring(text));
 }
 
-HRESULT MakeTypeLib(const std::string& path, const LibrarySpec& spec) {
+HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe) {
     std::wstring widePath = ToWide(path);
     ComPtr<ICreateTypeLib2> creator;
-    HRESULT hr = CreateTypeLib2(spec.syskind, widePath.c_str(), creator.Put());
+    HRESULT hr = CreateTypeLib2(recipe.syskind, widePath.c_str(), creator.Put());
     if (FAILED(hr))
         return hr;
-    std::wstring name = ToWide(spec.name);
-    std::wstring description = ToWide(spec.description);
-    if (FAILED(hr = creator->SetGuid(spec.guid)))
+    std::wstring name = ToWide(recipe.name);
+    std::wstring description = ToWide(recipe.description);
+    if (FAILED(hr = creator->SetGuid(recipe.guid)))
         return hr;
     if (FAILED(hr = creator->SetName(const_cast<LPOLESTR>(name.c_str()))))
         return hr;
@@ -75,9 +79,9 @@ HRESULT MakeTypeLib(const std::string& path, const LibrarySpec& spec) {
     // refuses an empty text (E_UNEXPECTED), and such a library reads back as empty anyway.
     if (!description.empty() && FAILED(hr = creator->SetDocString(const_cast<LPOLESTR>(description.c_str()))))
         return hr;
-    if (FAILED(hr = creator->SetVersion(spec.major, spec.minor)))
+    if (FAILED(hr = creator->SetVersion(recipe.major, recipe.minor)))
         return hr;
-    if (FAILED(hr = creator->SetLcid(spec.lcid)))
+    if (FAILED(hr = creator->SetLcid(recipe.lcid)))
         return hr;
     return creator->SaveAllChanges();
 }
@@ -99,7 +103,9 @@ std::string BinaryFolder() {
     return folder.substr(0, folder.find_last_of('\\'));
 }
 
-std::string BesideTests(const std::string& fileName) { return BinaryFolder() + "\\" + fileName; }
+std::string BesideTests(const std::string& fileName) {
+    return BinaryFolder() + "\\" + fileName;
+}
 
 void DeleteTypeLibKey(const GUID& guid) {
     std::string key = "TypeLib\\" + GuidText(guid);

@@ -24,15 +24,15 @@ class TempFolder {
 };
 
 // What a made library declares.
-struct LibrarySpec {
-    GUID guid;                      // NewGuid() by default
+struct LibraryRecipe {
+    GUID guid; // NewGuid() by default
     std::string name = "TestLib";
     std::string description = "Test Library"; // documentation string, ANSI (code page 1252)
     WORD major = 1;
     WORD minor = 0;
     LCID lcid = 0;
     SYSKIND syskind = SYS_WIN32;
-    LibrarySpec();
+    LibraryRecipe();
 };
 
 // A GUID nobody else uses, so that registry tests touch only their own keys.
@@ -42,7 +42,7 @@ std::string GuidText(const GUID& guid);
 
 // Writes a .tlb with CreateTypeLib2 and SaveAllChanges. Returns the HRESULT of the first
 // step that failed, or S_OK.
-HRESULT MakeTypeLib(const std::string& path, const LibrarySpec& spec);
+HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe);
 
 // Writes a file with the given bytes (for files that hold no type library).
 void WriteFileBytes(const std::string& path, const std::string& bytes);

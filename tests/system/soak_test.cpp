@@ -37,11 +37,11 @@ TEST(Soak, AThousandFactsViewsAndTwoHundredRoundTripsLeaveNoHandleBehind) {
     ComApartment apartment;
     ASSERT_HRESULT_SUCCEEDED(apartment.Result());
     testsupport::TempFolder folder;
-    testsupport::LibrarySpec spec;
-    spec.name = "SoakLib";
-    spec.description = "Soak Library";
+    testsupport::LibraryRecipe recipe;
+    recipe.name = "SoakLib";
+    recipe.description = "Soak Library";
     std::string made = folder.File("soak.tlb");
-    ASSERT_HRESULT_SUCCEEDED(testsupport::MakeTypeLib(made, spec));
+    ASSERT_HRESULT_SUCCEEDED(testsupport::MakeTypeLib(made, recipe));
     std::string noLibrary = folder.File("notes.txt");
     testsupport::WriteFileBytes(noLibrary, "this file holds no type library\r\n");
     std::string missing = folder.File("missing.tlb");
@@ -88,7 +88,7 @@ TEST(Soak, AThousandFactsViewsAndTwoHundredRoundTripsLeaveNoHandleBehind) {
             roundTrip();
         after = TakeWatermark();
     });
-    testsupport::DeleteTypeLibKey(spec.guid);
+    testsupport::DeleteTypeLibKey(recipe.guid);
     ASSERT_TRUE(ran) << "the main window never ran";
 
     PrintWatermark("before", before);

@@ -203,27 +203,27 @@ class MadeLibrary : public TlInfoComponent, public ::testing::WithParamInterface
 TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
     const MadeCase& c = GetParam();
     TempFolder folder;
-    LibrarySpec spec;
-    spec.name = "CorvaneMade";
-    spec.description = c.description;
-    spec.major = c.major;
-    spec.minor = c.minor;
-    spec.lcid = c.lcid;
+    LibraryRecipe recipe;
+    recipe.name = "CorvaneMade";
+    recipe.description = c.description;
+    recipe.major = c.major;
+    recipe.minor = c.minor;
+    recipe.lcid = c.lcid;
     std::string path = folder.File("made.tlb");
-    ASSERT_EQ(S_OK, MakeTypeLib(path, spec));
+    ASSERT_EQ(S_OK, MakeTypeLib(path, recipe));
 
     Facts got = ExpectBothOrdersMatchSystem(path);
-    EXPECT_EQ(spec.name, got.name);
+    EXPECT_EQ(recipe.name, got.name);
     // A made library with an empty description has no documentation string at all.
-    EXPECT_EQ(spec.description.empty() ? spec.name : spec.description, got.description);
-    EXPECT_EQ(GuidText(spec.guid), got.guid);
+    EXPECT_EQ(recipe.description.empty() ? recipe.name : recipe.description, got.description);
+    EXPECT_EQ(GuidText(recipe.guid), got.guid);
     GUID parsed{};
     EXPECT_EQ(S_OK, CLSIDFromString(ToWide(got.guid).c_str(), &parsed)) << got.guid;
-    EXPECT_TRUE(IsEqualGUID(spec.guid, parsed)) << got.guid;
+    EXPECT_TRUE(IsEqualGUID(recipe.guid, parsed)) << got.guid;
     EXPECT_EQ(static_cast<short>(c.major), got.major);
     EXPECT_EQ(static_cast<short>(c.minor), got.minor);
     EXPECT_EQ(c.lcid, got.lcid);
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 // The program compares the descriptive text with the value registration writes under
@@ -231,13 +231,13 @@ TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
 TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
     const MadeCase& c = GetParam();
     TempFolder folder;
-    LibrarySpec spec;
-    spec.description = c.description;
-    spec.major = c.major;
-    spec.minor = c.minor;
-    spec.lcid = c.lcid;
+    LibraryRecipe recipe;
+    recipe.description = c.description;
+    recipe.major = c.major;
+    recipe.minor = c.minor;
+    recipe.lcid = c.lcid;
     std::string path = folder.File("registered.tlb");
-    ASSERT_EQ(S_OK, MakeTypeLib(path, spec));
+    ASSERT_EQ(S_OK, MakeTypeLib(path, recipe));
     std::string description = ReadInViewOrder(path).description;
 
     ComPtr<ITypeLib> typeLib;
@@ -247,10 +247,10 @@ TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
     ASSERT_EQ(S_OK, hr) << Hex(hr);
     char version[16];
     std::snprintf(version, sizeof version, "%x.%x", c.major, c.minor);
-    std::string key = "TypeLib\\" + GuidText(spec.guid) + "\\" + version;
+    std::string key = "TypeLib\\" + GuidText(recipe.guid) + "\\" + version;
     std::string registered = RegistryDefault(key.c_str());
-    UnRegisterTypeLib(spec.guid, c.major, c.minor, c.lcid, SYS_WIN32);
-    DeleteTypeLibKey(spec.guid);
+    UnRegisterTypeLib(recipe.guid, c.major, c.minor, c.lcid, SYS_WIN32);
+    DeleteTypeLibKey(recipe.guid);
     EXPECT_EQ(registered, description) << "under HKCR\\" << key;
 }
 
@@ -283,9 +283,9 @@ TEST_F(TlInfoComponent, ReadsARealLibraryOfTheSystem) {
 
 TEST_F(TlInfoComponent, RefusesInputsThatHoldNoLibraryWithoutHandingBackAnObject) {
     TempFolder folder;
-    LibrarySpec spec;
+    LibraryRecipe recipe;
     std::string valid = folder.File("valid.tlb");
-    ASSERT_EQ(S_OK, MakeTypeLib(valid, spec));
+    ASSERT_EQ(S_OK, MakeTypeLib(valid, recipe));
     WriteFileBytes(folder.File("text.tlb"), "This is a text file, not a type library.\r\n");
     WriteFileBytes(folder.File("empty.tlb"), "");
     std::string whole;
@@ -318,13 +318,13 @@ TEST_F(TlInfoComponent, RefusesInputsThatHoldNoLibraryWithoutHandingBackAnObject
         if (library && library != stale)
             library->Release();
     }
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 TEST_F(TlInfoComponent, RefusesEmptyNullCutAndOverlongPathsAndNullOutPointers) {
     TempFolder folder;
-    LibrarySpec spec;
-    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("valid.tlb"), spec));
+    LibraryRecipe recipe;
+    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("valid.tlb"), recipe));
 
     ITlInfoLibrary* library = reinterpret_cast<ITlInfoLibrary*>(this);
     HRESULT hr = application_->OpenLibraryFile(nullptr, &library);
@@ -370,14 +370,14 @@ TEST_F(TlInfoComponent, RefusesEmptyNullCutAndOverlongPathsAndNullOutPointers) {
     EXPECT_EQ(E_POINTER, opened->MajorVersion(nullptr));
     EXPECT_EQ(E_POINTER, opened->MinorVersion(nullptr));
     EXPECT_EQ(E_POINTER, opened->DescriptiveText(0, nullptr));
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 TEST_F(TlInfoComponent, OpeningByRelativePathLeavesTheLibraryUnregistered) {
     TempFolder folder;
-    LibrarySpec spec;
-    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("relative.tlb"), spec));
-    std::string key = "TypeLib\\" + GuidText(spec.guid);
+    LibraryRecipe recipe;
+    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("relative.tlb"), recipe));
+    std::string key = "TypeLib\\" + GuidText(recipe.guid);
     char previous[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, previous));
     ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));
@@ -387,14 +387,14 @@ TEST_F(TlInfoComponent, OpeningByRelativePathLeavesTheLibraryUnregistered) {
     SetCurrentDirectoryA(previous);
     EXPECT_EQ(S_OK, hr) << Hex(hr);
     if (library) {
-        EXPECT_EQ(GuidText(spec.guid), Text(library.Get(), &ITlInfoLibrary::GuidText));
+        EXPECT_EQ(GuidText(recipe.guid), Text(library.Get(), &ITlInfoLibrary::GuidText));
     }
     library.Reset();
 
     RegKey registered;
     LSTATUS status = RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, registered.Put());
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, status) << "HKCR\\" << key << " after reading the library";
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 // The program calls by slot number; each operation must sit where the contract puts it and
@@ -413,12 +413,12 @@ TEST_F(TlInfoComponent, OperationsSitAtTheirSlotsAndTheOtherSlotsAnswerNotImplem
             << "application slot " << slot;
 
     TempFolder folder;
-    LibrarySpec spec;
-    spec.description = "Slot check";
-    spec.major = 4;
-    spec.minor = 2;
-    spec.lcid = 0x409;
-    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("slots.tlb"), spec));
+    LibraryRecipe recipe;
+    recipe.description = "Slot check";
+    recipe.major = 4;
+    recipe.minor = 2;
+    recipe.lcid = 0x409;
+    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("slots.tlb"), recipe));
     Bstr path = ToBstr(folder.File("slots.tlb"));
     ITlInfoLibrary* raw = nullptr;
     auto open = reinterpret_cast<OpenSlot>(applicationTable[tlinfo_slot::OpenLibraryFile]);
@@ -452,7 +452,7 @@ TEST_F(TlInfoComponent, OperationsSitAtTheirSlotsAndTheOtherSlotsAnswerNotImplem
             continue;
         EXPECT_EQ(E_NOTIMPL, reinterpret_cast<NoArguments>(table[slot])(raw)) << "library slot " << slot;
     }
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 // The server's exports, called on the DLL loaded by file (the same module COM loaded, since the
@@ -490,8 +490,8 @@ TEST_F(TlInfoServerExports, CanUnloadOnlyWhenNoObjectOrLockRemains) {
     EXPECT_EQ(S_FALSE, canUnloadNow_()) << "with the application alive";
 
     TempFolder folder;
-    LibrarySpec spec;
-    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("count.tlb"), spec));
+    LibraryRecipe recipe;
+    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("count.tlb"), recipe));
     Bstr path = ToBstr(folder.File("count.tlb"));
     ComPtr<ITlInfoLibrary> library;
     ASSERT_EQ(S_OK, application->OpenLibraryFile(path.Get(), library.Put()));
@@ -511,7 +511,7 @@ TEST_F(TlInfoServerExports, CanUnloadOnlyWhenNoObjectOrLockRemains) {
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     factory.Reset();
     EXPECT_EQ(S_OK, canUnloadNow_()) << "after the lock was dropped";
-    DeleteTypeLibKey(spec.guid);
+    DeleteTypeLibKey(recipe.guid);
 }
 
 TEST_F(TlInfoServerExports, RefusesUnknownClassesInterfacesAndAggregation) {
