@@ -11,17 +11,8 @@ shot="$root/docs/corvane-main-window.png"
 export CORVANE_PREFIX="$build/shot-prefix"
 FRESH=1 "$here/make-prefix.sh" "$build/bin/CorvaneTLInfo.dll"
 source "$here/wine-env.sh"
-source "$here/xvfb.sh"
-
-cleanup() {
-    timeout 30 wineserver -k 2>/dev/null || true
-    stop_xvfb
-}
-trap cleanup EXIT
-start_xvfb
-timeout 30 wineserver -w || true
-wineserver -p
-timeout 60 wine wineboot >/dev/null 2>&1 </dev/null
+source "$here/wine-session.sh"
+start_wine_session
 
 rect="$build/screenshot-rect.txt"
 rm -f "$rect"
