@@ -1,9 +1,7 @@
-// The main window's commands: the ".." button and the "Registered" check box.
+// The main window's commands: the ".." button and the "Registered" check box, with the question
+// before a registration change and the message that reports its outcome.
 #include "app/mainwindow.h"
 
-#include <vector>
-
-#include "common/programstate.h"
 #include "registration/registration.h"
 
 namespace {
@@ -51,11 +49,27 @@ int CheckStateBefore(int checkStateAfterClick) {
     return checkStateAfterClick == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED;
 }
 
-void MAINWINDOWCOMMAND(HWND mainWindow, WPARAM wParam, LPARAM) {
+void OnMainWindowCommand(HWND mainWindow, WPARAM wParam) {
     int id = LOWORD(wParam);
     int notification = HIWORD(wParam);
+    // A button's click, or the accelerator a dialog turns Enter on a focused button into.
     if (id == IDC_BROWSE && (notification == BN_CLICKED || notification == 1))
         CHOOSETYPELIBFILE(mainWindow);
     else if (id == IDC_REGISTERED && notification == BN_CLICKED)
         OnRegisteredClicked(mainWindow);
+}
+
+int ChangeRegistration(ITlInfoApplication* application, std::string path, int registerFlag, int report) {
+    if (path.empty())
+        return -1;
+    HRESULT result = APPLYREGISTRATION(application, path, registerFlag);
+    if (!report)
+        return result;
+    OutcomeMessage message = RegistrationOutcome(registerFlag, path, result);
+    MessageBoxA(nullptr, message.text.c_str(), kProgramCaption, message.style);
+    return result;
+}
+
+int CHANGEREGISTRATION(std::string path, int registerFlag, int report) {
+    return ChangeRegistration(g_program.application.Get(), std::move(path), registerFlag, report);
 }

@@ -1,13 +1,10 @@
+// Program start and end: COM for the main thread, the main window, and the application object
+// given back before COM is left. The command line is not read; the exit code is always 0.
 #include "app/mainwindow.h"
-#include "common/programstate.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    CoInitialize(nullptr);
+    ComApartment apartment;
     SHOWMAINWINDOW(nullptr);
-    if (g_program.application) {
-        g_program.application->Release();
-        g_program.application = nullptr;
-    }
-    CoUninitialize();
+    g_program.application.Reset();
     return 0;
 }

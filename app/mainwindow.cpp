@@ -1,87 +1,88 @@
-// Construction and modal run of the main window.
+// The main window: construction, modal run and its one window procedure.
 #include "app/mainwindow.h"
 
-#include <vector>
+#include <shellapi.h>
 
-#include "common/owners.h"
-#include "common/programstate.h"
+#include "app/weblink.h"
+#include "common/systemdll.h"
+
+ProgramState g_program;
 
 namespace {
 
-// The table of the twelve controls, in creation order.
-constexpr std::array<ControlRow, kMainWindowControlCount> kControls = {{
-    {IDC_PATHLABEL, "STATIC", "Type library:", 5, 5, 100, 10, 0x50000000, 0},
-    {IDC_PATH, "COMBOBOX", "", 5, 15, 230, 40, 0x50010102, 0},
-    {IDC_BROWSE, "BUTTON", "..", 235, 15, 12, 10, 0x50010000, 0},
-    {IDC_NAMELABEL, "STATIC", "Name:", 5, 40, 100, 10, 0x50000000, 0},
-    {IDC_NAME, "EDIT", "", 5, 50, 250, 13, 0x58010080, 0x200},
-    {IDC_GUIDLABEL, "STATIC", "GUID:", 5, 80, 100, 10, 0x50000000, 0},
-    {IDC_GUID, "EDIT", "", 5, 90, 250, 13, 0x58010080, 0x200},
-    {IDC_VERSIONLABEL, "STATIC", "Version:", 5, 120, 100, 10, 0x50000000, 0},
-    {IDC_VERSION, "EDIT", "", 5, 130, 250, 13, 0x58010080, 0x200},
-    {IDC_REGISTERED, "BUTTON", "Registered", 5, 155, 50, 10, 0x50014D03, 0},
-    {IDC_HINT, "STATIC", "(Check/Uncheck to Register/Unregister)", 60, 155, 200, 10, 0x50000000, 0},
-    // Reaches beyond the window's right edge; the window clips it and its text fits inside.
-    {IDC_MORE, "STATIC", "More", 230, 160, 60, 10, 0x50000000, 0},
-}};
+constexpr char kNoComponentText[] = "Problem in accessing TLBINF32.DLL";
 
-// The state of one modal run, kept in the dialog's DWLP_USER slot.
-struct ModalRun {
-    // False while the dialog manager creates the window and the controls are added: the
-    // event handler sees the window only from the initialisation that the run delivers.
-    bool forwarding = false;
-    INT_PTR endValue = 0;
-};
+// The link font's fixed parts: Arial, 10 points, italic, underlined, normal weight.
+constexpr int kLinkPointSize = 10;
+
+// The parameter of the window's creation. The dialog manager hands it to the window procedure
+// with its own WM_INITDIALOG, sent while the window is still empty; the window initialises on
+// the one the modal run delivers once every control exists.
+const char kCreationMarkTarget = 0;
+const LPARAM kCreationMark = reinterpret_cast<LPARAM>(&kCreationMarkTarget);
 
 // Owns an icon loaded for the window; the window holds it until it is destroyed.
 struct IconTraits {
     using Handle = HICON;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { DestroyIcon(h); }
 };
 using Icon = UniqueHandle<IconTraits>;
 
-void AppendText(std::vector<WORD>& words, const wchar_t* text) {
-    do
-        words.push_back(static_cast<WORD>(*text));
-    while (*text++);
+void CreateApplicationObject() {
+    HRESULT result =
+        CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                         IID_ITlInfoApplication, g_program.application.PutVoid());
+    if (FAILED(result))
+        g_program.application.Reset();
 }
 
-// An in-memory dialog template with no controls, no menu, the dialog class, an empty title
-// and the window's font. WORD storage keeps the DWORD alignment a template needs.
-std::vector<WORD> EmptyDialogTemplate() {
-    const MainWindowLayout& layout = kMainWindowLayout;
-    std::vector<WORD> words;
-    auto pushDword = [&words](DWORD value) {
-        words.push_back(LOWORD(value));
-        words.push_back(HIWORD(value));
-    };
-    pushDword(layout.style);
-    pushDword(layout.exStyle);
-    words.push_back(0); // no controls: they are added one by one afterwards
-    words.push_back(static_cast<WORD>(layout.x));
-    words.push_back(static_cast<WORD>(layout.y));
-    words.push_back(static_cast<WORD>(layout.width));
-    words.push_back(static_cast<WORD>(layout.height));
-    words.push_back(0); // no menu
-    words.push_back(0); // the standard dialog class
-    AppendText(words, L"");
-    words.push_back(layout.pointSize);
-    AppendText(words, L"MS Sans Serif");
-    return words;
+void ApplyLinkFont(HWND window) {
+    HDC screen = GetDC(nullptr);
+    int logPixelsY = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+
+    LOGFONTA font = {};
+    font.lfHeight = LinkFontHeight(logPixelsY);
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = TRUE;
+    font.lfUnderline = TRUE;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+    lstrcpynA(font.lfFaceName, "Arial", LF_FACESIZE);
+    g_program.linkFont.Reset(CreateFontIndirectA(&font));
+    SendMessageA(GetDlgItem(window, IDC_MORE), WM_SETFONT, reinterpret_cast<WPARAM>(g_program.linkFont.Get()),
+                 TRUE);
 }
 
-void AddControls(HWND window, HINSTANCE instance) {
-    HFONT font = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
-    for (const ControlRow& control : kControls) {
-        RECT rect = {control.x, control.y, control.x + control.width, control.y + control.height};
-        MapDialogRect(window, &rect);
-        HWND child =
-            CreateWindowExA(control.exStyle, control.className, control.text, control.style, rect.left,
-                            rect.top, rect.right - rect.left, rect.bottom - rect.top, window,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-        SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
+void OnInitialise(HWND window) {
+    g_program.mainWindow = window;
+    CreateApplicationObject();
+    if (!g_program.application)
+        MessageBoxA(nullptr, kNoComponentText, kProgramCaption, MB_OK);
+    ApplyLinkFont(window);
+    g_program.handCursor = LoadCursorA(nullptr, IDC_HAND);
+    g_program.arrowCursor = LoadCursorA(nullptr, IDC_ARROW);
+}
+
+void OnMouseMove(HWND window, LPARAM lParam) {
+    // Client coordinates as unsigned 16-bit numbers: a point left or above the client area
+    // lies far outside it, where no child answers.
+    POINT point = {static_cast<LONG>(LOWORD(lParam)), static_cast<LONG>(HIWORD(lParam))};
+    HWND child = ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE | CWP_SKIPDISABLED);
+    HoverDecision decision =
+        DecideHover(g_program.hoveredControlId, child != nullptr, child ? GetDlgCtrlID(child) : 0);
+    g_program.hoveredControlId = decision.hoveredId;
+    SetCursor(decision.handCursor ? g_program.handCursor : g_program.arrowCursor);
+}
+
+void OnDestroy(HWND window) {
+    if (!g_program.linkFont)
+        return;
+    // The label goes back to the window's font first, so that it never holds a deleted font.
+    HFONT windowFont = reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0));
+    SendMessageA(GetDlgItem(window, IDC_MORE), WM_SETFONT, reinterpret_cast<WPARAM>(windowFont), FALSE);
+    g_program.linkFont.Reset();
 }
 
 // Paints the link label in pure blue on the button-face colour.
@@ -89,39 +90,6 @@ INT_PTR LinkColours(HDC dc) {
     SetTextColor(dc, kLinkColour);
     SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
     return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
-}
-
-// The dialog procedure of the run. It hands every message to MAINWINDOWPROC first and adds
-// what makes the window behave as the program's modal window: the link colour, and the
-// close command ending the run. A dialog's default handling turns WM_CLOSE into IDCANCEL,
-// the same command Esc produces; the run ends the window on WM_CLOSE itself, so that the
-// close box, Alt+F4 and the system menu close it while Esc (IDCANCEL, which nothing
-// answers) leaves it open.
-INT_PTR CALLBACK ModalRunProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* run = reinterpret_cast<ModalRun*>(GetWindowLongPtrA(window, DWLP_USER));
-    if (!run) {
-        // The dialog manager's own WM_INITDIALOG, sent while the window is still empty.
-        if (message == WM_INITDIALOG)
-            SetWindowLongPtrA(window, DWLP_USER, lParam);
-        return FALSE;
-    }
-    if (!run->forwarding)
-        return FALSE;
-
-    MAINWINDOWPROC(window, message, wParam, lParam);
-
-    switch (message) {
-    case WM_CTLCOLORSTATIC:
-        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_MORE)
-            return LinkColours(reinterpret_cast<HDC>(wParam));
-        return FALSE;
-    case WM_CLOSE:
-        run->endValue = 0;
-        DestroyWindow(window);
-        return TRUE;
-    default:
-        return FALSE;
-    }
 }
 
 void RunMessageLoop(HWND window) {
@@ -144,21 +112,64 @@ void RunMessageLoop(HWND window) {
 
 } // namespace
 
-const std::array<ControlRow, kMainWindowControlCount>& MainWindowControls() {
-    return kControls;
+int LinkFontHeight(int logPixelsY) {
+    return -MulDiv(kLinkPointSize, logPixelsY, 72);
+}
+
+HoverDecision DecideHover(int hoveredId, bool childFound, int childId) {
+    int id = childFound ? childId : hoveredId;
+    return {id, id == IDC_MORE};
+}
+
+// Every message of the window comes here. The handlers below never claim a message, so the
+// dialog's default handling follows each of them; two messages are answered here instead of by
+// that default handling, because a dialog's own answer would be wrong for this window:
+// - the link label's colours;
+// - WM_CLOSE, which a dialog turns into IDCANCEL, the command Esc produces too: the window ends
+//   on WM_CLOSE itself, so that the close box, Alt+F4 and the system menu close it while Esc
+//   (IDCANCEL, which nothing answers) leaves it open.
+INT_PTR CALLBACK MAINWINDOWPROC(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        if (lParam != kCreationMark)
+            OnInitialise(window);
+        return FALSE;
+    case WM_MOUSEMOVE:
+        OnMouseMove(window, lParam);
+        return FALSE;
+    case WM_LBUTTONDOWN:
+        // The decision rests on the last movement, not on the click's position.
+        if (g_program.hoveredControlId == IDC_MORE)
+            OPENWEBLINK(window);
+        return FALSE;
+    case WM_COMMAND:
+        OnMainWindowCommand(window, wParam);
+        return FALSE;
+    case WM_DESTROY:
+        OnDestroy(window);
+        return FALSE;
+    case WM_CTLCOLORSTATIC:
+        if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == IDC_MORE)
+            return LinkColours(reinterpret_cast<HDC>(wParam));
+        return FALSE;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 INT_PTR SHOWMAINWINDOW(HWND parent) {
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    std::vector<WORD> dialogTemplate = EmptyDialogTemplate();
-    ModalRun run;
+    std::vector<WORD> dialogTemplate = MainWindowTemplate();
     HWND window =
         CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(dialogTemplate.data()), parent,
-                                   ModalRunProc, reinterpret_cast<LPARAM>(&run));
+                                   MAINWINDOWPROC, kCreationMark);
     if (!window)
         return -1;
     SetWindowTextA(window, kProgramCaption);
-    AddControls(window, instance);
+    AddMainWindowControls(window);
 
     Icon bigIcon(static_cast<HICON>(LoadImageA(instance, "PROGRAM", IMAGE_ICON, 32, 32, 0)));
     Icon smallIcon(static_cast<HICON>(LoadImageA(instance, "PROGRAM", IMAGE_ICON, 16, 16, 0)));
@@ -166,7 +177,6 @@ INT_PTR SHOWMAINWINDOW(HWND parent) {
     SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.Get()));
 
     // Initialisation, once, now that every control exists and the window is still hidden.
-    run.forwarding = true;
     SendMessageA(window, WM_INITDIALOG, 0, 0);
     if (IsWindow(window)) {
         RECT client;
@@ -182,5 +192,16 @@ INT_PTR SHOWMAINWINDOW(HWND parent) {
     RunMessageLoop(window);
     if (IsWindow(window))
         DestroyWindow(window);
-    return run.endValue;
+    // The window ends only through the close command, whose end value is 0.
+    return 0;
+}
+
+void OPENWEBLINK(HWND mainWindow) {
+    // The shell takes a zero-terminated address of at most MAX_PATH - 1 characters.
+    char address[MAX_PATH];
+    lstrcpynA(address, CORVANE_WEB_ADDRESS, sizeof(address));
+    static const auto shellExecute =
+        SystemFunctionOf<decltype(&ShellExecuteA)>("shell32.dll", "ShellExecuteA");
+    if (shellExecute)
+        shellExecute(mainWindow, "open", address, nullptr, nullptr, SW_SHOWNORMAL);
 }

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "common/programstate.h"
+#include "app/mainwindow.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 #include "catalogue/registry.h"
 
-#include <vector>
-
 #include "common/owners.h"
+#include "common/registrytext.h"
 
 namespace {
 
@@ -54,14 +53,12 @@ std::optional<std::string> ReadRegValue(const HKEY& root, std::string keyPath, s
     if (status != ERROR_MORE_DATA)
         return UpToZero(data, sizeof data);
 
-    // A longer value (a long library description, say) is read whole into a buffer of the
-    // size the registry reported, plus one zero byte in case the data carry no terminator.
-    std::vector<char> large(static_cast<size_t>(size) + 1, '\0');
-    status = RegQueryValueExA(key.Get(), nameBuffer, nullptr, nullptr, reinterpret_cast<BYTE*>(large.data()),
-                              &size);
-    if (status != ERROR_SUCCESS)
+    // A longer value (a long library description, say) is read whole.
+    DWORD type = 0;
+    std::string whole;
+    if (ReadRegistryBytes(key.Get(), nameBuffer, type, whole) != ERROR_SUCCESS)
         return std::string();
-    return UpToZero(large.data(), size);
+    return UpToZero(whole.data(), whole.size());
 }
 
 std::string GETREGVALUE(const HKEY& root, std::string keyPath, std::string valueName) {

@@ -1,39 +1,10 @@
 #include "catalogue/typelibfacts.h"
 
-#include <cstdio>
-
 #include "catalogue/registry.h"
 #include "common/owners.h"
-#include "common/programstate.h"
 #include "common/text.h"
 
 namespace {
-
-std::string Decimal(unsigned value) {
-    return std::to_string(value);
-}
-
-std::string Hex(unsigned value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%x", value);
-    return text;
-}
-
-void SetText(HWND window, int id, const std::string& text) {
-    SetWindowTextA(GetDlgItem(window, id), text.c_str());
-}
-
-void SetRegistered(HWND window, bool registered) {
-    SendMessageA(GetDlgItem(window, IDC_REGISTERED), BM_SETCHECK, registered ? BST_CHECKED : BST_UNCHECKED,
-                 0);
-}
-
-void ClearView(HWND window) {
-    SetText(window, IDC_NAME, "");
-    SetText(window, IDC_GUID, "");
-    SetText(window, IDC_VERSION, "");
-    SetRegistered(window, false);
-}
 
 // Asks one text of the library; the BSTR is converted at once and freed here.
 template <class Ask> HRESULT AskText(Ask ask, std::string& text) {
@@ -59,14 +30,43 @@ HRESULT AskVersion(ITlInfoLibrary* library, unsigned short& major, unsigned shor
     return hr;
 }
 
-// The normal course of the view, from the open to the check box. The library object goes
-// to the caller's owner, which releases it on both ways out.
-HRESULT ShowFacts(HWND window, ITlInfoApplication* application, TypeLibFacts& facts,
-                  ComPtr<ITlInfoLibrary>& library) {
+} // namespace
+
+std::string NameLine(const TypeLibFacts& facts) {
+    return facts.name + " (" + facts.description + ")";
+}
+
+std::string VersionText(unsigned short major, unsigned short minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
+std::string VersionText(const TypeLibFacts& facts) {
+    return VersionText(facts.majorVersion, facts.minorVersion);
+}
+
+std::string VersionKey(const std::string& guidText, unsigned short major, unsigned short minor) {
+    return "TypeLib\\" + guidText + "\\" + LowerHex(major) + "." + LowerHex(minor);
+}
+
+std::string VersionKey(const TypeLibFacts& facts) {
+    return VersionKey(facts.guidText, facts.majorVersion, facts.minorVersion);
+}
+
+bool IsRegisteredVersion(const std::string& versionKey, const std::string& description) {
+    // A key that is missing (or unreadable) means "not registered" even when the description
+    // is empty; otherwise the texts must match byte for byte, case included.
+    std::optional<std::string> value = ReadRegValue(HKEY_CLASSES_ROOT, versionKey, "");
+    return value.has_value() && *value == description;
+}
+
+HRESULT ReadTypeLibFacts(ITlInfoApplication* application, const std::string& path, TypeLibFacts& facts) {
+    facts = TypeLibFacts();
+    facts.path = path;
     if (application == nullptr)
         return E_POINTER;
-    Bstr path = ToBstr(facts.path);
-    HRESULT hr = application->OpenLibraryFile(path.Get(), library.Put());
+    ComPtr<ITlInfoLibrary> library;
+    Bstr widePath = ToBstr(path);
+    HRESULT hr = application->OpenLibraryFile(widePath.Get(), library.Put());
     if (FAILED(hr))
         return hr;
     if (!library)
@@ -76,64 +76,18 @@ HRESULT ShowFacts(HWND window, ITlInfoApplication* application, TypeLibFacts& fa
     auto name = [&](BSTR* text) { return library->Name(text); };
     auto guid = [&](BSTR* text) { return library->GuidText(text); };
 
-    if (FAILED(hr = AskText(description, facts.description)))
-        return hr;
-    if (FAILED(hr = AskText(name, facts.name)))
-        return hr;
-    SetText(window, IDC_NAME, NameLine(facts));
-    if (FAILED(hr = AskText(guid, facts.guidText)))
-        return hr;
-    SetText(window, IDC_GUID, facts.guidText);
-    if (FAILED(hr = AskVersion(library.Get(), facts.majorVersion, facts.minorVersion)))
-        return hr;
-    SetText(window, IDC_VERSION, VersionText(facts));
-
-    // The key and the comparison use a second set of answers, asked just before the read.
-    if (FAILED(hr = AskText(guid, facts.guidText)))
-        return hr;
-    if (FAILED(hr = AskVersion(library.Get(), facts.majorVersion, facts.minorVersion)))
-        return hr;
-    if (FAILED(hr = AskText(description, facts.description)))
+    if (FAILED(hr = AskText(description, facts.description)) || FAILED(hr = AskText(name, facts.name)) ||
+        FAILED(hr = AskText(guid, facts.guidText)) ||
+        FAILED(hr = AskVersion(library.Get(), facts.majorVersion, facts.minorVersion)))
         return hr;
 
-    // Registration stores the description as the default value of the version key. A key
-    // that is missing (or unreadable) means "not registered" even when the description is
-    // empty; otherwise the texts must match byte for byte, case included.
-    std::optional<std::string> value = ReadRegValue(HKEY_CLASSES_ROOT, VersionKey(facts), "");
-    facts.registered = value.has_value() && *value == facts.description;
-    SetRegistered(window, facts.registered);
+    // The key and the comparison use a second set of answers, asked just before the read; the
+    // first ones are what the window shows.
+    TypeLibFacts checked;
+    if (FAILED(hr = AskText(guid, checked.guidText)) ||
+        FAILED(hr = AskVersion(library.Get(), checked.majorVersion, checked.minorVersion)) ||
+        FAILED(hr = AskText(description, checked.description)))
+        return hr;
+    facts.registered = IsRegisteredVersion(VersionKey(checked), checked.description);
     return S_OK;
-}
-
-} // namespace
-
-std::string NameLine(const TypeLibFacts& facts) {
-    return facts.name + " (" + facts.description + ")";
-}
-
-std::string VersionText(const TypeLibFacts& facts) {
-    return Decimal(facts.majorVersion) + "." + Decimal(facts.minorVersion);
-}
-
-std::string VersionKey(const TypeLibFacts& facts) {
-    return "TypeLib\\" + facts.guidText + "\\" + Hex(facts.majorVersion) + "." + Hex(facts.minorVersion);
-}
-
-void ShowTypeLibFacts(HWND mainWindow, ITlInfoApplication* application, std::string path) {
-    if (path.empty()) {
-        ClearView(mainWindow);
-        return;
-    }
-    TypeLibFacts facts;
-    facts.path = std::move(path);
-    ComPtr<ITlInfoLibrary> library;
-    if (FAILED(ShowFacts(mainWindow, application, facts, library))) {
-        // One way out for every failure: no fact of this file or an earlier one stays shown.
-        ClearView(mainWindow);
-    }
-    library.Reset();
-}
-
-void SHOWTYPELIBFACTS(std::string path) {
-    ShowTypeLibFacts(g_program.mainWindow, g_program.application, std::move(path));
 }

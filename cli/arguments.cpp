@@ -2,7 +2,6 @@
 #include "cli/cli.h"
 
 #include <objbase.h>
-#include <cstdio>
 
 #include "common/text.h"
 #include "version.h"
@@ -126,12 +125,6 @@ std::string GuidString(const GUID& guid) {
     wchar_t text[40];
     StringFromGUID2(guid, text, 40);
     return ToAnsi(std::wstring(text));
-}
-
-std::string ResultText(HRESULT result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(result));
-    return text;
 }
 
 std::string VersionLine() {

@@ -10,6 +10,8 @@
 #include <vector>
 #include <nlohmann/json.hpp>
 
+#include "registration/registration.h"
+
 namespace cli {
 
 // Exit codes. Scripts rely on them, so they never change meaning.
@@ -24,16 +26,9 @@ enum ExitCode : int {
 
 enum class Command { Help, Version, Info, Status, Register, Unregister, List };
 
-// The registration of one library version for one locale and one platform: the key
-// TypeLib\{guid}\major.minor\lcid\syskind, the unit that registering writes and
-// unregistering removes.
-struct Identity {
-    GUID guid = GUID_NULL;
-    WORD major = 0;
-    WORD minor = 0;
-    LCID lcid = 0;
-    SYSKIND syskind = SYS_WIN32;
-};
+// The registration of one library version for one locale and one platform, as the engine names
+// it.
+using Identity = LibraryIdentity;
 
 struct Options {
     Command command = Command::Help;
@@ -65,8 +60,6 @@ bool ParseSysKind(const std::string& text, SYSKIND& syskind);
 std::string SysKindName(SYSKIND syskind);
 // Upper-case braced form, as registration writes the key names.
 std::string GuidString(const GUID& guid);
-// Upper-case hexadecimal, eight digits.
-std::string ResultText(HRESULT result);
 
 // ---- Files -----------------------------------------------------------------------------------
 

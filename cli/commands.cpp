@@ -60,10 +60,10 @@ std::string ReadFailureMessage(const FileLocation& location, HRESULT hr) {
     if (hr == TYPE_E_CANTLOADLIBRARY) {
         if (location.resourceIndex)
             return "'" + location.filePath + "' holds no type library resource " +
-                   std::to_string(location.resourceIndex) + " (error " + ResultText(hr) + ")";
-        return "'" + location.given + "' holds no type library (error " + ResultText(hr) + ")";
+                   std::to_string(location.resourceIndex) + " (error " + UpperHex(hr, 8) + ")";
+        return "'" + location.given + "' holds no type library (error " + UpperHex(hr, 8) + ")";
     }
-    return "cannot read the type library in '" + location.given + "': error " + ResultText(hr);
+    return "cannot read the type library in '" + location.given + "': error " + UpperHex(hr, 8);
 }
 
 // Locates FILE and reads its library; on failure fills result and returns false.
@@ -143,9 +143,9 @@ Result Register(const std::string& given) {
     }
     // The window's own engine: it loads the library from the full path of the given path and
     // registers it under that full path.
-    HRESULT hr = APPLYREGISTRATION(given, 1);
+    HRESULT hr = RegisterLibraryFile(given);
     if (hr != S_OK)
-        return Failure(std::move(document), "registering '" + given + "' failed: error " + ResultText(hr));
+        return Failure(std::move(document), "registering '" + given + "' failed: error " + UpperHex(hr, 8));
     Registration after = ReadRegistration(facts.identity, &location);
     StatusDecision now = DecideStatus(after, facts.identity);
     if (now.status != Status::Registered)
@@ -180,7 +180,7 @@ Result Unregister(json document, const Identity& identity, const Registration& r
     document["removedKeysDirectly"] = outcome.removedKeys;
     if (FAILED(outcome.result))
         return Failure(std::move(document), "unregistering " + IdentityText(identity) + " failed: error " +
-                                                ResultText(outcome.result));
+                                                UpperHex(outcome.result, 8));
     Registration after = ReadRegistration(identity, nullptr);
     if (DecideStatus(after, identity).entry)
         return Failure(std::move(document), "unregistering " + IdentityText(identity) +

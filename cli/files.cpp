@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/text.h"
 
 namespace cli {
@@ -18,31 +19,20 @@ Kind KindOf(const std::string& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
 }
 
-std::string FullPath(const std::string& path) {
-    DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (size == 0)
-        return path;
-    std::string full(size, '\0');
-    DWORD length = GetFullPathNameA(path.c_str(), size, &full[0], nullptr);
-    if (length == 0 || length >= size)
-        return path;
-    full.resize(length);
-    return full;
+// The full path of path, or path itself when it cannot be made absolute.
+std::string AbsoluteOrAsGiven(const std::string& path) {
+    std::string full;
+    return SUCCEEDED(FullPath(path, full)) ? full : path;
 }
 
-// Splits "file\N" into the file and N when N is all digits and a file of that name exists.
-bool SplitResourceIndex(const std::string& path, std::string& file, int& index) {
-    size_t slash = path.find_last_of("\\/");
-    if (slash == std::string::npos || slash == 0 || slash + 1 >= path.size() || path.size() - slash > 6)
-        return false;
-    std::string digits = path.substr(slash + 1);
-    if (digits.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    std::string head = path.substr(0, slash);
-    if (KindOf(head) != Kind::File)
+// Splits "file\N" into the file and N when a file of that name exists.
+bool SplitExistingResourceIndex(const std::string& path, std::string& file, int& index) {
+    std::string head;
+    int number = 0;
+    if (!SplitResourceIndex(path, head, number) || KindOf(head) != Kind::File)
         return false;
     file = head;
-    index = std::stoi(digits);
+    index = number;
     return true;
 }
 
@@ -75,7 +65,7 @@ Located LocateFile(const std::string& given) {
         located.error = LocateError::Empty;
         return located;
     }
-    std::string full = FullPath(given);
+    std::string full = AbsoluteOrAsGiven(given);
     switch (KindOf(full)) {
     case Kind::File:
         located.location.filePath = full;
@@ -89,7 +79,7 @@ Located LocateFile(const std::string& given) {
     }
     std::string file;
     int index = 0;
-    if (SplitResourceIndex(full, file, index)) {
+    if (SplitExistingResourceIndex(full, file, index)) {
         located.location.filePath = file;
         located.location.resourceIndex = index;
         return located;
@@ -98,9 +88,7 @@ Located LocateFile(const std::string& given) {
     // Name the first folder on the way that is missing, so "folder not found" points at it.
     std::string folder = FolderOf(full);
     // "missing.dll\2": the file is what is missing, not a folder named missing.dll.
-    std::string last = full.substr(full.find_last_of("\\/") + 1);
-    bool indexed =
-        !last.empty() && last.size() <= 5 && last.find_first_not_of("0123456789") == std::string::npos;
+    bool indexed = SplitResourceIndex(full, file, index);
     if (indexed && !folder.empty() && KindOf(FolderOf(folder)) == Kind::Folder) {
         located.error = LocateError::FileMissing;
         return located;
@@ -176,7 +164,7 @@ PathState ClassifyRegisteredPath(const std::string& registeredPath, const FileLo
     Kind kind = KindOf(path);
     if (kind == Kind::Folder)
         return PathState::Missing;
-    if (kind == Kind::Missing && !SplitResourceIndex(path, filePart, index))
+    if (kind == Kind::Missing && !SplitExistingResourceIndex(path, filePart, index))
         return PathState::Missing;
     if (!file)
         return PathState::Exists;

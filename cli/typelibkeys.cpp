@@ -1,16 +1,17 @@
 // What HKEY_CLASSES_ROOT\TypeLib holds: one library version, every registered library, the
 // status decision, and removing one identity's registration.
 //
-// Reading goes through its own small KEY_READ routines rather than GETREGVALUE: the console
-// program must tell a missing key from an empty value, enumerate locales and platforms, and
-// read paths longer than GETREGVALUE's 256-byte buffer. The key names come from the facts
-// view's own VersionKey and VersionText, so both programs look in the same place.
+// Reading opens every key for reading only and reads values whole: the console program must
+// tell a missing key from an empty value, enumerate locales and platforms, and read paths of
+// any length. The key names come from the catalogue's VersionKey and VersionText, so both
+// programs look in the same place.
 #include "cli/cli.h"
 
 #include <cstdlib>
 
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 
 namespace cli {
@@ -28,33 +29,18 @@ RegKey OpenForReading(HKEY parent, const std::string& path) {
 
 // A string value read whole; REG_EXPAND_SZ is expanded as its readers would expand it.
 bool ReadString(HKEY key, const char* name, std::string& value) {
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return false;
-    std::string data(size + 1, '\0');
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    data.resize(std::min<size_t>(size, data.size()));
-    data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
-    if (type == REG_EXPAND_SZ) {
-        DWORD needed = ExpandEnvironmentStringsA(data.c_str(), nullptr, 0);
-        std::string expanded(needed, '\0');
-        if (needed && ExpandEnvironmentStringsA(data.c_str(), &expanded[0], needed) == needed) {
-            expanded.resize(needed - 1);
-            data = expanded;
-        }
-    }
-    value = data;
-    return true;
+    std::optional<std::string> text = ReadRegistryText(key, name);
+    if (text)
+        value = *text;
+    return text.has_value();
 }
 
 // The default value of parent\subkey.
 bool ReadDefault(HKEY parent, const std::string& subkey, std::string& value) {
-    RegKey key = OpenForReading(parent, subkey);
-    return key && ReadString(key.Get(), nullptr, value);
+    std::optional<std::string> text = ReadRegistryText(parent, subkey, nullptr);
+    if (text)
+        value = *text;
+    return text.has_value();
 }
 
 std::vector<std::string> SubkeyNames(HKEY key) {
@@ -77,12 +63,8 @@ bool IsHex(const std::string& text) {
            text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
-TypeLibFacts KeyFacts(const Identity& identity) {
-    TypeLibFacts facts;
-    facts.guidText = GuidString(identity.guid);
-    facts.majorVersion = identity.major;
-    facts.minorVersion = identity.minor;
-    return facts;
+std::string IdentityVersionKey(const Identity& identity) {
+    return VersionKey(GuidString(identity.guid), identity.major, identity.minor);
 }
 
 // "2.a" (hexadecimal key name) to "2.10"; a name of another form is shown as it is.
@@ -128,7 +110,7 @@ bool HasSubkeys(HKEY parent, const std::string& path) {
 // Deletes the identity's keys, and each key above it that is left with nothing registered.
 // The entry's own key names are used, as found, whatever spelling wrote them.
 HRESULT DeleteIdentityKeys(const Identity& identity, const PathEntry& entry) {
-    std::string versionKey = VersionKey(KeyFacts(identity));
+    std::string versionKey = IdentityVersionKey(identity);
     std::string lcidKey = versionKey + "\\" + entry.lcidKey;
     LONG status = RegDeleteKeyA(HKEY_CLASSES_ROOT, (lcidKey + "\\" + entry.platform).c_str());
     if (status != ERROR_SUCCESS)
@@ -164,12 +146,11 @@ const PathEntry* FindEntry(const Registration& registration, const Identity& ide
 } // namespace
 
 Registration ReadRegistration(const Identity& identity, const FileLocation* file) {
-    TypeLibFacts facts = KeyFacts(identity);
     Registration registration;
-    registration.guidText = facts.guidText;
-    std::string key = VersionKey(facts);
+    registration.guidText = GuidString(identity.guid);
+    std::string key = IdentityVersionKey(identity);
     registration.versionKeyName = key.substr(key.find_last_of('\\') + 1);
-    registration.versionText = VersionText(facts);
+    registration.versionText = VersionText(identity.major, identity.minor);
     RegKey versionKey = OpenForReading(HKEY_CLASSES_ROOT, key);
     if (versionKey)
         ReadVersionKey(versionKey.Get(), registration, file);
@@ -244,8 +225,7 @@ const char* StatusName(Status status) {
 RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& registration) {
     RemoveOutcome outcome;
     const PathEntry* entry = FindEntry(registration, identity);
-    outcome.result =
-        UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
+    outcome.result = UnregisterLibrary(identity);
     if (SUCCEEDED(outcome.result) || !entry)
         return outcome;
     // The system service refused. Delete the keys directly only when it could not have

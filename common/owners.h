@@ -44,22 +44,22 @@ template <class Traits> class UniqueHandle {
 
 struct RegKeyTraits {
     using Handle = HKEY;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { RegCloseKey(h); }
 };
 struct KernelHandleTraits {
     using Handle = HANDLE;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { CloseHandle(h); }
 };
 struct ModuleTraits {
     using Handle = HMODULE;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { FreeLibrary(h); }
 };
 struct WindowTraits {
     using Handle = HWND;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) {
         if (IsWindow(h))
             DestroyWindow(h);
@@ -67,7 +67,7 @@ struct WindowTraits {
 };
 template <class T> struct GdiObjectTraits {
     using Handle = T;
-    static Handle Empty() { return nullptr; }
+    static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { DeleteObject(h); }
 };
 

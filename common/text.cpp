@@ -48,3 +48,28 @@ std::string ToAnsi(BSTR text) {
 std::string ToAnsi(const std::wstring& text) {
     return Narrow(text.data(), static_cast<int>(text.size()));
 }
+
+namespace {
+
+std::string Hex(unsigned long value, int minDigits, const char* digits) {
+    char text[8];
+    int count = 0;
+    do {
+        text[count++] = digits[value & 0xF];
+        value >>= 4;
+    } while (value != 0);
+    std::string result(minDigits > count ? static_cast<size_t>(minDigits - count) : 0, '0');
+    while (count > 0)
+        result.push_back(text[--count]);
+    return result;
+}
+
+} // namespace
+
+std::string UpperHex(unsigned long value, int minDigits) {
+    return Hex(value, minDigits, "0123456789ABCDEF");
+}
+
+std::string LowerHex(unsigned long value, int minDigits) {
+    return Hex(value, minDigits, "0123456789abcdef");
+}

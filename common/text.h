@@ -1,5 +1,6 @@
 // Conversions between the program's ANSI text (system code page) and the UTF-16 text that
-// COM and OLE services take and give.
+// COM and OLE services take and give, and the hexadecimal texts the program shows and builds
+// registry key names from.
 #pragma once
 
 #include <string>
@@ -18,3 +19,9 @@ Bstr ToBstr(const std::string& ansi);
 // UTF-16 (a BSTR, by its length; null is the empty text) to ANSI (CP_ACP, no flags).
 std::string ToAnsi(BSTR text);
 std::string ToAnsi(const std::wstring& text);
+
+// The value in hexadecimal without prefix, padded with zeros to at least minDigits digits:
+// UpperHex(0x8002801C) is "8002801C", UpperHex(0x1F) "1F", UpperHex(5, 8) "00000005".
+// Result codes are shown in upper case; registry key names use lower case.
+std::string UpperHex(unsigned long value, int minDigits = 1);
+std::string LowerHex(unsigned long value, int minDigits = 1);

@@ -2,14 +2,15 @@
 ;   VERSION  the release version, x.y.z, as the build declares it
 ;   STAGE    the folder that holds the files to install (the same ones the zip holds)
 ;   OUTFILE  where to write the setup program
+;   CLSID_TLINFO  the class that Corvane creates to read a library's facts (from the build)
 ; The installer registers our TypeLib Information server only when no server is registered for
 ; the class yet, records that it did, and its uninstaller unregisters the server only then.
 
 Unicode true
 SetCompressor /SOLID lzma
 
-!ifndef VERSION | STAGE | OUTFILE
-  !error "Build this with scripts/dist.sh, which defines VERSION, STAGE and OUTFILE"
+!ifndef VERSION | STAGE | OUTFILE | CLSID_TLINFO
+  !error "Build this with scripts/dist.sh, which defines VERSION, STAGE, OUTFILE and CLSID_TLINFO"
 !endif
 
 !include "MUI2.nsh"
@@ -17,8 +18,6 @@ SetCompressor /SOLID lzma
 
 !define PRODUCT "Corvane"
 !define COMPONENT "CorvaneTLInfo.dll"
-; The class that Corvane creates to read a library's facts.
-!define CLSID_TLINFO "{8B21775E-717D-11CE-AB5B-D41203C10000}"
 !define STATE_KEY "Software\Corvane"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Corvane"
 

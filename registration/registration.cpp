@@ -1,11 +1,9 @@
 #include "registration/registration.h"
 
-#include <oleauto.h>
-#include <cstdio>
 #include <cstring>
 
 #include "common/owners.h"
-#include "common/programstate.h"
+#include "common/paths.h"
 #include "common/text.h"
 
 namespace {
@@ -18,26 +16,18 @@ std::string DirectionLabel(int registerFlag) {
     return registerFlag ? "Register Type Library " : "Unregister Type Library ";
 }
 
-// The registry keeps the path that registration is given; a relative one would resolve against
-// whatever folder a later client runs in, so the typed path is made absolute first.
-HRESULT FullPathOf(const std::string& path, std::string& fullPath) {
-    DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return HRESULT_FROM_WIN32(GetLastError());
-    std::string buffer(needed, '\0');
-    DWORD written = GetFullPathNameA(path.c_str(), needed, &buffer[0], nullptr);
-    if (written == 0)
-        return HRESULT_FROM_WIN32(GetLastError());
-    if (written >= needed) // the current folder changed between the two calls
-        return E_UNEXPECTED;
-    buffer.resize(written);
-    fullPath = buffer;
-    return S_OK;
+// Services that take a zero-terminated string are handed the address of a byte copy of it.
+HRESULT ParseGuid(const std::string& guidText, GUID& guid) {
+    std::vector<BYTE> buffer;
+    COPYTOBYTES(ToWideTerminated(guidText), buffer);
+    return CLSIDFromString(reinterpret_cast<LPCOLESTR>(buffer.data()), &guid);
 }
 
-HRESULT RegisterFromFile(const std::string& path) {
+} // namespace
+
+HRESULT RegisterLibraryFile(const std::string& path) {
     std::string fullPath;
-    HRESULT hr = FullPathOf(path, fullPath);
+    HRESULT hr = FullPath(path, fullPath);
     if (hr != S_OK)
         return hr;
     // No type library is loaded from a path of MAX_PATH characters or more, and Wine's
@@ -56,15 +46,10 @@ HRESULT RegisterFromFile(const std::string& path) {
     return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(widePath.c_str()), nullptr);
 }
 
-// The identity that the file declares, as the component reads it.
-struct LibraryIdentity {
-    std::string guidText;
-    short major = 0;
-    short minor = 0;
-    LCID locale = 0;
-};
-
-HRESULT ReadIdentity(ITlInfoApplication* application, const std::string& path, LibraryIdentity& identity) {
+HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string& path,
+                             LibraryIdentity& identity) {
+    if (!application)
+        return REGDB_E_CLASSNOTREG;
     ComPtr<ITlInfoLibrary> library;
     HRESULT hr;
     {
@@ -76,42 +61,33 @@ HRESULT ReadIdentity(ITlInfoApplication* application, const std::string& path, L
     if (!library)
         return E_POINTER;
     Bstr guidText;
-    if (FAILED(hr = library->GuidText(guidText.Put())))
+    short major = 0, minor = 0;
+    LCID locale = 0;
+    if (FAILED(hr = library->GuidText(guidText.Put())) || FAILED(hr = library->MajorVersion(&major)) ||
+        FAILED(hr = library->MinorVersion(&minor)) || FAILED(hr = library->Locale(&locale)))
         return hr;
-    identity.guidText = ToAnsi(guidText.Get());
-    if (FAILED(hr = library->MajorVersion(&identity.major)))
-        return hr;
-    if (FAILED(hr = library->MinorVersion(&identity.minor)))
-        return hr;
-    if (FAILED(hr = library->Locale(&identity.locale)))
-        return hr;
-    return S_OK;
-}
-
-HRESULT UnregisterIdentity(const std::string& path) {
-    // Without the component the file's identity cannot be read: nothing is unregistered, and
-    // the failure says that the component's class is not available.
-    ITlInfoApplication* application = g_program.application;
-    if (!application)
-        return REGDB_E_CLASSNOTREG;
-
-    LibraryIdentity identity;
-    HRESULT hr = ReadIdentity(application, path, identity);
-    if (hr != S_OK)
-        return hr;
-
-    std::vector<BYTE> buffer;
-    COPYTOBYTES(ToWideTerminated(identity.guidText), buffer);
-    GUID guid;
-    hr = CLSIDFromString(reinterpret_cast<LPCOLESTR>(buffer.data()), &guid);
-    if (hr != S_OK)
-        return hr;
+    library.Reset();
     // The versions are 16-bit patterns; the registration services take them unsigned.
-    return UnRegisterTypeLib(guid, static_cast<WORD>(identity.major), static_cast<WORD>(identity.minor),
-                             identity.locale, SYS_WIN32);
+    identity.major = static_cast<WORD>(major);
+    identity.minor = static_cast<WORD>(minor);
+    identity.lcid = locale;
+    identity.syskind = SYS_WIN32;
+    return ParseGuid(ToAnsi(guidText.Get()), identity.guid);
 }
 
-} // namespace
+HRESULT UnregisterLibrary(const LibraryIdentity& identity) {
+    return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
+}
+
+HRESULT APPLYREGISTRATION(ITlInfoApplication* application, std::string path, int registerFlag) {
+    if (registerFlag)
+        return RegisterLibraryFile(path);
+    LibraryIdentity identity;
+    HRESULT hr = ReadDeclaredIdentity(application, path, identity);
+    if (hr != S_OK)
+        return hr;
+    return UnregisterLibrary(identity);
+}
 
 void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes) {
     size_t length = text.size() * sizeof(wchar_t);
@@ -120,32 +96,11 @@ void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes) {
         std::memcpy(bytes.data(), text.data(), length);
 }
 
-std::string HexText(HRESULT result) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(result));
-    return text;
-}
-
 OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result) {
     if (result == S_OK)
         return {DirectionLabel(registerFlag) + path + " succeeded.", MB_OK | MB_ICONINFORMATION};
     if (result == kNotATypeLibrary)
         return {"This is not a COM object. It cannot be registered.", MB_OK | MB_ICONHAND};
-    return {DirectionLabel(registerFlag) + path + " failed: the error returned was " + HexText(result),
+    return {DirectionLabel(registerFlag) + path + " failed: the error returned was " + UpperHex(result),
             MB_OK | MB_ICONHAND};
-}
-
-HRESULT APPLYREGISTRATION(std::string path, int registerFlag) {
-    return registerFlag ? RegisterFromFile(path) : UnregisterIdentity(path);
-}
-
-int CHANGEREGISTRATION(std::string path, int registerFlag, int report) {
-    if (path.empty())
-        return -1;
-    HRESULT result = APPLYREGISTRATION(path, registerFlag);
-    if (!report)
-        return result;
-    OutcomeMessage message = RegistrationOutcome(registerFlag, path, result);
-    MessageBoxA(nullptr, message.text.c_str(), kProgramCaption, message.style);
-    return result;
 }

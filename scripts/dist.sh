@@ -73,7 +73,9 @@ rm -f "$zipfile" "$setup"
     "$name/Corvane.exe" "$name/corvane-cli.exe" "$name/CorvaneTLInfo.dll" \
     "$name/README.txt" "$name/LICENSE.txt")
 
-makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" "$source/installer/corvane.nsi" ||
+source "$build/generated/ids.sh"
+makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" -DCLSID_TLINFO="$tlinfo_clsid" \
+    "$source/installer/corvane.nsi" ||
     fail "makensis failed on $source/installer/corvane.nsi"
 [ -f "$setup" ] || fail "makensis wrote no $setup"
 

@@ -15,7 +15,6 @@ root=$(cd "$here/.." && pwd)
 cd "$root"
 
 work="$root/build-dist"
-clsid='{8B21775E-717D-11CE-AB5B-D41203C10000}'
 stdole2='C:\windows\system32\stdole2.tlb'
 installed='C:\Program Files\Corvane'
 shipped=(Corvane.exe corvane-cli.exe CorvaneTLInfo.dll README.txt LICENSE.txt)
@@ -29,6 +28,9 @@ die() {
 
 bash "$here/dist.sh" || die "make dist failed"
 version=$(sed -n 's/^#define CORVANE_VERSION_TEXT "\(.*\)"$/\1/p' "$work/release/generated/version.h")
+# The component's class id, as the build read it from the contract header.
+source "$work/release/generated/ids.sh"
+clsid="$tlinfo_clsid"
 setup="$root/dist/Corvane-$version-setup.exe"
 zipfile="$root/dist/Corvane-$version-win32.zip"
 [ -f "$setup" ] && [ -f "$zipfile" ] || die "dist/ lacks the release files of version $version"

@@ -10,11 +10,19 @@
 #include <windows.h>
 #include <oleauto.h>
 
-// {8B21775E-717D-11CE-AB5B-D41203C10000}: the application class.
+// The application class in its registry form, the one place its text is written: the build
+// reads it from here for the installer and the release scripts.
+#define TLINFO_APPLICATION_CLSID_TEXT "{8B21775E-717D-11CE-AB5B-D41203C10000}"
+#define TLINFO_WIDE2(text) L##text
+#define TLINFO_WIDE(text) TLINFO_WIDE2(text)
+// HKEY_CLASSES_ROOT\CLSID\{class}: where a server for the class is registered.
+#define TLINFO_APPLICATION_CLASS_KEY "CLSID\\" TLINFO_APPLICATION_CLSID_TEXT
+
+// The application class, the same id as a value.
 constexpr CLSID CLSID_TlInfoApplication = {
     0x8B21775E, 0x717D, 0x11CE, {0xAB, 0x5B, 0xD4, 0x12, 0x03, 0xC1, 0x00, 0x00}};
 
-// {8B21775D-717D-11CE-AB5B-D41203C10000}: the interface the program asks the class for.
+// The interface the program asks the class for.
 constexpr IID IID_ITlInfoApplication = {
     0x8B21775D, 0x717D, 0x11CE, {0xAB, 0x5B, 0xD4, 0x12, 0x03, 0xC1, 0x00, 0x00}};
 

@@ -5,20 +5,20 @@
 
 #include <string>
 
+#include "app/mainwindow.h"
 #include "common/owners.h"
-#include "common/programstate.h"
+#include "common/text.h"
 #include "registration/registration.h"
-#include "tests/driver/driver.h"
+#include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
+using testsupport::Hex;
 using testsupport::LibraryRecipe;
+using testsupport::TempFolder;
 
-// The open-file dialog's name field: Windows' dialog has the combo box cmb13, Wine 8's the
-// edit box edt1 instead (ids of <dlgs.h>).
-constexpr int kNameComboId = 0x47C;
-constexpr int kNameEditId = 0x480;
+constexpr char kDialogTitle[] = "Choose Type Library to Register";
 
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 
@@ -75,13 +75,10 @@ struct Corvane {
     // Shows a library's facts the way the user does: the ".." button and the file dialog.
     ::testing::AssertionResult ChooseFile(const std::string& path) {
         driver::Click(Item(IDC_BROWSE));
-        HWND dialog = driver::WaitForDialog(process.Id(), "Choose Type Library to Register");
+        HWND dialog = driver::WaitForDialog(process.Id(), kDialogTitle);
         if (!dialog)
             return ::testing::AssertionFailure() << "no open-file dialog";
-        HWND name = GetDlgItem(dialog, kNameComboId) ? GetDlgItem(dialog, kNameComboId)
-                                                     : GetDlgItem(dialog, kNameEditId);
-        driver::SetText(name, path);
-        driver::Answer(dialog, IDOK);
+        driver::ChooseInOpenDialog(dialog, path);
         if (!driver::WaitForGone(dialog))
             return ::testing::AssertionFailure() << "the open-file dialog stayed";
         if (!driver::WaitUntil([&] { return !driver::Text(Item(IDC_GUID)).empty(); }))
@@ -95,12 +92,6 @@ struct Corvane {
 };
 
 #define ASSERT_STARTED(corvane) ASSERT_TRUE((corvane).window) << "Corvane.exe showed no main window"
-
-std::string Hex(UINT value) {
-    char text[16];
-    wsprintfA(text, "0x%X", value);
-    return text;
-}
 
 void ExpectOutcome(const driver::MessageBoxView& box, int registerFlag, const std::string& path,
                    HRESULT result) {
@@ -232,6 +223,93 @@ TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     EXPECT_EQ(BST_CHECKED, corvane.BoxState());
     EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
     corvane.Close();
+}
+
+// ---- The ".." command ----
+
+std::vector<std::string> PathList(HWND mainWindow) {
+    HWND field = driver::Control(mainWindow, IDC_PATH);
+    DWORD_PTR count = 0;
+    SendMessageTimeoutA(field, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+    std::vector<std::string> entries;
+    for (DWORD_PTR i = 0; i < count; ++i) {
+        // Asked in UTF-16: Wine 8 hands CB_GETLBTEXT between processes in its wide form, so an
+        // ANSI request from another process receives UTF-16 bytes.
+        wchar_t entry[1040] = L"";
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(field, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry), SMTO_ABORTIFHUNG, 5000,
+                            &ignored);
+        entries.push_back(ToAnsi(std::wstring(entry)));
+    }
+    return entries;
+}
+
+HWND OpenChooser(const driver::Process& corvane, HWND mainWindow) {
+    driver::Click(driver::Control(mainWindow, IDC_BROWSE));
+    return driver::WaitForDialog(corvane.Id(), kDialogTitle);
+}
+
+TEST(ChooserInCorvane, OpensBesideTheMainWindowWithItsFilterAndCancelChangesNothing) {
+    driver::Process corvane = driver::Start();
+    ASSERT_TRUE(corvane);
+    HWND mainWindow = driver::WaitForMainWindow(corvane.Id());
+    ASSERT_NE(mainWindow, nullptr);
+    driver::SetPathText(mainWindow, "typed by hand");
+
+    HWND dialog = OpenChooser(corvane, mainWindow);
+
+    ASSERT_NE(dialog, nullptr) << "no dialog titled " << kDialogTitle;
+    RECT mainRect = driver::RectInParent(mainWindow);
+    RECT dialogRect = driver::RectInParent(dialog);
+    EXPECT_EQ(dialogRect.left, mainRect.left + 30);
+    EXPECT_EQ(dialogRect.top, mainRect.top + 30);
+    EXPECT_EQ(driver::Text(driver::Control(dialog, cmb1)), "Type Libraries");
+    driver::Answer(dialog, IDCANCEL);
+    ASSERT_TRUE(driver::WaitForGone(dialog));
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_PATH)), "typed by hand");
+    EXPECT_TRUE(PathList(mainWindow).empty());
+    EXPECT_FALSE(driver::FindMessageBox(corvane.Id())) << "Cancel shows nothing";
+}
+
+TEST(ChooserInCorvane, ChosenFilesTakeTheirSortedPlacesAndShowTheirFacts) {
+    TempFolder folder;
+    testsupport::LibraryRecipe recipe;
+    recipe.name = "Shapes";
+    recipe.description = "Shapes Library";
+    std::string library = folder.File("B.tlb");
+    ASSERT_EQ(testsupport::MakeTypeLib(library, recipe), S_OK);
+    std::string notes = folder.File("notes.tlb");
+    testsupport::WriteFileBytes(notes, "not a type library");
+    driver::Process corvane = driver::Start();
+    ASSERT_TRUE(corvane);
+    HWND mainWindow = driver::WaitForMainWindow(corvane.Id());
+    ASSERT_NE(mainWindow, nullptr);
+
+    auto chooseAndWait = [&](const std::string& path) {
+        HWND dialog = OpenChooser(corvane, mainWindow);
+        ASSERT_NE(dialog, nullptr);
+        driver::ChooseInOpenDialog(dialog, path);
+        ASSERT_TRUE(driver::WaitForGone(dialog));
+        EXPECT_TRUE(
+            driver::WaitUntil([&] { return driver::Text(driver::Control(mainWindow, IDC_PATH)) == path; }));
+    };
+
+    chooseAndWait(library);
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_VERSION)), "1.0");
+    // A file that holds no library keeps its path; the view is cleared.
+    chooseAndWait(notes);
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_NAME)), "");
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), "");
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_VERSION)), "");
+    // The same library again: a second entry, in its sorted place before notes.tlb, not at the end.
+    chooseAndWait(library);
+
+    const std::vector<std::string> expected = {library, library, notes};
+    EXPECT_EQ(PathList(mainWindow), expected);
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_NAME)), "Shapes (Shapes Library)");
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), testsupport::GuidText(recipe.guid));
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_VERSION)), "1.0");
+    EXPECT_EQ(driver::CheckState(driver::Control(mainWindow, IDC_REGISTERED)), BST_UNCHECKED);
 }
 
 } // namespace

@@ -11,13 +11,13 @@
 #include "app/mainwindow.h"
 #include "app/weblink.h"
 #include "common/owners.h"
-#include "common/programstate.h"
-#include "tests/driver/driver.h"
+#include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
 using testsupport::BesideTests;
+using testsupport::Hex;
 
 // ---- Dialog units, computed here on our own ----
 
@@ -53,12 +53,6 @@ struct DialogRect {
 DialogRect ToDialogUnits(const RECT& pixels, const DialogBase& base) {
     return {MulDiv(pixels.left, 4, base.x), MulDiv(pixels.top, 8, base.y),
             MulDiv(pixels.right - pixels.left, 4, base.x), MulDiv(pixels.bottom - pixels.top, 8, base.y)};
-}
-
-std::string Hex(DWORD value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(value));
-    return text;
 }
 
 // ---- Corvane as a child process ----
@@ -310,7 +304,7 @@ TEST(CorvaneWindow, ClosesOnAltF4AndOnTheCloseMessage) {
 // ---- Without the component ----
 
 TEST(CorvaneWithoutComponent, SaysSoBeforeTheWindowIsVisibleAndOpensAfterOk) {
-    const std::string server = "CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}\\InprocServer32";
+    const std::string server = TLINFO_APPLICATION_CLASS_KEY "\\InprocServer32";
     ClassesValueOverride missing(server, "C:\\windows\\no-such-folder\\missing.dll");
     ASSERT_TRUE(missing.Ok());
 
@@ -401,9 +395,9 @@ class InProcessWindow {
         INT_PTR endValue = SHOWMAINWINDOW(nullptr);
         KillTimer(nullptr, first);
         KillTimer(nullptr, guard);
-        if (g_program.application)
-            g_program.application->Release();
-        g_program = ProgramState{};
+        g_program.application.Reset();
+        g_program.mainWindow = nullptr;
+        g_program.hoveredControlId = 0;
         return endValue;
     }
 
@@ -471,7 +465,7 @@ TEST(CorvaneWindowInProcess, DrawsTheLinkInABlueItalicUnderlinedArialAndReleases
         HWND link = GetDlgItem(window, IDC_MORE);
         HFONT font = reinterpret_cast<HFONT>(SendMessageA(link, WM_GETFONT, 0, 0));
         ASSERT_TRUE(font);
-        EXPECT_EQ(g_program.linkFont, font);
+        EXPECT_EQ(g_program.linkFont.Get(), font);
         LOGFONTA logFont = {};
         ASSERT_EQ(static_cast<int>(sizeof(logFont)), GetObjectA(font, sizeof(logFont), &logFont));
         HDC screen = GetDC(nullptr);
@@ -497,7 +491,7 @@ TEST(CorvaneWindowInProcess, DrawsTheLinkInABlueItalicUnderlinedArialAndReleases
         EXPECT_EQ(reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE)), brush);
         ReleaseDC(link, dc);
     });
-    EXPECT_EQ(nullptr, g_program.linkFont);
+    EXPECT_FALSE(g_program.linkFont) << "the link font is released with the window";
 }
 
 // Records the rectangle each child of the main window is created with.

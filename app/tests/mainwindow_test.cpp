@@ -6,7 +6,6 @@
 #include <string>
 
 #include "app/mainwindow.h"
-#include "common/programstate.h"
 
 namespace {
 

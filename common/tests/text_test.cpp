@@ -24,3 +24,22 @@ TEST(Text, EmptyAndNullTextsConvertToEmpty) {
     EXPECT_EQ(ToAnsi(static_cast<BSTR>(nullptr)), "");
     EXPECT_EQ(ToWide(""), L"");
 }
+
+TEST(Text, HexadecimalHasNoPrefixAndPadsOnlyToTheWidthAsked) {
+    struct Case {
+        unsigned long value;
+        int width;
+        const char* upper;
+        const char* lower;
+    } cases[] = {{0, 1, "0", "0"},
+                 {0x1F, 1, "1F", "1f"},
+                 {0xABCD, 1, "ABCD", "abcd"},
+                 {0x80029C4A, 1, "80029C4A", "80029c4a"},
+                 {0xFFFFFFFF, 1, "FFFFFFFF", "ffffffff"},
+                 {5, 8, "00000005", "00000005"},
+                 {0x80004005, 8, "80004005", "80004005"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(UpperHex(c.value, c.width), c.upper) << c.value;
+        EXPECT_EQ(LowerHex(c.value, c.width), c.lower) << c.value;
+    }
+}

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/mainwindow.h"
 #include "common/owners.h"
-#include "common/programstate.h"
 #include "common/text.h"
-#include "tests/driver/driver.h"
+#include "tests/support/driver.h"
 #include "version.h"
 
 namespace {
@@ -75,13 +75,6 @@ bool ReadExpected(const std::string& path, Expected& expected) {
     return true;
 }
 
-// The name field of the open dialog: the combo box cmb13 on Windows, the edit box edt1 in
-// Wine 8's dialog.
-HWND FileNameField(HWND dialog) {
-    HWND field = driver::Control(dialog, cmb13);
-    return field ? field : driver::Control(dialog, edt1);
-}
-
 // The fixed part of a file's version block: major, minor, patch, build.
 bool ReadFileVersion(const std::string& path, std::vector<WORD>& parts) {
     DWORD ignored = 0;
@@ -135,7 +128,7 @@ TEST_F(Installed, CorvaneShowsTheFactsOfALibraryChosenThroughTheOpenDialog) {
     driver::Click(driver::Control(mainWindow, IDC_BROWSE));
     HWND dialog = driver::WaitForDialog(corvane.Id(), "Choose Type Library to Register");
     ASSERT_TRUE(dialog) << "the open dialog did not appear";
-    ASSERT_TRUE(driver::SetText(FileNameField(dialog), library));
+    ASSERT_TRUE(driver::SetText(driver::FileNameField(dialog), library));
     driver::Answer(dialog, IDOK);
     ASSERT_TRUE(driver::WaitForGone(dialog)) << "the open dialog did not close";
     driver::WaitUntil([&] { return !driver::Text(driver::Control(mainWindow, IDC_NAME)).empty(); });

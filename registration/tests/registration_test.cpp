@@ -1,18 +1,18 @@
 // The registration engine: registering from a file, unregistering the identity a file declares,
-// and the message that reports each outcome.
+// and the text that reports each outcome.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "common/owners.h"
-#include "common/programstate.h"
+#include "common/text.h"
 #include "registration/registration.h"
-#include "registration/tests/fakecomponent.h"
-#include "registration/tests/messageboxes.h"
+#include "tests/support/fakecomponent.h"
 #include "tests/support/testsupport.h"
 
-using namespace registration_tests;
+using testsupport::ComponentScript;
+using testsupport::FakeComponent;
 using testsupport::GuidText;
+using testsupport::Hex;
+using testsupport::kLibraryReleased;
 using testsupport::LibraryRecipe;
 using testsupport::TempFolder;
 
@@ -21,17 +21,9 @@ namespace {
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 constexpr char kNotACOMObjectText[] = "This is not a COM object. It cannot be registered.";
 
-std::string Hex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", value);
-    return text;
-}
-
 // "TypeLib\{guid}\major.minor", the version numbers in lower-case hexadecimal.
 std::string VersionKey(const LibraryRecipe& recipe) {
-    char version[16];
-    std::snprintf(version, sizeof version, "%x.%x", recipe.major, recipe.minor);
-    return "TypeLib\\" + GuidText(recipe.guid) + "\\" + version;
+    return "TypeLib\\" + GuidText(recipe.guid) + "\\" + LowerHex(recipe.major) + "." + LowerHex(recipe.minor);
 }
 
 // The default value of a key under HKEY_CLASSES_ROOT; false when the key or value is missing.
@@ -63,34 +55,15 @@ DWORD RegisteredLibraryCount() {
     return count;
 }
 
-// Sets the program's application object for the scope and puts the old one back afterwards.
-class ApplicationScope {
-  public:
-    explicit ApplicationScope(ITlInfoApplication* application) : saved_(g_program.application) {
-        g_program.application = application;
-    }
-    ~ApplicationScope() { g_program.application = saved_; }
-
-  private:
-    ITlInfoApplication* saved_;
-};
-
-class CurrentFolderScope {
-  public:
-    explicit CurrentFolderScope(const std::string& folder) {
-        GetCurrentDirectoryA(MAX_PATH, saved_);
-        SetCurrentDirectoryA(folder.c_str());
-    }
-    ~CurrentFolderScope() { SetCurrentDirectoryA(saved_); }
-
-  private:
-    char saved_[MAX_PATH] = "";
-};
-
 // Each test works in its own folder with libraries of private GUIDs, whose registration is
 // removed afterwards whatever the test did.
 class Engine : public testing::Test {
   protected:
+    // Unregisters the identity the file at path declares, read through application.
+    static HRESULT Unregister(ITlInfoApplication* application, const std::string& path) {
+        return APPLYREGISTRATION(application, path, 0);
+    }
+
     ~Engine() override {
         for (const LibraryRecipe& recipe : made_)
             testsupport::DeleteTypeLibKey(recipe.guid);
@@ -121,6 +94,7 @@ class Engine : public testing::Test {
         EXPECT_EQ(value, recipe.description) << "default value of " << VersionKey(recipe);
     }
 
+    ComApartment apartment_;
     TempFolder folder_;
 
   private:
@@ -156,14 +130,6 @@ TEST(RegistrationOutcome, OtherFailuresShowTheCodeAsEightUpperCaseHexDigits) {
     EXPECT_EQ(elementNotFound.style, 0x10u);
 }
 
-TEST(RegistrationOutcome, HexTextHasNoPrefixAndNoLeadingZeros) {
-    EXPECT_EQ(HexText(0), "0");
-    EXPECT_EQ(HexText(0x1F), "1F");
-    EXPECT_EQ(HexText(0x0000ABCD), "ABCD");
-    EXPECT_EQ(HexText(static_cast<HRESULT>(0x80040154)), "80040154");
-    EXPECT_EQ(HexText(-1), "FFFFFFFF");
-}
-
 TEST(CopyToBytes, GivesTheArrayExactlyTheTextsBytes) {
     std::vector<BYTE> bytes(100, 0xEE);
     COPYTOBYTES(std::wstring(L"A\x20AC\0", 3), bytes);
@@ -176,7 +142,7 @@ TEST_F(Engine, RegisteringWritesTheDescriptionAndTheFilesPath) {
     recipe.description = "Shapes Library";
     std::string path = MakeLibrary("Shapes.tlb", recipe);
 
-    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    EXPECT_EQ(RegisterLibraryFile(path), 0);
 
     ExpectRegistered(recipe);
     std::string win32;
@@ -189,9 +155,9 @@ TEST_F(Engine, RegisteringARelativePathStoresTheFullPath) {
     // runs in, so the engine registers the full path of what was typed.
     CreateDirectoryA(folder_.File("sub").c_str(), nullptr);
     std::string path = MakeLibrary("sub\\Relative.tlb");
-    CurrentFolderScope inFolder(folder_.Path());
+    testsupport::CurrentFolderScope inFolder(folder_.Path());
 
-    EXPECT_EQ(CHANGEREGISTRATION("sub\\Relative.tlb", 1, 0), 0);
+    EXPECT_EQ(RegisterLibraryFile("sub\\Relative.tlb"), 0);
 
     std::string win32;
     EXPECT_TRUE(ReadDefaultValue(VersionKey(Made()) + "\\0\\win32", win32));
@@ -203,7 +169,7 @@ TEST_F(Engine, RegisteringAFileWithoutATypeLibraryFailsAndRegistersNothing) {
     testsupport::WriteFileBytes(path, "These are notes, not a type library.\r\n");
     DWORD before = RegisteredLibraryCount();
 
-    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), kNotATypeLibrary);
+    EXPECT_EQ(RegisterLibraryFile(path), kNotATypeLibrary);
 
     EXPECT_EQ(RegisteredLibraryCount(), before) << "libraries under HKCR\\TypeLib";
 }
@@ -214,7 +180,7 @@ TEST_F(Engine, APathOfMaxPathCharactersOrMoreIsRefusedWithoutLoadingIt) {
         folder_.File(std::string(MAX_PATH - 1 - folder_.Path().size() - 1 - 4, 'n') + ".tlb");
     ASSERT_EQ(longest.size(), static_cast<size_t>(MAX_PATH - 1));
     MakeLibrary(longest.substr(folder_.Path().size() + 1));
-    HRESULT result = CHANGEREGISTRATION(longest, 1, 0);
+    HRESULT result = RegisterLibraryFile(longest);
     EXPECT_EQ(result, 0) << Hex(result);
     ExpectRegistered(Made());
 
@@ -222,7 +188,7 @@ TEST_F(Engine, APathOfMaxPathCharactersOrMoreIsRefusedWithoutLoadingIt) {
     for (size_t length : {size_t(MAX_PATH), size_t(300), size_t(1039)}) {
         SCOPED_TRACE(length);
         std::string path = folder_.File(std::string(length - folder_.Path().size() - 1, 'x'));
-        EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), tooLong);
+        EXPECT_EQ(RegisterLibraryFile(path), tooLong);
     }
 }
 
@@ -230,33 +196,24 @@ TEST_F(Engine, UnregisteringAVeryLongTypedPathFailsWithoutHarm) {
     // The path field takes any text; the component must answer such a path with a failure.
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    ApplicationScope scope(component.Get());
     std::string path = folder_.File(std::string(1039 - folder_.Path().size() - 1, 'x'));
 
-    HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+    HRESULT result = Unregister(component.Get(), path);
 
     EXPECT_TRUE(FAILED(result)) << Hex(result);
 }
 
 TEST_F(Engine, RegisteringNeverAsksTheComponent) {
     // A library whose facts the component cannot read can still be registered.
-    FakeApplication fake;
-    fake.library.failingSlot = tlinfo_slot::OpenLibraryFile;
-    ApplicationScope scope(&fake);
+    ComponentScript script;
+    script.failingSlot = tlinfo_slot::OpenLibraryFile;
+    FakeComponent fake(script);
     std::string path = MakeLibrary("Plain.tlb");
 
-    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    EXPECT_EQ(APPLYREGISTRATION(&fake, path, 1), 0);
 
-    EXPECT_TRUE(fake.log.empty()) << fake.log.size() << " component calls";
+    EXPECT_TRUE(script.calls.empty()) << script.calls.size() << " component calls";
     ExpectRegistered(Made());
-}
-
-TEST_F(Engine, AnEmptyPathGivesMinusOneAndShowsNothing) {
-    BoxAnswerer answerer(1000);
-    EXPECT_EQ(CHANGEREGISTRATION("", 1, 1), -1);
-    EXPECT_EQ(CHANGEREGISTRATION("", 0, 1), -1);
-    SeenBox box = answerer.Wait();
-    EXPECT_FALSE(box.seen) << "a box appeared: " << box.text;
 }
 
 TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
@@ -268,7 +225,6 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
     };
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    ApplicationScope scope(component.Get());
     const Identity identities[] = {{1, 0, 0}, {2, 10, 0x409}, {65535, 1, 0}};
     for (const Identity& identity : identities) {
         LibraryRecipe recipe;
@@ -277,10 +233,10 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
         recipe.lcid = identity.lcid;
         SCOPED_TRACE(VersionKey(recipe));
         std::string path = MakeLibrary(GuidText(recipe.guid) + ".tlb", recipe);
-        ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+        ASSERT_EQ(RegisterLibraryFile(path), 0);
         ExpectRegistered(recipe);
 
-        HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+        HRESULT result = Unregister(component.Get(), path);
 
         EXPECT_EQ(result, 0) << Hex(result);
         EXPECT_FALSE(KeyExists(VersionKey(recipe)));
@@ -290,141 +246,82 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
 TEST_F(Engine, UnregisteringFromACopyElsewhereRemovesTheRegistration) {
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    ApplicationScope scope(component.Get());
     std::string original = MakeLibrary("Original.tlb");
-    ASSERT_EQ(CHANGEREGISTRATION(original, 1, 0), 0);
+    ASSERT_EQ(RegisterLibraryFile(original), 0);
     TempFolder elsewhere;
     std::string copy = elsewhere.File("Copy.tlb");
     ASSERT_TRUE(CopyFileA(original.c_str(), copy.c_str(), TRUE)) << GetLastError();
 
-    HRESULT result = CHANGEREGISTRATION(copy, 0, 0);
+    HRESULT result = Unregister(component.Get(), copy);
 
     EXPECT_EQ(result, 0) << Hex(result);
     EXPECT_FALSE(KeyExists(VersionKey(Made())));
 }
 
-TEST_F(Engine, WithoutTheComponentUnregisteringFailsAndLeavesTheRegistration) {
+TEST_F(Engine, WithoutTheComponentOrWithAFileItCannotOpenNothingIsUnregistered) {
     std::string path = MakeLibrary("Kept.tlb");
-    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
-    ApplicationScope noComponent(nullptr);
+    ASSERT_EQ(RegisterLibraryFile(path), 0);
 
-    HRESULT result = CHANGEREGISTRATION(path, 0, 0);
-
+    HRESULT result = Unregister(nullptr, path);
     EXPECT_EQ(result, REGDB_E_CLASSNOTREG) << Hex(result);
-    ExpectRegistered(Made());
-}
 
-TEST_F(Engine, AFileTheComponentCannotOpenGivesTheComponentsFailure) {
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    ApplicationScope scope(component.Get());
-
-    HRESULT result = CHANGEREGISTRATION(folder_.File("missing.tlb"), 0, 0);
-
+    result = Unregister(component.Get(), folder_.File("missing.tlb"));
     EXPECT_TRUE(FAILED(result)) << Hex(result);
+    ExpectRegistered(Made());
 }
 
 TEST_F(Engine, TheComponentIsAskedForTheIdentityInOrderAndReleasedBeforeUnregistering) {
     std::string path = MakeLibrary("Ordered.tlb", LibraryRecipe());
-    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
-    FakeApplication fake;
-    fake.library.guidText = GuidText(Made().guid);
-    ApplicationScope scope(&fake);
+    ASSERT_EQ(RegisterLibraryFile(path), 0);
+    ComponentScript script;
+    script.SetGuid(GuidText(Made().guid));
+    FakeComponent fake(script);
 
-    EXPECT_EQ(CHANGEREGISTRATION("typed\\path.tlb", 0, 0), 0);
+    EXPECT_EQ(Unregister(&fake, "typed\\path.tlb"), 0);
 
-    const CallLog expected = {tlinfo_slot::OpenLibraryFile, tlinfo_slot::GuidText, tlinfo_slot::MajorVersion,
-                              tlinfo_slot::MinorVersion,    tlinfo_slot::Locale,   kLibraryReleased};
-    EXPECT_EQ(fake.log, expected);
-    EXPECT_EQ(fake.openedPath, L"typed\\path.tlb") << "the component gets the path as typed";
-    EXPECT_EQ(fake.library.references, 1) << "references left on the library object";
+    const std::vector<int> expected = {tlinfo_slot::OpenLibraryFile, tlinfo_slot::GuidText,
+                                       tlinfo_slot::MajorVersion,    tlinfo_slot::MinorVersion,
+                                       tlinfo_slot::Locale,          kLibraryReleased};
+    EXPECT_EQ(script.calls, expected);
+    EXPECT_EQ(script.openedPath, L"typed\\path.tlb") << "the component gets the path as typed";
     EXPECT_FALSE(KeyExists(VersionKey(Made())));
 }
 
 TEST_F(Engine, AFailingComponentOperationStopsTheUnregistration) {
     std::string path = MakeLibrary("Guarded.tlb");
-    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
+    ASSERT_EQ(RegisterLibraryFile(path), 0);
     const HRESULT failure = static_cast<HRESULT>(0x800A0035);
     for (int slot : {tlinfo_slot::OpenLibraryFile, tlinfo_slot::GuidText, tlinfo_slot::MajorVersion,
                      tlinfo_slot::MinorVersion, tlinfo_slot::Locale}) {
         SCOPED_TRACE("failing slot " + std::to_string(slot));
-        FakeApplication fake;
-        fake.library.guidText = GuidText(Made().guid);
-        fake.library.failingSlot = slot;
-        fake.library.failure = failure;
-        ApplicationScope scope(&fake);
+        ComponentScript script;
+        script.SetGuid(GuidText(Made().guid));
+        script.failingSlot = slot;
+        script.failure = failure;
+        FakeComponent fake(script);
 
-        HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+        HRESULT result = Unregister(&fake, path);
 
         EXPECT_EQ(result, failure) << Hex(result);
-        ASSERT_FALSE(fake.log.empty());
-        EXPECT_EQ(fake.log.back(), slot == tlinfo_slot::OpenLibraryFile ? slot : kLibraryReleased)
+        ASSERT_FALSE(script.calls.empty());
+        EXPECT_EQ(script.calls.back(), slot == tlinfo_slot::OpenLibraryFile ? slot : kLibraryReleased)
             << "nothing may be asked after the failing operation";
-        EXPECT_EQ(fake.library.references, 1) << "references left on the library object";
+        EXPECT_EQ(script.libraryReferences, 0) << "references left on the library object";
         ExpectRegistered(Made());
     }
 }
 
 TEST_F(Engine, AGuidTextThatDoesNotParseStopsBeforeUnregistering) {
     std::string path = MakeLibrary("Unparsed.tlb");
-    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
-    FakeApplication fake;
-    fake.library.guidText = "not a GUID";
-    ApplicationScope scope(&fake);
+    ASSERT_EQ(RegisterLibraryFile(path), 0);
+    ComponentScript script;
+    script.SetGuid("not a GUID");
+    FakeComponent fake(script);
 
-    HRESULT result = CHANGEREGISTRATION(path, 0, 0);
+    HRESULT result = Unregister(&fake, path);
 
     EXPECT_EQ(result, CO_E_CLASSSTRING) << Hex(result);
     ExpectRegistered(Made());
-}
-
-TEST_F(Engine, ASuccessIsReportedInAnInformationBox) {
-    CreateDirectoryA(folder_.File("sub").c_str(), nullptr);
-    MakeLibrary("sub\\Shown.tlb");
-    CurrentFolderScope inFolder(folder_.Path());
-    BoxAnswerer answerer;
-
-    EXPECT_EQ(CHANGEREGISTRATION("sub\\Shown.tlb", 1, 1), 0);
-
-    SeenBox box = answerer.Wait();
-    ASSERT_TRUE(box.seen);
-    EXPECT_EQ(box.caption, "Corvane");
-    EXPECT_EQ(box.text, "Register Type Library sub\\Shown.tlb succeeded.");
-    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_ASTERISK)) << "the information icon";
-    EXPECT_FALSE(box.hasOwner);
-}
-
-TEST_F(Engine, AFailureIsReportedInAnErrorBoxWithTheCode) {
-    std::string path = MakeLibrary("Refused.tlb");
-    ASSERT_EQ(CHANGEREGISTRATION(path, 1, 0), 0);
-    ApplicationScope noComponent(nullptr);
-    BoxAnswerer answerer;
-
-    EXPECT_EQ(CHANGEREGISTRATION(path, 0, 1), REGDB_E_CLASSNOTREG);
-
-    SeenBox box = answerer.Wait();
-    ASSERT_TRUE(box.seen);
-    EXPECT_EQ(box.caption, "Corvane");
-    EXPECT_EQ(box.text, "Unregister Type Library " + path + " failed: the error returned was 80040154");
-    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
-}
-
-TEST_F(Engine, AFileWithoutATypeLibraryIsReportedAsNotACOMObject) {
-    std::string path = folder_.File("readme.txt");
-    testsupport::WriteFileBytes(path, "plain text");
-    BoxAnswerer answerer;
-
-    EXPECT_EQ(CHANGEREGISTRATION(path, 1, 1), kNotATypeLibrary);
-
-    SeenBox box = answerer.Wait();
-    ASSERT_TRUE(box.seen);
-    EXPECT_EQ(box.caption, "Corvane");
-    EXPECT_EQ(box.text, kNotACOMObjectText);
-    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
-}
-
-int main(int argc, char** argv) {
-    ComApartment com;
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

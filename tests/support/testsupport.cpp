@@ -112,4 +112,17 @@ void DeleteTypeLibKey(const GUID& guid) {
     RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
 }
 
+CurrentFolderScope::CurrentFolderScope(const std::string& folder) {
+    GetCurrentDirectoryA(MAX_PATH, saved_);
+    SetCurrentDirectoryA(folder.c_str());
+}
+
+CurrentFolderScope::~CurrentFolderScope() {
+    SetCurrentDirectoryA(saved_);
+}
+
+std::string Hex(unsigned long value) {
+    return "0x" + UpperHex(value, 8);
+}
+
 } // namespace testsupport

@@ -23,6 +23,18 @@ class TempFolder {
     std::string path_;
 };
 
+// Makes folder the current folder for the life of the object.
+class CurrentFolderScope {
+  public:
+    explicit CurrentFolderScope(const std::string& folder);
+    CurrentFolderScope(const CurrentFolderScope&) = delete;
+    CurrentFolderScope& operator=(const CurrentFolderScope&) = delete;
+    ~CurrentFolderScope();
+
+  private:
+    char saved_[MAX_PATH] = "";
+};
+
 // What a made library declares.
 struct LibraryRecipe {
     GUID guid; // NewGuid() by default
@@ -34,6 +46,9 @@ struct LibraryRecipe {
     SYSKIND syskind = SYS_WIN32;
     LibraryRecipe();
 };
+
+// A code or style value for assertion messages: "0x" and eight upper-case hexadecimal digits.
+std::string Hex(unsigned long value);
 
 // A GUID nobody else uses, so that registry tests touch only their own keys.
 GUID NewGuid();

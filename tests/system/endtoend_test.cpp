@@ -5,9 +5,9 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
+#include "app/mainwindow.h"
 #include "common/owners.h"
-#include "common/programstate.h"
-#include "tests/driver/driver.h"
+#include "tests/support/driver.h"
 #include "tests/system/systemsupport.h"
 
 using namespace systemtest;
@@ -28,13 +28,6 @@ std::string DllWithLibrary() {
             return SystemFile(name);
     }
     return "";
-}
-
-// The name field of the open dialog: the combo box cmb13 on Windows, the edit box edt1 in
-// Wine 8's dialog.
-HWND FileNameField(HWND dialog) {
-    HWND field = driver::Control(dialog, cmb13);
-    return field ? field : driver::Control(dialog, edt1);
 }
 
 ShownFacts ReadScreen(HWND mainWindow) {
@@ -68,7 +61,7 @@ TEST(EndToEnd, RealLibrariesChosenThroughTheOpenDialogShowTheirFacts) {
         driver::Click(driver::Control(mainWindow, IDC_BROWSE));
         HWND dialog = driver::WaitForDialog(corvane.Id(), "Choose Type Library to Register");
         ASSERT_TRUE(dialog) << "the open dialog did not appear";
-        ASSERT_TRUE(driver::SetText(FileNameField(dialog), file));
+        ASSERT_TRUE(driver::SetText(driver::FileNameField(dialog), file));
         driver::Answer(dialog, IDOK);
         ASSERT_TRUE(driver::WaitForGone(dialog)) << "the open dialog did not close";
         driver::WaitUntil([&] { return driver::Text(driver::Control(mainWindow, IDC_NAME)) != "stale"; });

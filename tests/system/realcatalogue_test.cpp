@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "app/mainwindow.h"
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
 #include "common/text.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
+#include "app/mainwindow.h"
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
 #include "registration/registration.h"

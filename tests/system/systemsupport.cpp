@@ -6,7 +6,6 @@
 
 #include "app/mainwindow.h"
 #include "common/owners.h"
-#include "common/programstate.h"
 #include "common/text.h"
 
 namespace systemtest {
@@ -93,10 +92,7 @@ bool RunInsideMainWindow(const std::function<void(HWND)>& work) {
     SHOWMAINWINDOW(nullptr);
     KillTimer(nullptr, timer);
     // What the program's end does after the modal run.
-    if (g_program.application) {
-        g_program.application->Release();
-        g_program.application = nullptr;
-    }
+    g_program.application.Reset();
     g_program.mainWindow = nullptr;
     g_work = nullptr;
     return g_workRan;
@@ -135,12 +131,6 @@ ShownFacts OwnFacts::Shown() const {
     shown.versionText = std::to_string(major) + "." + std::to_string(minor);
     shown.registered = registered;
     return shown;
-}
-
-std::string LowerHex(unsigned long value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%lx", value);
-    return text;
 }
 
 bool ReadOwnFacts(const std::string& path, OwnFacts& facts) {

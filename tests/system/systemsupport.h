@@ -47,9 +47,6 @@ struct OwnFacts {
 };
 bool ReadOwnFacts(const std::string& path, OwnFacts& facts);
 
-// Lower-case hexadecimal without leading zeros.
-std::string LowerHex(unsigned long value);
-
 // Reads the default value of HKCR\key with read access; false when the key does not exist.
 // A key without a default value gives "".
 bool ReadDefaultValue(const std::string& key, std::string& value);

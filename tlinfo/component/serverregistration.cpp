@@ -7,14 +7,15 @@
 #include <string>
 
 #include "common/owners.h"
+#include "common/registrytext.h"
 
 namespace tlinfo {
 
 namespace {
 
-const wchar_t kClassKey[] = L"CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}";
-const wchar_t kInprocKey[] = L"CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}\\InprocServer32";
-const wchar_t kLocalKey[] = L"CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}\\LocalServer32";
+const wchar_t kClassKey[] = TLINFO_WIDE(TLINFO_APPLICATION_CLASS_KEY);
+const wchar_t kInprocKey[] = TLINFO_WIDE(TLINFO_APPLICATION_CLASS_KEY "\\InprocServer32");
+const wchar_t kLocalKey[] = TLINFO_WIDE(TLINFO_APPLICATION_CLASS_KEY "\\LocalServer32");
 const wchar_t kClassName[] = L"Corvane TypeLib Information";
 const wchar_t kThreadingModel[] = L"Apartment";
 
@@ -24,30 +25,7 @@ enum class Holder { Nobody, Us, Another };
 // The default value of a key under HKCR as text, with environment strings expanded; empty
 // when the key or value is missing or not text.
 std::wstring DefaultValue(const wchar_t* keyName) {
-    RegKey key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, keyName, 0, KEY_QUERY_VALUE, key.Put()) != ERROR_SUCCESS)
-        return {};
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return {};
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return {};
-    std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(&value[0]), &size) !=
-        ERROR_SUCCESS)
-        return {};
-    value.resize(wcslen(value.c_str()));
-    if (type == REG_EXPAND_SZ) {
-        DWORD needed = ExpandEnvironmentStringsW(value.c_str(), nullptr, 0);
-        std::wstring expanded(needed, L'\0');
-        if (needed == 0 || ExpandEnvironmentStringsW(value.c_str(), &expanded[0], needed) == 0)
-            return value;
-        expanded.resize(wcslen(expanded.c_str()));
-        return expanded;
-    }
-    return value;
+    return ReadRegistryText(HKEY_CLASSES_ROOT, std::wstring(keyName), nullptr).value_or(std::wstring());
 }
 
 // Two names of one file: file names compare without regard to case, and a registered name may

@@ -20,14 +20,8 @@ namespace {
 
 using namespace testsupport;
 
-const char kClassKey[] = "CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}";
-const char kInprocKey[] = "CLSID\\{8B21775E-717D-11CE-AB5B-D41203C10000}\\InprocServer32";
-
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
+const char kClassKey[] = TLINFO_APPLICATION_CLASS_KEY;
+const char kInprocKey[] = TLINFO_APPLICATION_CLASS_KEY "\\InprocServer32";
 
 // The facts of one library, in the program's ANSI text.
 struct Facts {

@@ -1,5 +1,6 @@
-#include "tests/driver/driver.h"
+#include "tests/support/driver.h"
 
+#include <dlgs.h>
 #include <utility>
 
 #include "tests/support/testsupport.h"
@@ -360,6 +361,52 @@ void Click(HWND button) {
 void SendCommand(HWND parent, int id, WORD notification) {
     PostMessageA(parent, WM_COMMAND, MAKEWPARAM(id, notification),
                  reinterpret_cast<LPARAM>(GetDlgItem(parent, id)));
+}
+
+HWND FileNameField(HWND openDialog) {
+    HWND field = GetDlgItem(openDialog, cmb13);
+    return field ? field : GetDlgItem(openDialog, edt1);
+}
+
+void ChooseInOpenDialog(HWND openDialog, const std::string& path) {
+    SetText(FileNameField(openDialog), path);
+    Answer(openDialog, IDOK);
+}
+
+BackgroundTask::BackgroundTask(std::function<void()> work) : work_(std::move(work)) {
+    thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+BackgroundTask::~BackgroundTask() {
+    Join();
+}
+
+void BackgroundTask::Join() {
+    if (!thread_)
+        return;
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+}
+
+DWORD WINAPI BackgroundTask::Run(void* self) {
+    static_cast<BackgroundTask*>(self)->work_();
+    return 0;
+}
+
+BoxAnswerer::BoxAnswerer(DWORD timeoutMs, const char* caption)
+    : task_([this, timeoutMs, caption] {
+          MessageBoxView box = WaitForMessageBox(GetCurrentProcessId(), timeoutMs, caption);
+          if (!box)
+              return;
+          seen_.box = box;
+          seen_.hasOwner = GetWindow(box.window, GW_OWNER) != nullptr;
+          Answer(box.window, IDOK);
+      }) {}
+
+SeenBox BoxAnswerer::Wait() {
+    task_.Join();
+    return seen_;
 }
 
 } // namespace driver

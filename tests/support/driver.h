@@ -1,5 +1,7 @@
 // The GUI test driver: starts Corvane.exe (or another program of ours) as a child process and
 // finds, reads and answers its windows from the test program, the way a user would see them.
+// The same functions find the windows of the test process itself (GetCurrentProcessId()), which
+// a second thread of the test answers while the code under test waits in a modal loop.
 //
 // Every wait has a time limit. Requests that reach windows of the child go through
 // PostMessage, or SendMessageTimeout for reads, because the child's thread may sit inside a
@@ -108,6 +110,49 @@ int CheckState(HWND button);
 bool SetText(HWND window, const std::string& text);
 // Sets the text of Corvane's path field (1002).
 bool SetPathText(HWND mainWindow, const std::string& text);
+
+// The name field of the open-file dialog: the combo box cmb13 of the explorer-style dialog,
+// on Windows and under Wine 8 alike; the older dialog's edit box edt1 where there is no cmb13.
+HWND FileNameField(HWND openDialog);
+// Types path into the open-file dialog's name field and presses Open.
+void ChooseInOpenDialog(HWND openDialog, const std::string& path);
+
+// Runs work on a thread of its own while the object lives; the destructor waits for it.
+class BackgroundTask {
+  public:
+    explicit BackgroundTask(std::function<void()> work);
+    BackgroundTask(const BackgroundTask&) = delete;
+    BackgroundTask& operator=(const BackgroundTask&) = delete;
+    ~BackgroundTask();
+    // Waits for the work to end.
+    void Join();
+
+  private:
+    static DWORD WINAPI Run(void* self);
+    std::function<void()> work_;
+    HANDLE thread_ = nullptr;
+};
+
+// A message box of this process, read and answered with OK.
+struct SeenBox {
+    MessageBoxView box;
+    bool hasOwner = false;
+    explicit operator bool() const { return static_cast<bool>(box); }
+};
+
+// While alive, a second thread waits up to timeoutMs for one message box of this process with
+// the caption ("Corvane" by default), reads it and answers it with OK, so that a call that
+// shows a box on the test's thread comes back. Wait() gives what it saw (nothing when no box
+// came).
+class BoxAnswerer {
+  public:
+    explicit BoxAnswerer(DWORD timeoutMs = kDefaultWaitMs, const char* caption = "Corvane");
+    SeenBox Wait();
+
+  private:
+    SeenBox seen_;
+    BackgroundTask task_;
+};
 
 // A click on a button or check box: BM_CLICK, posted. The button presses and releases itself,
 // an auto check box toggles, and the parent receives WM_COMMAND with BN_CLICKED.

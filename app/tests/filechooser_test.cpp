@@ -4,40 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <atomic>
 #include <functional>
-#include <thread>
 
-#include "catalogue/typelibfacts.h"
+#include "app/mainwindow.h"
 #include "common/owners.h"
-#include "common/programstate.h"
-#include "common/text.h"
-#include "registration/registration.h"
-#include "registration/tests/messageboxes.h"
+#include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
-using namespace registration_tests;
 using testsupport::TempFolder;
 
 namespace {
 
 constexpr char kDialogTitle[] = "Choose Type Library to Register";
 
-// The name field of the open dialog: the combo box cmb13 in the explorer-style dialog, both on
-// Windows and under Wine 8 (checked: Wine 8 has cmb13 and no edt1); the older dialog's edit box
-// edt1 is the fallback.
-HWND FileNameField(HWND dialog) {
-    HWND field = GetDlgItem(dialog, cmb13);
-    return field ? field : GetDlgItem(dialog, edt1);
-}
-
-// A window's text, without waiting long for a thread that may be hung.
-std::string TextOrNothing(HWND window) {
-    char text[512] = "";
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                        2000, &copied);
-    return text;
+// A top-level dialog of this process, visible, with the given caption (any when null).
+HWND FindOwnDialog(const char* caption = nullptr) {
+    return driver::FindTopLevel(GetCurrentProcessId(), "#32770", caption);
 }
 
 // While alive, a second thread waits for the open dialog of this process and hands it to the
@@ -46,7 +28,7 @@ std::string TextOrNothing(HWND window) {
 // window of this process, so that a failing test fails instead of hanging.
 class DialogHandler {
   public:
-    explicit DialogHandler(std::function<void(HWND)> action) : thread_([this, action] { Handle(action); }) {}
+    explicit DialogHandler(std::function<void(HWND)> action) : task_([this, action] { Handle(action); }) {}
     DialogHandler(const DialogHandler&) = delete;
     DialogHandler& operator=(const DialogHandler&) = delete;
     ~DialogHandler() { Finish(); }
@@ -62,7 +44,7 @@ class DialogHandler {
     void Handle(const std::function<void(HWND)>& action) {
         DWORD start = GetTickCount();
         HWND dialog;
-        while (!(dialog = FindOwnWindow("#32770", kDialogTitle))) {
+        while (!(dialog = FindOwnDialog(kDialogTitle))) {
             if (back_ || GetTickCount() - start > 20000)
                 return;
             Sleep(50);
@@ -72,11 +54,11 @@ class DialogHandler {
         start = GetTickCount();
         while (!back_) {
             if (GetTickCount() - start > 15000) {
-                HWND window = FindOwnWindow("#32770");
+                HWND window = FindOwnDialog();
                 if (window) {
                     stuck_ = true;
                     stuckTexts_ +=
-                        "[" + TextOrNothing(window) + ": " + TextOrNothing(GetDlgItem(window, 0xFFFF)) + "] ";
+                        "[" + driver::Text(window) + ": " + driver::Text(GetDlgItem(window, 0xFFFF)) + "] ";
                     PostMessageA(window, WM_COMMAND, window == dialog ? IDCANCEL : IDOK, 0);
                 }
             }
@@ -84,24 +66,16 @@ class DialogHandler {
         }
     }
     void Finish() {
-        back_ = true;
-        if (thread_.joinable())
-            thread_.join();
+        back_ = TRUE;
+        task_.Join();
     }
 
-    std::atomic<bool> back_{false};
+    volatile LONG back_ = FALSE;
     bool found_ = false;
     bool stuck_ = false;
     std::string stuckTexts_;
-    std::thread thread_;
+    driver::BackgroundTask task_;
 };
-
-// Answers the dialog with a typed file name and Open.
-void ChooseInDialog(HWND dialog, const std::string& name) {
-    HWND field = FileNameField(dialog);
-    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-}
 
 void CancelDialog(HWND dialog) {
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -115,7 +89,7 @@ LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 // main window for its life.
 class StandInWindow {
   public:
-    StandInWindow(int x, int y) : saved_(g_program.mainWindow) {
+    StandInWindow(int x, int y) {
         WNDCLASSA windowClass = {};
         windowClass.lpfnWndProc = StandInProc;
         windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -130,10 +104,10 @@ class StandInWindow {
         Child("BUTTON", BS_AUTOCHECKBOX, IDC_REGISTERED, 20);
         g_program.mainWindow = window_.Get();
     }
-    ~StandInWindow() { g_program.mainWindow = saved_; }
+    ~StandInWindow() { g_program.mainWindow = nullptr; }
     HWND Get() const { return window_.Get(); }
     HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
-    std::string Text(int id) const { return WindowText(Item(id)); }
+    std::string Text(int id) const { return driver::Text(Item(id)); }
     std::vector<std::string> PathList() const {
         std::vector<std::string> entries;
         LRESULT count = SendMessageA(Item(IDC_PATH), CB_GETCOUNT, 0, 0);
@@ -154,7 +128,6 @@ class StandInWindow {
                         height, window_.Get(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                         GetModuleHandleA(nullptr), nullptr);
     }
-    HWND saved_;
     OwnedWindow window_;
 };
 
@@ -231,15 +204,14 @@ bool RunningUnderWine() {
 // The command works with the program's application object, as the main window creates it.
 class Chooser : public testing::Test {
   protected:
-    Chooser() : saved_(g_program.application) {
+    Chooser() {
         HRESULT hr =
             CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                             IID_ITlInfoApplication, component_.PutVoid());
+                             IID_ITlInfoApplication, g_program.application.PutVoid());
         EXPECT_EQ(hr, S_OK) << "creating the TypeLib Information component";
-        g_program.application = component_.Get();
     }
     ~Chooser() override {
-        g_program.application = saved_;
+        g_program.application.Reset();
         testsupport::DeleteTypeLibKey(spec_.guid);
     }
     std::string MakeLibrary(const std::string& name) {
@@ -248,12 +220,9 @@ class Chooser : public testing::Test {
         EXPECT_EQ(hr, S_OK) << "making " << path;
         return path;
     }
+    ComApartment apartment_;
     TempFolder folder_;
     testsupport::LibraryRecipe spec_;
-
-  private:
-    ITlInfoApplication* saved_;
-    ComPtr<ITlInfoApplication> component_;
 };
 
 TEST_F(Chooser, TheDialogOpensThirtyPixelsFromTheMainWindowAndCancelChangesNothing) {
@@ -298,7 +267,7 @@ TEST_F(Chooser, ANameTypedWithoutExtensionGetsTheDefaultOne) {
         GTEST_SKIP() << "Wine's open dialog checks existence before adding the default extension";
     std::string path = MakeLibrary("Plain.tlb");
     StandInWindow main(100, 100);
-    DialogHandler handler([&](HWND dialog) { ChooseInDialog(dialog, folder_.File("Plain")); });
+    DialogHandler handler([&](HWND dialog) { driver::ChooseInOpenDialog(dialog, folder_.File("Plain")); });
 
     CHOOSETYPELIBFILE(main.Get());
 
@@ -311,19 +280,19 @@ TEST_F(Chooser, ANameOfNoExistingFileIsRefusedByTheDialog) {
     SetWindowTextA(main.Item(IDC_PATH), "earlier path");
     std::string refusal;
     DialogHandler handler([&](HWND dialog) {
-        ChooseInDialog(dialog, folder_.File("missing.tlb"));
+        driver::ChooseInOpenDialog(dialog, folder_.File("missing.tlb"));
         // The dialog tells the user in a box of its own and stays open.
         DWORD start = GetTickCount();
         HWND box = nullptr;
         while (GetTickCount() - start < 10000) {
-            box = FindOwnWindow("#32770");
+            box = FindOwnDialog();
             if (box && box != dialog)
                 break;
             box = nullptr;
             Sleep(50);
         }
         if (box) {
-            refusal = WindowText(GetDlgItem(box, 0xFFFF));
+            refusal = driver::Text(GetDlgItem(box, 0xFFFF));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
             Sleep(200);
         }
@@ -361,16 +330,16 @@ TEST_F(Chooser, APathLongerThanTheBufferIsReportedAndChangesNothing) {
     SetWindowTextA(main.Item(IDC_PATH), "earlier path");
     SetWindowTextA(main.Item(IDC_NAME), "earlier name");
     SendMessageA(main.Item(IDC_REGISTERED), BM_SETCHECK, BST_CHECKED, 0);
-    BoxAnswerer answerer;
+    driver::BoxAnswerer answerer;
 
     ChooseTypeLibFile(main.Get(), DialogWithoutRoom);
 
-    SeenBox box = answerer.Wait();
-    ASSERT_TRUE(box.seen) << "no message box";
-    EXPECT_EQ(box.caption, "Corvane");
-    EXPECT_EQ(box.text, kPathTooLongText);
-    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_HAND)) << "the error icon";
-    EXPECT_FALSE(box.hasOwner);
+    driver::SeenBox seen = answerer.Wait();
+    ASSERT_TRUE(seen) << "no message box";
+    EXPECT_EQ(seen.box.caption, "Corvane");
+    EXPECT_EQ(seen.box.text, kPathTooLongText);
+    EXPECT_EQ(seen.box.style & MB_ICONMASK, static_cast<UINT>(MB_ICONHAND)) << "the error icon";
+    EXPECT_FALSE(seen.hasOwner);
     EXPECT_EQ(main.Text(IDC_PATH), "earlier path");
     EXPECT_EQ(main.PathList(), std::vector<std::string>{"A:\\first.tlb"});
     EXPECT_EQ(main.Text(IDC_NAME), "earlier name");
@@ -383,18 +352,12 @@ TEST_F(Chooser, APathThatFillsTheBufferExactlyIsTaken) {
     ASSERT_EQ(g_pathToGive.size(), 1039u);
     StandInWindow main(100, 100);
     // The facts view is left without a component here: this is about the buffer, not the file.
-    g_program.application = nullptr;
-    BoxAnswerer answerer(1000);
+    g_program.application.Reset();
+    driver::BoxAnswerer answerer(1000);
 
     ChooseTypeLibFile(main.Get(), DialogGivingPath);
 
-    EXPECT_FALSE(answerer.Wait().seen) << "a message box appeared";
+    EXPECT_FALSE(answerer.Wait()) << "a message box appeared";
     EXPECT_EQ(main.Text(IDC_PATH), g_pathToGive);
     EXPECT_EQ(main.PathList(), std::vector<std::string>{g_pathToGive});
-}
-
-int main(int argc, char** argv) {
-    ComApartment com;
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -1,9 +1,9 @@
-#include "registration/registration.h"
+// The ".." command: the system's open-file dialog, placed beside the main window, and the chosen
+// path put into the path field and its list before the file's facts are shown.
+#include "app/mainwindow.h"
 
 #include <cstring>
 
-#include "catalogue/typelibfacts.h"
-#include "common/programstate.h"
 #include "common/systemdll.h"
 
 const char kPathTooLongText[] =

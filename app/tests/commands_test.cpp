@@ -1,0 +1,82 @@
+// The registration change as the window makes it: the outcome shown in a message box without an
+// owner, the path exactly as typed, and nothing shown for an empty path.
+#include <gtest/gtest.h>
+
+#include "app/mainwindow.h"
+#include "tests/support/driver.h"
+#include "tests/support/testsupport.h"
+
+namespace {
+
+constexpr char kNotACOMObjectText[] = "This is not a COM object. It cannot be registered.";
+
+UINT Icon(const driver::SeenBox& seen) {
+    return seen.box.style & MB_ICONMASK;
+}
+
+class RegistrationChange : public testing::Test {
+  protected:
+    ~RegistrationChange() override { testsupport::DeleteTypeLibKey(recipe_.guid); }
+    std::string MakeLibrary(const std::string& name) {
+        std::string path = folder_.File(name);
+        EXPECT_EQ(testsupport::MakeTypeLib(path, recipe_), S_OK) << path;
+        return path;
+    }
+    ComApartment apartment_;
+    testsupport::TempFolder folder_;
+    testsupport::LibraryRecipe recipe_;
+};
+
+} // namespace
+
+TEST_F(RegistrationChange, AnEmptyPathGivesMinusOneAndShowsNothing) {
+    driver::BoxAnswerer answerer(1000);
+    EXPECT_EQ(ChangeRegistration(nullptr, "", 1, 1), -1);
+    EXPECT_EQ(ChangeRegistration(nullptr, "", 0, 1), -1);
+    driver::SeenBox seen = answerer.Wait();
+    EXPECT_FALSE(seen) << "a box appeared: " << seen.box.text;
+}
+
+TEST_F(RegistrationChange, ASuccessIsReportedInAnInformationBoxWithThePathAsTyped) {
+    CreateDirectoryA(folder_.File("sub").c_str(), nullptr);
+    MakeLibrary("sub\\Shown.tlb");
+    testsupport::CurrentFolderScope inFolder(folder_.Path());
+    driver::BoxAnswerer answerer;
+
+    EXPECT_EQ(ChangeRegistration(nullptr, "sub\\Shown.tlb", 1, 1), 0);
+
+    driver::SeenBox seen = answerer.Wait();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen.box.caption, "Corvane");
+    EXPECT_EQ(seen.box.text, "Register Type Library sub\\Shown.tlb succeeded.");
+    EXPECT_EQ(Icon(seen), static_cast<UINT>(MB_ICONINFORMATION));
+    EXPECT_FALSE(seen.hasOwner);
+}
+
+TEST_F(RegistrationChange, AFailureIsReportedInAnErrorBoxWithTheCode) {
+    std::string path = MakeLibrary("Refused.tlb");
+    ASSERT_EQ(ChangeRegistration(nullptr, path, 1, 0), 0);
+    driver::BoxAnswerer answerer;
+
+    // Without the component the file's identity cannot be read.
+    EXPECT_EQ(ChangeRegistration(nullptr, path, 0, 1), REGDB_E_CLASSNOTREG);
+
+    driver::SeenBox seen = answerer.Wait();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen.box.caption, "Corvane");
+    EXPECT_EQ(seen.box.text, "Unregister Type Library " + path + " failed: the error returned was 80040154");
+    EXPECT_EQ(Icon(seen), static_cast<UINT>(MB_ICONHAND));
+}
+
+TEST_F(RegistrationChange, AFileWithoutATypeLibraryIsReportedAsNotACOMObject) {
+    std::string path = folder_.File("readme.txt");
+    testsupport::WriteFileBytes(path, "plain text");
+    driver::BoxAnswerer answerer;
+
+    EXPECT_EQ(ChangeRegistration(nullptr, path, 1, 1), static_cast<HRESULT>(0x80029C4A));
+
+    driver::SeenBox seen = answerer.Wait();
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen.box.text, kNotACOMObjectText);
+    EXPECT_EQ(Icon(seen), static_cast<UINT>(MB_ICONHAND));
+}

@@ -1,0 +1,29 @@
+// Paths as type-library services take them: made absolute, and "file\N" naming the type-library
+// resource N inside a .dll or .exe, as the registry itself writes such a path.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+// The full path of path, resolved against the current folder. Fails with the system's error.
+HRESULT FullPath(const std::string& path, std::string& full);
+
+// Splits "file\N" (or "file/N") into the file and N, when N is 1 to 5 decimal digits after the
+// last separator and the file part is not empty. Whether the file exists is the caller's
+// question: a file may itself be named with digits.
+template <class Char>
+bool SplitResourceIndex(const std::basic_string<Char>& path, std::basic_string<Char>& file, int& index) {
+    size_t separator = path.find_last_of(std::basic_string<Char>{Char('\\'), Char('/')});
+    if (separator == std::basic_string<Char>::npos || separator == 0 || separator + 1 >= path.size() ||
+        path.size() - separator > 6)
+        return false;
+    int number = 0;
+    for (size_t i = separator + 1; i < path.size(); ++i) {
+        if (path[i] < Char('0') || path[i] > Char('9'))
+            return false;
+        number = number * 10 + (path[i] - Char('0'));
+    }
+    file = path.substr(0, separator);
+    index = number;
+    return true;
+}

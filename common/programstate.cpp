@@ -1,3 +1,0 @@
-#include "common/programstate.h"
-
-ProgramState g_program = {};
