@@ -3,54 +3,13 @@
 // a file and ends, leaving Corvane on the screen.
 //   showlibrary <Corvane.exe> <library file> <file that receives "x y width height">
 #include <windows.h>
-#include <commdlg.h>
-#include <dlgs.h>
 #include <cstdio>
 #include <string>
 
 #include "app/mainwindow.h"
+#include "tests/support/driver.h"
 
 namespace {
-
-struct Search {
-    DWORD processId;
-    const char* caption;
-    bool needsControls;
-    HWND found;
-};
-
-BOOL CALLBACK Match(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD owner = 0;
-    char caption[128] = "";
-    GetWindowThreadProcessId(window, &owner);
-    GetWindowTextA(window, caption, sizeof caption);
-    if (owner != search->processId || !IsWindowVisible(window) || std::string(caption) != search->caption)
-        return TRUE;
-    if (search->needsControls && !GetDlgItem(window, IDC_REGISTERED))
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-HWND WaitForWindow(DWORD processId, const char* caption, bool needsControls) {
-    for (int i = 0; i < 300; ++i) {
-        Search search = {processId, caption, needsControls, nullptr};
-        EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-// GetWindowTextLength answers from the caption store for windows of other processes; the
-// control's own text needs the message.
-DWORD_PTR TextLength(HWND control) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutA(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length);
-    return length;
-}
 
 int Fail(const char* what) {
     std::fprintf(stderr, "showlibrary: %s\n", what);
@@ -62,6 +21,7 @@ int Fail(const char* what) {
 int main(int argc, char** argv) {
     if (argc != 4)
         return Fail("usage: showlibrary <Corvane.exe> <library file> <rectangle file>");
+    // Started here rather than through the driver, whose process owner would end Corvane again.
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -72,23 +32,16 @@ int main(int argc, char** argv) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 
-    HWND mainWindow = WaitForWindow(process.dwProcessId, kProgramCaption, true);
+    HWND mainWindow = driver::WaitForMainWindow(process.dwProcessId, 15000);
     if (!mainWindow)
         return Fail("no main window");
-    PostMessageA(GetDlgItem(mainWindow, IDC_BROWSE), BM_CLICK, 0, 0);
-    HWND dialog = WaitForWindow(process.dwProcessId, "Choose Type Library to Register", false);
+    driver::Click(driver::Control(mainWindow, IDC_BROWSE));
+    HWND dialog = driver::WaitForDialog(process.dwProcessId, "Choose Type Library to Register", 15000);
     if (!dialog)
         return Fail("no open dialog");
-    // The name field: cmb13 on Windows, edt1 in Wine's dialog.
-    HWND field = GetDlgItem(dialog, cmb13);
-    if (!field)
-        field = GetDlgItem(dialog, edt1);
-    SendMessageTimeoutA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]), SMTO_ABORTIFHUNG, 5000,
-                        nullptr);
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 600 && (IsWindow(dialog) || !TextLength(GetDlgItem(mainWindow, IDC_NAME))); ++i)
-        Sleep(50);
-    if (!TextLength(GetDlgItem(mainWindow, IDC_NAME)))
+    driver::ChooseInOpenDialog(dialog, argv[2]);
+    HWND name = driver::Control(mainWindow, IDC_NAME);
+    if (!driver::WaitUntil([&] { return !IsWindow(dialog) && !driver::Text(name).empty(); }, 30000))
         return Fail("the facts did not show");
 
     RECT rect;
