@@ -5,10 +5,10 @@
 #include <nlohmann/json.hpp>
 #include <algorithm>
 #include <set>
-#include <thread>
 
 #include "cli/cli.h"
 #include "common/owners.h"
+#include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
 using nlohmann::json;
@@ -16,95 +16,11 @@ using namespace testsupport;
 
 namespace {
 
-struct ChildRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string out; // with CRLF turned into LF
-    std::string err;
-    bool timedOut = false;
-};
-
-// Quoting as the C runtime splits a command line: a backslash run is doubled before a quote.
-std::string Quote(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
-        return arg;
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    return quoted + "\"";
-}
-
-std::string WithoutCarriageReturns(std::string text) {
-    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-    return text;
-}
-
-void Drain(HANDLE pipe, std::string* text) {
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
-        text->append(buffer, read);
-}
+using driver::ChildRun;
 
 // Runs corvane-cli.exe with args in folder (empty: this process's folder), for at most a minute.
 ChildRun RunCli(const std::vector<std::string>& args, const std::string& folder = std::string()) {
-    ChildRun run;
-    std::string commandLine = Quote(BesideTests("corvane-cli.exe"));
-    for (const std::string& arg : args)
-        commandLine += " " + Quote(arg);
-
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
-    if (!CreatePipe(&outRead, &outWrite, &inheritable, 0) ||
-        !CreatePipe(&errRead, &errWrite, &inheritable, 0)) {
-        ADD_FAILURE() << "CreatePipe failed: " << GetLastError();
-        return run;
-    }
-    KernelHandle outReader(outRead), outWriter(outWrite), errReader(errRead), errWriter(errWrite);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    KernelHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                   OPEN_EXISTING, 0, nullptr));
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = outWrite;
-    startup.hStdError = errWrite;
-    PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        ADD_FAILURE() << "CreateProcess failed: " << GetLastError() << " for " << commandLine;
-        return run;
-    }
-    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    // Only the child holds the write ends now, so the readers end when it does.
-    outWriter.Reset();
-    errWriter.Reset();
-    std::thread outThread(Drain, outRead, &run.out);
-    std::thread errThread(Drain, errRead, &run.err);
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
-        run.timedOut = true;
-        TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    outThread.join();
-    errThread.join();
-    GetExitCodeProcess(process.hProcess, &run.exitCode);
-    run.out = WithoutCarriageReturns(run.out);
-    run.err = WithoutCarriageReturns(run.err);
-    return run;
+    return driver::RunProgram(BesideTests("corvane-cli.exe"), args, folder, 60000);
 }
 
 std::string Describe(const ChildRun& run) {
@@ -424,14 +340,7 @@ TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
     first.name = "FirstLib";
     std::string firstFile = otherFolder_ + "\\first.tlb";
     ASSERT_EQ(MakeTypeLib(firstFile, first), S_OK);
-    auto bytesOf = [](const std::string& path) {
-        std::string bytes;
-        KernelHandle file(
-            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        Drain(file.Get(), &bytes);
-        return bytes;
-    };
-    std::string one = bytesOf(firstFile), two = bytesOf(library_);
+    std::string one = ReadFileBytes(firstFile), two = ReadFileBytes(library_);
     HANDLE update = BeginUpdateResourceA(dll.c_str(), FALSE);
     ASSERT_NE(update, nullptr) << GetLastError();
     UpdateResourceA(update, "TYPELIB", MAKEINTRESOURCEA(1), 0, &one[0], static_cast<DWORD>(one.size()));

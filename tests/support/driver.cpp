@@ -1,7 +1,10 @@
 #include "tests/support/driver.h"
 
 #include <dlgs.h>
+#include <algorithm>
 #include <utility>
+
+#include "common/owners.h"
 
 #include "tests/support/testsupport.h"
 
@@ -407,6 +410,94 @@ BoxAnswerer::BoxAnswerer(DWORD timeoutMs, const char* caption)
 SeenBox BoxAnswerer::Wait() {
     task_.Join();
     return seen_;
+}
+
+namespace {
+
+// Quoting as the C runtime splits a command line: a backslash run is doubled before a quote.
+std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+void Drain(HANDLE pipe, std::string* text) {
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        text->append(buffer, read);
+}
+
+} // namespace
+
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& folder, DWORD timeoutMs) {
+    ChildRun run;
+    std::string commandLine = Quote(program);
+    for (const std::string& arg : args)
+        commandLine += " " + Quote(arg);
+
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    if (!CreatePipe(&outRead, &outWrite, &inheritable, 0))
+        return run;
+    KernelHandle outReader(outRead), outWriter(outWrite);
+    if (!CreatePipe(&errRead, &errWrite, &inheritable, 0))
+        return run;
+    KernelHandle errReader(errRead), errWriter(errWrite);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    KernelHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                   OPEN_EXISTING, 0, nullptr));
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+        run.err = "CreateProcess failed with " + std::to_string(GetLastError()) + " for " + commandLine;
+        return run;
+    }
+    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // Only the child holds the write ends now, so the readers end when it does.
+    outWriter.Reset();
+    errWriter.Reset();
+    {
+        BackgroundTask outReading([&] { Drain(outRead, &run.out); });
+        BackgroundTask errReading([&] { Drain(errRead, &run.err); });
+        if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+            run.timedOut = true;
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    run.out = WithoutCarriageReturns(run.out);
+    run.err = WithoutCarriageReturns(run.err);
+    return run;
 }
 
 } // namespace driver

@@ -117,6 +117,18 @@ HWND FileNameField(HWND openDialog);
 // Types path into the open-file dialog's name field and presses Open.
 void ChooseInOpenDialog(HWND openDialog, const std::string& path);
 
+// A console program run to its end with its output captured.
+struct ChildRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string out; // with CRLF turned into LF
+    std::string err;
+    bool timedOut = false; // ended by force after the time limit
+};
+// Runs program (a full path) with args, quoted as the C runtime splits a command line, in folder
+// (empty: this process's), without a console window and with no input; ends it after timeoutMs.
+ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& folder = std::string(), DWORD timeoutMs = 60000);
+
 // Runs work on a thread of its own while the object lives; the destructor waits for it.
 class BackgroundTask {
   public:

@@ -96,6 +96,21 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+std::string ReadFileBytes(const std::string& path) {
+    std::string bytes;
+    KernelHandle file(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file.Get() == INVALID_HANDLE_VALUE) {
+        file.Detach();
+        return bytes;
+    }
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
+    return bytes;
+}
+
 std::string BinaryFolder() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);

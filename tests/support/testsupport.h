@@ -61,6 +61,8 @@ HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe);
 
 // Writes a file with the given bytes (for files that hold no type library).
 void WriteFileBytes(const std::string& path, const std::string& bytes);
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
 
 // The folder of the running test program: the build puts Corvane.exe and the component beside it.
 std::string BinaryFolder();
