@@ -49,6 +49,8 @@ Command CommandByName(const std::string& name, bool& known) {
         return Command::Unregister;
     if (name == "list")
         return Command::List;
+    if (name == "export")
+        return Command::Export;
     if (name == "help")
         return Command::Help;
     known = false;
@@ -142,9 +144,14 @@ std::string UsageText() {
            "                                        remove a registration by identity (its file may be "
            "gone)\n"
            "  corvane-cli list [--broken]           registered libraries; --broken: only missing files\n"
+           "  corvane-cli export FILE [--user] [--install-dir DIR] [-o OUT.reg]\n"
+           "                                        what registering FILE would write, as a .reg file\n"
            "  corvane-cli --help | --version\n"
            "\n"
            "FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
+           "--user: the current user's registrations (HKEY_CURRENT_USER\\Software\\Classes), which need no\n"
+           "administrator rights; --machine: the machine's only. Without either, info, status and list\n"
+           "answer for what Windows gives this user, and register and unregister act machine-wide.\n"
            "--json (with any command) prints one JSON document instead of text. \"--\" ends the options.\n";
 }
 
@@ -208,6 +215,19 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
             version = true;
         } else if (arg == "--broken" && options.command == Command::List && haveCommand) {
             options.brokenOnly = true;
+        } else if ((arg == "--user" || arg == "--machine") && haveCommand) {
+            Scope scope = arg == "--user" ? Scope::User : Scope::Machine;
+            if (options.scope && *options.scope != scope)
+                return Fail("give either --user or --machine, not both");
+            if (scope == Scope::Machine && options.command == Command::Export)
+                return Fail(
+                    "export writes machine-wide keys unless --user is given; --machine is not needed");
+            options.scope = scope;
+        } else if ((arg == "--install-dir" || arg == "-o") && haveCommand &&
+                   options.command == Command::Export) {
+            if (i + 1 >= args.size() || args[i + 1].empty())
+                return Fail("option '" + arg + "' needs a value");
+            (arg == "-o" ? options.outFile : options.installDir) = args[++i];
         } else {
             return Fail("unknown option '" + arg + "'");
         }
@@ -230,6 +250,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     case Command::Info:
     case Command::Status:
     case Command::Register:
+    case Command::Export:
         if (operands.size() != 1)
             return Fail(operands.empty() ? "missing FILE" : "too many arguments: '" + operands[1] + "'");
         options.file = operands[0];

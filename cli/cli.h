@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <optional>
 #include <string>
 #include <vector>
 #include <nlohmann/json.hpp>
@@ -24,11 +25,13 @@ enum ExitCode : int {
 
 // ---- Arguments -------------------------------------------------------------------------------
 
-enum class Command { Help, Version, Info, Status, Register, Unregister, List };
+enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export };
 
 // The registration of one library version for one locale and one platform, as the engine names
 // it.
 using Identity = LibraryIdentity;
+// The registry branch a registration lives in: the machine's or the current user's.
+using ::Scope;
 
 struct Options {
     Command command = Command::Help;
@@ -37,6 +40,12 @@ struct Options {
     bool byIdentity = false; // unregister --guid ... --version ...
     Identity identity;       // when byIdentity
     bool brokenOnly = false; // list --broken
+    // --machine or --user: one branch only. None: info, status and list answer for what Windows
+    // gives this user (the user's entry over the machine's); register and unregister act
+    // machine-wide.
+    std::optional<Scope> scope;
+    std::string installDir; // export --install-dir DIR
+    std::string outFile;    // export -o OUT.reg; empty: standard output
 };
 
 struct ParsedArguments {
@@ -125,16 +134,33 @@ HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts);
 
 // ---- The registry ----------------------------------------------------------------------------
 
+const char* ScopeName(Scope scope); // "machine", "user"
+// The key that holds a branch's classes: HKEY_LOCAL_MACHINE\Software\Classes or
+// HKEY_CURRENT_USER\Software\Classes.
+std::string ScopeKeyName(Scope scope);
+
+// Which branches hold a registration.
+struct Presence {
+    bool machine = false;
+    bool user = false;
+};
+const char* PresenceName(Presence presence); // "machine", "user", "both", "" for neither
+
 struct PathEntry {
     std::string lcidKey; // the locale key's name, hexadecimal as registration writes it
     LCID lcid = 0;
     std::string platform; // "win16", "win32", "win64"
     std::string path;
     PathState state = PathState::Missing;
+    Scope scope = Scope::Machine; // the branch the entry was read from
 };
 
-// What HKEY_CLASSES_ROOT\TypeLib holds for one library version, read with KEY_READ only.
+// What one branch's TypeLib key holds for one library version, read with KEY_READ only. A
+// version listed from both branches is one Registration: its texts are the user's (which
+// Windows gives the user), its paths those of both branches.
 struct Registration {
+    Scope scope = Scope::Machine; // the branch read (the user's, for a version in both)
+    Presence presence;            // the branches that hold the version key
     std::string guidText;
     std::string versionKeyName; // "major.minor" in hexadecimal, the key's own name
     std::string versionText;    // "major.minor" in decimal
@@ -147,10 +173,12 @@ struct Registration {
     std::vector<PathEntry> paths;
 };
 
-// Reads TypeLib\{guid}\major.minor; file (may be null) decides ThisFile against OtherFile.
-Registration ReadRegistration(const Identity& identity, const FileLocation* file);
-// Every registered library version under TypeLib, in registry order.
-std::vector<Registration> ListRegistrations();
+// Reads TypeLib\{guid}\major.minor in one branch; file (may be null) decides ThisFile against
+// OtherFile.
+Registration ReadRegistration(const Identity& identity, const FileLocation* file, Scope scope);
+// Every registered library version under TypeLib in the branches asked (both when none), in
+// registry order, a version held by both branches once.
+std::vector<Registration> ListRegistrations(std::optional<Scope> scope);
 
 // ---- Decisions -------------------------------------------------------------------------------
 
@@ -164,6 +192,24 @@ struct StatusDecision {
 // Looks at the entry of the library's own identity (its locale and platform): registered to
 // this file, to another existing file, to a missing file, or not at all.
 StatusDecision DecideStatus(const Registration& registration, const Identity& identity);
+
+// The identity's registration in the branches asked (both when none), and the status Windows
+// gives this user: from the user's entry when there is one, else from the machine's.
+struct Lookup {
+    Lookup() = default;
+    Lookup(const Lookup&) = delete; // decision points into registrations
+    Lookup& operator=(const Lookup&) = delete;
+    Lookup(Lookup&&) = default;
+    Lookup& operator=(Lookup&&) = default;
+
+    std::vector<Registration> registrations; // one per branch read: the user's first
+    size_t deciding = 0;                     // the registration the decision comes from
+    StatusDecision decision;
+    Presence presence; // the branches that hold an entry for the identity
+    const Registration& Deciding() const { return registrations[deciding]; }
+};
+Lookup LookUp(const Identity& identity, const FileLocation* file, std::optional<Scope> scope);
+
 int StatusExitCode(Status status);
 const char* StatusName(Status status); // "registered", "not registered", ...
 
@@ -176,6 +222,11 @@ struct RemoveOutcome {
     bool removedKeys = false;
 };
 RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& registration);
+
+// The one-line refusal for a machine-wide change that the registry refused for lack of rights
+// (E_ACCESSDENIED, TYPE_E_REGISTRYACCESS), naming both ways out; empty for any other failure.
+// action is "registering 'FILE'" or "unregistering {guid} ...".
+std::string RightsRefusal(const std::string& action, HRESULT result);
 
 // ---- Commands and their output ---------------------------------------------------------------
 
@@ -192,9 +243,8 @@ Output Run(const std::vector<std::string>& args);
 std::string Utf8(const std::string& ansi);
 nlohmann::json LibraryJson(const LibraryFacts& facts);
 nlohmann::json RegistrationJson(const Registration& registration);
-std::string InfoText(const FileLocation& location, const LibraryFacts& facts,
-                     const Registration& registration, const StatusDecision& decision);
-std::string StatusLine(const Registration& registration, const StatusDecision& decision);
+std::string InfoText(const FileLocation& location, const LibraryFacts& facts, const Lookup& lookup);
+std::string StatusLine(const Lookup& lookup);
 // hints: after each missing path, the command that removes that registration.
 std::string ListText(const std::vector<Registration>& registrations, bool hints);
 // Keeps only the missing paths, and the library versions that have one.

@@ -12,11 +12,30 @@ namespace cli {
 
 namespace {
 
-constexpr char kRegistryRoot[] = "HKEY_CLASSES_ROOT\\";
-
 std::string TypeLibKeyPath(const Registration& registration) {
-    return std::string(kRegistryRoot) + "TypeLib\\" + registration.guidText + "\\" +
+    return ScopeKeyName(registration.scope) + "\\TypeLib\\" + registration.guidText + "\\" +
            registration.versionKeyName;
+}
+
+json PresenceJson(Presence presence) {
+    const char* name = PresenceName(presence);
+    return *name ? json(name) : json(nullptr);
+}
+
+// The scope a change acts in: machine-wide unless --user.
+Scope ChangeScope(const Options& options) {
+    return options.scope.value_or(Scope::Machine);
+}
+
+// " for this user only" after a per-user change, so that no one mistakes it for a machine-wide one.
+std::string ScopeNote(Scope scope) {
+    return scope == Scope::User ? " (for this user only)" : "";
+}
+
+// A failed change: the refusal for lack of rights where that is the reason, else the code.
+std::string ChangeFailure(const std::string& action, HRESULT result, Scope scope) {
+    std::string refusal = scope == Scope::Machine ? RightsRefusal(action, result) : std::string();
+    return refusal.empty() ? action + " failed: error " + UpperHex(result, 8) : refusal;
 }
 
 std::string IdentityText(const Identity& identity) {
@@ -85,51 +104,60 @@ bool OpenFile(const std::string& command, const std::string& given, FileLocation
     return true;
 }
 
-Result Info(const std::string& given) {
+Result Info(const Options& options) {
     Result result;
     FileLocation location;
     LibraryFacts facts;
-    if (!OpenFile("info", given, location, facts, result))
+    if (!OpenFile("info", options.file, location, facts, result))
         return result;
-    Registration registration = ReadRegistration(facts.identity, &location);
-    StatusDecision decision = DecideStatus(registration, facts.identity);
+    Lookup lookup = LookUp(facts.identity, &location, options.scope);
+    json registries = json::array();
+    for (const Registration& registration : lookup.registrations)
+        registries.push_back(RegistrationJson(registration));
     result.document = {{"command", "info"},
                        {"file", FileJson(location)},
                        {"library", LibraryJson(facts)},
-                       {"registry", RegistrationJson(registration)},
-                       {"status", StatusName(decision.status)}};
-    result.text = InfoText(location, facts, registration, decision);
+                       {"registry", RegistrationJson(lookup.Deciding())},
+                       {"registries", std::move(registries)},
+                       {"scope", PresenceJson(lookup.presence)},
+                       {"status", StatusName(lookup.decision.status)}};
+    result.text = InfoText(location, facts, lookup);
     return result;
 }
 
-Result StatusOf(const std::string& given) {
+Result StatusOf(const Options& options) {
     Result result;
     FileLocation location;
     LibraryFacts facts;
-    if (!OpenFile("status", given, location, facts, result))
+    if (!OpenFile("status", options.file, location, facts, result))
         return result;
-    Registration registration = ReadRegistration(facts.identity, &location);
-    StatusDecision decision = DecideStatus(registration, facts.identity);
+    Lookup lookup = LookUp(facts.identity, &location, options.scope);
+    const StatusDecision& decision = lookup.decision;
     result.exitCode = StatusExitCode(decision.status);
     result.document = {{"command", "status"},
                        {"file", FileJson(location)},
                        {"library", IdentityJson(facts.identity)},
                        {"status", StatusName(decision.status)},
+                       {"scope", PresenceJson(lookup.presence)},
                        {"registeredPath", decision.entry ? json(Utf8(decision.entry->path)) : json(nullptr)},
                        {"exitCode", result.exitCode}};
-    result.text = StatusLine(registration, decision) + "\n";
+    result.text = StatusLine(lookup) + "\n";
     return result;
 }
 
-Result Register(const std::string& given) {
+Result Register(const Options& options) {
     Result result;
     FileLocation location;
     LibraryFacts facts;
+    const std::string& given = options.file;
     if (!OpenFile("register", given, location, facts, result))
         return result;
-    json document = {
-        {"command", "register"}, {"file", FileJson(location)}, {"library", IdentityJson(facts.identity)}};
-    Registration before = ReadRegistration(facts.identity, &location);
+    Scope scope = ChangeScope(options);
+    json document = {{"command", "register"},
+                     {"file", FileJson(location)},
+                     {"library", IdentityJson(facts.identity)},
+                     {"scope", ScopeName(scope)}};
+    Registration before = ReadRegistration(facts.identity, &location, scope);
     StatusDecision decision = DecideStatus(before, facts.identity);
     std::string previousPath = decision.entry ? decision.entry->path : std::string();
     document["previousPath"] = decision.entry ? json(Utf8(previousPath)) : json(nullptr);
@@ -137,16 +165,16 @@ Result Register(const std::string& given) {
         document["changed"] = false;
         document["registeredPath"] = Utf8(previousPath);
         result.document = std::move(document);
-        result.text =
-            "already registered to this file: " + IdentityText(facts.identity) + " -> " + previousPath + "\n";
+        result.text = "already registered to this file: " + IdentityText(facts.identity) + " -> " +
+                      previousPath + ScopeNote(scope) + "\n";
         return result;
     }
     // The window's own engine: it loads the library from the full path of the given path and
     // registers it under that full path.
-    HRESULT hr = RegisterLibraryFile(given);
+    HRESULT hr = RegisterLibraryFile(given, scope);
     if (hr != S_OK)
-        return Failure(std::move(document), "registering '" + given + "' failed: error " + UpperHex(hr, 8));
-    Registration after = ReadRegistration(facts.identity, &location);
+        return Failure(std::move(document), ChangeFailure("registering '" + given + "'", hr, scope));
+    Registration after = ReadRegistration(facts.identity, &location, scope);
     StatusDecision now = DecideStatus(after, facts.identity);
     if (now.status != Status::Registered)
         return Failure(std::move(document),
@@ -158,20 +186,22 @@ Result Register(const std::string& given) {
     result.text = "registered: " + IdentityText(facts.identity) + " -> " + now.entry->path;
     if (!previousPath.empty())
         result.text += " (it named " + previousPath + " before)";
-    result.text += "\n";
+    result.text += ScopeNote(scope) + "\n";
     return result;
 }
 
-// Both forms of unregister end here: the identity, and what the registry held for it.
+// Both forms of unregister end here: the identity, and what its scope's branch held for it.
 Result Unregister(json document, const Identity& identity, const Registration& registration) {
     Result result;
     StatusDecision decision = DecideStatus(registration, identity);
     document["library"] = IdentityJson(identity);
+    document["scope"] = ScopeName(registration.scope);
+    std::string note = ScopeNote(registration.scope);
     if (decision.status == Status::NotRegistered) {
         document["changed"] = false;
         document["previousPath"] = nullptr;
         result.document = std::move(document);
-        result.text = "not registered, nothing to remove: " + IdentityText(identity) + "\n";
+        result.text = "not registered, nothing to remove: " + IdentityText(identity) + note + "\n";
         return result;
     }
     std::string previousPath = decision.entry->path;
@@ -179,9 +209,9 @@ Result Unregister(json document, const Identity& identity, const Registration& r
     RemoveOutcome outcome = RemoveIdentity(identity, registration);
     document["removedKeysDirectly"] = outcome.removedKeys;
     if (FAILED(outcome.result))
-        return Failure(std::move(document), "unregistering " + IdentityText(identity) + " failed: error " +
-                                                UpperHex(outcome.result, 8));
-    Registration after = ReadRegistration(identity, nullptr);
+        return Failure(std::move(document), ChangeFailure("unregistering " + IdentityText(identity),
+                                                          outcome.result, registration.scope));
+    Registration after = ReadRegistration(identity, nullptr, registration.scope);
     if (DecideStatus(after, identity).entry)
         return Failure(std::move(document), "unregistering " + IdentityText(identity) +
                                                 " reported success, but the registration is still there");
@@ -190,58 +220,72 @@ Result Unregister(json document, const Identity& identity, const Registration& r
     result.text = "unregistered: " + IdentityText(identity) + " (it named " + previousPath + ")";
     if (outcome.removedKeys)
         result.text += "; that file could not be loaded, so its registry keys were deleted directly";
-    result.text += "\n";
+    result.text += note + "\n";
     return result;
 }
 
 // Unregistering a FILE removes the registration of the identity the file declares, whichever
-// file that registration names, as the window does. The identity is read here with
-// LoadTypeLibEx rather than through the component, and removed with the library's own system
-// kind: the window's engine always names win32, which would miss a win64 library, and it
-// cannot remove a registration whose file is gone, which is a job this program is for.
-Result UnregisterFile(const std::string& given) {
+// file that registration names, as the window does. The identity is read here from the file
+// itself rather than through the component, and removed with the library's own system kind:
+// the window's engine always names win32, which would miss a win64 library, and it cannot
+// remove a registration whose file is gone, which is a job this program is for.
+Result UnregisterFile(const Options& options) {
     Result result;
     FileLocation location;
     LibraryFacts facts;
-    if (!OpenFile("unregister", given, location, facts, result))
+    if (!OpenFile("unregister", options.file, location, facts, result))
         return result;
     json document = {{"command", "unregister"}, {"file", FileJson(location)}};
-    return Unregister(std::move(document), facts.identity, ReadRegistration(facts.identity, &location));
+    return Unregister(std::move(document), facts.identity,
+                      ReadRegistration(facts.identity, &location, ChangeScope(options)));
 }
 
-Result UnregisterIdentity(const Identity& identity) {
+Result UnregisterIdentity(const Options& options) {
     json document = {{"command", "unregister"}, {"file", nullptr}};
-    return Unregister(std::move(document), identity, ReadRegistration(identity, nullptr));
+    return Unregister(std::move(document), options.identity,
+                      ReadRegistration(options.identity, nullptr, ChangeScope(options)));
 }
 
-Result List(bool brokenOnly) {
+Result List(const Options& options) {
     Result result;
-    std::vector<Registration> registrations = ListRegistrations();
-    if (brokenOnly)
+    std::vector<Registration> registrations = ListRegistrations(options.scope);
+    if (options.brokenOnly)
         registrations = BrokenOnly(std::move(registrations));
     json libraries = json::array();
     for (const Registration& registration : registrations)
         libraries.push_back(RegistrationJson(registration));
     result.document = {{"command", "list"},
-                       {"broken", brokenOnly},
+                       {"broken", options.brokenOnly},
                        {"count", registrations.size()},
                        {"libraries", std::move(libraries)}};
-    result.text = ListText(registrations, brokenOnly);
+    result.text = ListText(registrations, options.brokenOnly);
     return result;
+}
+
+// What registering FILE would write, as a .reg file; the registry is left as it was.
+Result Export(const Options& options) {
+    Result result;
+    FileLocation location;
+    LibraryFacts facts;
+    if (!OpenFile("export", options.file, location, facts, result))
+        return result;
+    return Failure({{"command", "export"}, {"file", FileJson(location)}}, "export is not available yet");
 }
 
 Result Dispatch(const Options& options) {
     switch (options.command) {
     case Command::Info:
-        return Info(options.file);
+        return Info(options);
     case Command::Status:
-        return StatusOf(options.file);
+        return StatusOf(options);
     case Command::Register:
-        return Register(options.file);
+        return Register(options);
     case Command::Unregister:
-        return options.byIdentity ? UnregisterIdentity(options.identity) : UnregisterFile(options.file);
+        return options.byIdentity ? UnregisterIdentity(options) : UnregisterFile(options);
     case Command::List:
-        return List(options.brokenOnly);
+        return List(options);
+    case Command::Export:
+        return Export(options);
     case Command::Help:
     case Command::Version:
         break;
@@ -280,8 +324,10 @@ json RegistrationJson(const Registration& registration) {
         paths.push_back({{"lcid", entry.lcid},
                          {"platform", Utf8(entry.platform)},
                          {"path", Utf8(entry.path)},
-                         {"state", PathStateName(entry.state)}});
+                         {"state", PathStateName(entry.state)},
+                         {"scope", ScopeName(entry.scope)}});
     return {{"key", Utf8(TypeLibKeyPath(registration))},
+            {"scope", PresenceJson(registration.presence)},
             {"guid", Utf8(registration.guidText)},
             {"version", Utf8(registration.versionText)},
             {"exists", registration.exists},
@@ -303,43 +349,74 @@ std::string AlignedLines(const std::vector<std::pair<std::string, std::string>>&
     return text;
 }
 
-std::string InfoText(const FileLocation& location, const LibraryFacts& facts,
-                     const Registration& registration, const StatusDecision& decision) {
+std::string InfoText(const FileLocation& location, const LibraryFacts& facts, const Lookup& lookup) {
     std::string file = location.filePath;
     if (location.resourceIndex)
         file += " (type library resource " + std::to_string(location.resourceIndex) + ")";
-    std::string text = AlignedLines(
-        {{"File", file},
-         {"Name", facts.name},
-         {"Description", facts.description},
-         {"GUID", facts.guidText},
-         {"Version", std::to_string(facts.identity.major) + "." + std::to_string(facts.identity.minor)},
-         {"Locale", std::to_string(facts.identity.lcid)},
-         {"System kind", SysKindName(facts.identity.syskind)},
-         {"Type infos", std::to_string(facts.typeInfoCount)},
-         {"Status", StatusName(decision.status)},
-         {"Registry", registration.exists ? TypeLibKeyPath(registration)
-                                          : "nothing under " + TypeLibKeyPath(registration)}});
-    if (!registration.exists)
-        return text;
-    std::vector<std::pair<std::string, std::string>> lines = {
-        {"Default value", registration.description},
-        {"FLAGS", registration.hasFlags ? registration.flags : "(none)"},
-        {"HELPDIR", registration.hasHelpDir ? registration.helpDir : "(none)"}};
-    for (const PathEntry& entry : registration.paths)
-        lines.push_back(
-            {entry.lcidKey + "\\" + entry.platform, entry.path + " (" + PathStateName(entry.state) + ")"});
-    if (registration.paths.empty())
-        lines.push_back({"Paths", "(none)"});
-    return text + AlignedLines(lines, "  ");
+    std::string status = StatusName(lookup.decision.status);
+    if (*PresenceName(lookup.presence))
+        status += std::string(" (") + PresenceName(lookup.presence) + ")";
+    std::vector<std::pair<std::string, std::string>> head = {
+        {"File", file},
+        {"Name", facts.name},
+        {"Description", facts.description},
+        {"GUID", facts.guidText},
+        {"Version", std::to_string(facts.identity.major) + "." + std::to_string(facts.identity.minor)},
+        {"Locale", std::to_string(facts.identity.lcid)},
+        {"System kind", SysKindName(facts.identity.syskind)},
+        {"Type infos", std::to_string(facts.typeInfoCount)},
+        {"Status", status}};
+    std::vector<std::string> blocks;
+    for (const Registration& registration : lookup.registrations) {
+        if (!registration.exists) {
+            head.push_back({"Registry", "nothing under " + TypeLibKeyPath(registration)});
+            continue;
+        }
+        head.push_back({"Registry", TypeLibKeyPath(registration)});
+        std::vector<std::pair<std::string, std::string>> lines = {
+            {"Default value", registration.description},
+            {"FLAGS", registration.hasFlags ? registration.flags : "(none)"},
+            {"HELPDIR", registration.hasHelpDir ? registration.helpDir : "(none)"}};
+        for (const PathEntry& entry : registration.paths)
+            lines.push_back({entry.lcidKey + "\\" + entry.platform,
+                             entry.path + " (" + PathStateName(entry.state) + ")"});
+        if (registration.paths.empty())
+            lines.push_back({"Paths", "(none)"});
+        blocks.push_back(AlignedLines(lines, "  "));
+    }
+    // Every line of the head is aligned as one; each existing key's block follows its own
+    // "Registry" line, the last lines of the head.
+    std::string aligned = AlignedLines(head);
+    std::string text;
+    size_t registryLines = lookup.registrations.size();
+    size_t line = 0, start = 0;
+    for (size_t end; (end = aligned.find('\n', start)) != std::string::npos; start = end + 1, ++line) {
+        text += aligned.substr(start, end + 1 - start);
+        if (line + registryLines >= head.size()) {
+            const Registration& registration = lookup.registrations[line + registryLines - head.size()];
+            if (registration.exists)
+                text += blocks.front(), blocks.erase(blocks.begin());
+        }
+    }
+    return text;
 }
 
-std::string StatusLine(const Registration& registration, const StatusDecision& decision) {
-    std::string line = std::string(StatusName(decision.status)) + ": " + registration.guidText + " " +
+std::string StatusLine(const Lookup& lookup) {
+    const Registration& registration = lookup.Deciding();
+    std::string line = std::string(StatusName(lookup.decision.status)) + ": " + registration.guidText + " " +
                        registration.versionText;
-    if (decision.entry)
-        line += " -> " + decision.entry->path;
+    if (lookup.decision.entry)
+        line += " -> " + lookup.decision.entry->path;
+    if (*PresenceName(lookup.presence))
+        line += std::string(" (") + PresenceName(lookup.presence) + ")";
     return line;
+}
+
+std::string RightsRefusal(const std::string& action, HRESULT result) {
+    if (result != E_ACCESSDENIED && result != TYPE_E_REGISTRYACCESS)
+        return std::string();
+    return action + " machine-wide needs administrator rights (error " + UpperHex(result, 8) +
+           "): run it from an elevated prompt, or add --user to do it for this user only";
 }
 
 std::vector<Registration> BrokenOnly(std::vector<Registration> registrations) {
@@ -362,14 +439,20 @@ std::string ListText(const std::vector<Registration>& registrations, bool hints)
         return hints ? "no registration names a missing file\n" : "no type library is registered\n";
     std::string text;
     for (const Registration& registration : registrations) {
-        text +=
-            registration.guidText + "  " + registration.versionText + "  " + registration.description + "\n";
+        bool both = registration.presence.machine && registration.presence.user;
+        text += registration.guidText + "  " + registration.versionText + "  " + registration.description;
+        if (*PresenceName(registration.presence))
+            text += std::string("  (") + PresenceName(registration.presence) + ")";
+        text += "\n";
         std::vector<std::pair<std::string, std::string>> lines;
         for (const PathEntry& entry : registration.paths) {
             std::string value = entry.path;
             if (entry.state == PathState::Missing)
                 value += "  [missing]";
-            lines.push_back({entry.lcidKey + "\\" + entry.platform, value});
+            std::string label = entry.lcidKey + "\\" + entry.platform;
+            if (both)
+                label += std::string(" (") + ScopeName(entry.scope) + ")";
+            lines.push_back({label, value});
         }
         text += AlignedLines(lines, "    ");
         if (!hints)
@@ -380,7 +463,7 @@ std::string ListText(const std::vector<Registration>& registrations, bool hints)
         for (const PathEntry& entry : registration.paths)
             text += "    remove: corvane-cli unregister --guid " + registration.guidText + " --version " +
                     registration.versionText + " --lcid " + std::to_string(entry.lcid) + " --syskind " +
-                    entry.platform + "\n";
+                    entry.platform + (entry.scope == Scope::User ? " --user" : "") + "\n";
     }
     return text;
 }

@@ -1,5 +1,9 @@
-// What HKEY_CLASSES_ROOT\TypeLib holds: one library version, every registered library, the
-// status decision, and removing one identity's registration.
+// What the TypeLib keys of the machine's and the user's classes hold: one library version, every
+// registered library, the status decision, and removing one identity's registration.
+//
+// The two branches are read each on its own, HKEY_LOCAL_MACHINE\Software\Classes and
+// HKEY_CURRENT_USER\Software\Classes: HKEY_CLASSES_ROOT is Windows' merged view of them, which
+// cannot tell whose an entry is (and Wine does not merge them at all).
 //
 // Reading opens every key for reading only and reads values whole: the console program must
 // tell a missing key from an empty value, enumerate locales and platforms, and read paths of
@@ -7,6 +11,7 @@
 // programs look in the same place.
 #include "cli/cli.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "catalogue/typelibfacts.h"
@@ -19,10 +24,23 @@ namespace cli {
 namespace {
 
 constexpr char kTypeLibRoot[] = "TypeLib";
+constexpr char kClassesKey[] = "Software\\Classes";
 
 RegKey OpenForReading(HKEY parent, const std::string& path) {
     RegKey key;
     if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+        key.Reset();
+    return key;
+}
+
+HKEY BranchParent(Scope scope) {
+    return scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+}
+
+// The branch's classes key, for reading, or with what deleting below it needs.
+RegKey OpenBranch(Scope scope, REGSAM access = KEY_READ) {
+    RegKey key;
+    if (RegOpenKeyExA(BranchParent(scope), kClassesKey, 0, access, key.Put()) != ERROR_SUCCESS)
         key.Reset();
     return key;
 }
@@ -80,6 +98,7 @@ std::string VersionTextOfKey(const std::string& keyName) {
 // Fills a Registration from an open version key.
 void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocation* file) {
     registration.exists = true;
+    (registration.scope == Scope::User ? registration.presence.user : registration.presence.machine) = true;
     ReadString(versionKey, nullptr, registration.description);
     registration.hasFlags = ReadDefault(versionKey, "FLAGS", registration.flags);
     registration.hasHelpDir = ReadDefault(versionKey, "HELPDIR", registration.helpDir);
@@ -97,6 +116,7 @@ void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocat
             entry.lcid = std::strtoul(lcidName.c_str(), nullptr, 16);
             entry.platform = platform;
             entry.state = ClassifyRegisteredPath(entry.path, file);
+            entry.scope = registration.scope;
             registration.paths.push_back(entry);
         }
     }
@@ -107,31 +127,75 @@ bool HasSubkeys(HKEY parent, const std::string& path) {
     return key && !SubkeyNames(key.Get()).empty();
 }
 
-// Deletes the identity's keys, and each key above it that is left with nothing registered.
-// The entry's own key names are used, as found, whatever spelling wrote them.
+// Deletes the identity's keys in the branch, and each key above it that is left with nothing
+// registered. The entry's own key names are used, as found, whatever spelling wrote them.
 HRESULT DeleteIdentityKeys(const Identity& identity, const PathEntry& entry) {
+    RegKey branch = OpenBranch(entry.scope, KEY_READ | KEY_WRITE | DELETE);
+    if (!branch)
+        return E_ACCESSDENIED;
+    HKEY root = branch.Get();
     std::string versionKey = IdentityVersionKey(identity);
     std::string lcidKey = versionKey + "\\" + entry.lcidKey;
-    LONG status = RegDeleteKeyA(HKEY_CLASSES_ROOT, (lcidKey + "\\" + entry.platform).c_str());
+    LONG status = RegDeleteKeyA(root, (lcidKey + "\\" + entry.platform).c_str());
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);
-    if (!HasSubkeys(HKEY_CLASSES_ROOT, lcidKey))
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, lcidKey.c_str());
-    RegKey version = OpenForReading(HKEY_CLASSES_ROOT, versionKey);
+    if (!HasSubkeys(root, lcidKey))
+        RegDeleteKeyA(root, lcidKey.c_str());
+    RegKey version = OpenForReading(root, versionKey);
     bool localesLeft = false;
     if (version)
         for (const std::string& name : SubkeyNames(version.Get()))
             localesLeft = localesLeft || IsHex(name);
     version.Reset();
     if (!localesLeft) {
-        status = RegDeleteTreeA(HKEY_CLASSES_ROOT, versionKey.c_str());
+        status = RegDeleteTreeA(root, versionKey.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return HRESULT_FROM_WIN32(status);
         std::string guidKey = versionKey.substr(0, versionKey.find_last_of('\\'));
-        if (!HasSubkeys(HKEY_CLASSES_ROOT, guidKey))
-            RegDeleteKeyA(HKEY_CLASSES_ROOT, guidKey.c_str());
+        if (!HasSubkeys(root, guidKey))
+            RegDeleteKeyA(root, guidKey.c_str());
     }
     return S_OK;
+}
+
+// Lists one branch's versions into registrations, merging a version the list already holds
+// from the other branch. The user's branch is listed first: its texts are what Windows gives.
+void ListBranch(Scope scope, std::vector<Registration>& registrations) {
+    RegKey branch = OpenBranch(scope);
+    RegKey root = branch ? OpenForReading(branch.Get(), kTypeLibRoot) : RegKey();
+    if (!root)
+        return;
+    size_t fromOtherBranch = registrations.size();
+    for (const std::string& guidName : SubkeyNames(root.Get())) {
+        RegKey guidKey = OpenForReading(root.Get(), guidName);
+        if (!guidKey)
+            continue;
+        for (const std::string& versionName : SubkeyNames(guidKey.Get())) {
+            RegKey versionKey = OpenForReading(guidKey.Get(), versionName);
+            if (!versionKey)
+                continue;
+            Registration registration;
+            registration.scope = scope;
+            registration.guidText = guidName;
+            registration.versionKeyName = versionName;
+            registration.versionText = VersionTextOfKey(versionName);
+            ReadVersionKey(versionKey.Get(), registration, nullptr);
+            // Key names compare without regard to case, as the registry compares them.
+            auto same = [&](const Registration& listed) {
+                return lstrcmpiA(listed.guidText.c_str(), guidName.c_str()) == 0 &&
+                       lstrcmpiA(listed.versionKeyName.c_str(), versionName.c_str()) == 0;
+            };
+            auto end = registrations.begin() + static_cast<std::ptrdiff_t>(fromOtherBranch);
+            auto listed = std::find_if(registrations.begin(), end, same);
+            if (listed == end) {
+                registrations.push_back(std::move(registration));
+                continue;
+            }
+            listed->presence.machine = listed->presence.machine || registration.presence.machine;
+            listed->presence.user = listed->presence.user || registration.presence.user;
+            listed->paths.insert(listed->paths.end(), registration.paths.begin(), registration.paths.end());
+        }
+    }
 }
 
 const PathEntry* FindEntry(const Registration& registration, const Identity& identity) {
@@ -145,40 +209,75 @@ const PathEntry* FindEntry(const Registration& registration, const Identity& ide
 
 } // namespace
 
-Registration ReadRegistration(const Identity& identity, const FileLocation* file) {
+const char* ScopeName(Scope scope) {
+    return scope == Scope::User ? "user" : "machine";
+}
+
+std::string ScopeKeyName(Scope scope) {
+    return std::string(scope == Scope::User ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") + kClassesKey;
+}
+
+const char* PresenceName(Presence presence) {
+    if (presence.machine && presence.user)
+        return "both";
+    if (presence.user)
+        return "user";
+    return presence.machine ? "machine" : "";
+}
+
+Registration ReadRegistration(const Identity& identity, const FileLocation* file, Scope scope) {
     Registration registration;
+    registration.scope = scope;
     registration.guidText = GuidString(identity.guid);
     std::string key = IdentityVersionKey(identity);
     registration.versionKeyName = key.substr(key.find_last_of('\\') + 1);
     registration.versionText = VersionText(identity.major, identity.minor);
-    RegKey versionKey = OpenForReading(HKEY_CLASSES_ROOT, key);
+    RegKey branch = OpenBranch(scope);
+    RegKey versionKey = branch ? OpenForReading(branch.Get(), key) : RegKey();
     if (versionKey)
         ReadVersionKey(versionKey.Get(), registration, file);
     return registration;
 }
 
-std::vector<Registration> ListRegistrations() {
+std::vector<Registration> ListRegistrations(std::optional<Scope> scope) {
     std::vector<Registration> registrations;
-    RegKey root = OpenForReading(HKEY_CLASSES_ROOT, kTypeLibRoot);
-    if (!root)
-        return registrations;
-    for (const std::string& guidName : SubkeyNames(root.Get())) {
-        RegKey guidKey = OpenForReading(root.Get(), guidName);
-        if (!guidKey)
+    if (!scope || *scope == Scope::User)
+        ListBranch(Scope::User, registrations);
+    if (!scope || *scope == Scope::Machine)
+        ListBranch(Scope::Machine, registrations);
+    return registrations;
+}
+
+Lookup LookUp(const Identity& identity, const FileLocation* file, std::optional<Scope> scope) {
+    Lookup lookup;
+    if (!scope || *scope == Scope::User)
+        lookup.registrations.push_back(ReadRegistration(identity, file, Scope::User));
+    if (!scope || *scope == Scope::Machine)
+        lookup.registrations.push_back(ReadRegistration(identity, file, Scope::Machine));
+    // Windows lays the user's classes over the machine's: the user's entry, where there is one,
+    // is the one this user's programs get.
+    for (size_t i = 0; i < lookup.registrations.size(); ++i) {
+        const Registration& registration = lookup.registrations[i];
+        if (!FindEntry(registration, identity))
             continue;
-        for (const std::string& versionName : SubkeyNames(guidKey.Get())) {
-            RegKey versionKey = OpenForReading(guidKey.Get(), versionName);
-            if (!versionKey)
-                continue;
-            Registration registration;
-            registration.guidText = guidName;
-            registration.versionKeyName = versionName;
-            registration.versionText = VersionTextOfKey(versionName);
-            ReadVersionKey(versionKey.Get(), registration, nullptr);
-            registrations.push_back(std::move(registration));
+        (registration.scope == Scope::User ? lookup.presence.user : lookup.presence.machine) = true;
+        if (!lookup.decision.entry) {
+            lookup.deciding = i;
+            lookup.decision = DecideStatus(registration, identity);
         }
     }
-    return registrations;
+    if (!lookup.decision.entry) {
+        // No entry anywhere: the status is "not registered", shown with the first branch that
+        // holds the version key (or the machine's, when none does).
+        lookup.deciding = lookup.registrations.size() - 1;
+        for (size_t i = 0; i < lookup.registrations.size(); ++i)
+            if (lookup.registrations[i].exists) {
+                lookup.deciding = i;
+                break;
+            }
+        lookup.decision = DecideStatus(lookup.Deciding(), identity);
+    }
+    return lookup;
 }
 
 StatusDecision DecideStatus(const Registration& registration, const Identity& identity) {
@@ -225,7 +324,7 @@ const char* StatusName(Status status) {
 RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& registration) {
     RemoveOutcome outcome;
     const PathEntry* entry = FindEntry(registration, identity);
-    outcome.result = UnregisterLibrary(identity);
+    outcome.result = UnregisterLibrary(identity, registration.scope);
     if (SUCCEEDED(outcome.result) || !entry)
         return outcome;
     // The system service refused. Delete the keys directly only when it could not have

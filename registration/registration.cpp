@@ -25,7 +25,9 @@ HRESULT ParseGuid(const std::string& guidText, GUID& guid) {
 
 } // namespace
 
-HRESULT RegisterLibraryFile(const std::string& path) {
+HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
+    if (scope != Scope::Machine)
+        return E_NOTIMPL;
     std::string fullPath;
     HRESULT hr = FullPath(path, fullPath);
     if (hr != S_OK)
@@ -75,7 +77,9 @@ HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string&
     return ParseGuid(ToAnsi(guidText.Get()), identity.guid);
 }
 
-HRESULT UnregisterLibrary(const LibraryIdentity& identity) {
+HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
+    if (scope != Scope::Machine)
+        return E_NOTIMPL;
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 

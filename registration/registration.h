@@ -19,10 +19,16 @@ struct LibraryIdentity {
     SYSKIND syskind = SYS_WIN32;
 };
 
+// Where a registration is written: machine-wide, into the part of HKEY_CLASSES_ROOT that
+// HKEY_LOCAL_MACHINE\Software\Classes holds and only administrators may change, or for the
+// current user alone, into HKEY_CURRENT_USER\Software\Classes, which Windows lays over the
+// machine's classes for that user.
+enum class Scope { Machine, User };
+
 // Registers the library in the file at path: loads it from the full path of path and registers it
 // under that full path, so that a relative path never reaches the registry. Paths of MAX_PATH
 // characters or more are refused (ERROR_FILENAME_EXCED_RANGE) before they reach the loader.
-HRESULT RegisterLibraryFile(const std::string& path);
+HRESULT RegisterLibraryFile(const std::string& path, Scope scope = Scope::Machine);
 
 // Reads, through the component's application object, the identity the file at path declares:
 // its GUID text, major and minor version and locale, in that order; the library object is
@@ -32,7 +38,7 @@ HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string&
                              LibraryIdentity& identity);
 
 // Removes the registration of identity, whichever file it names.
-HRESULT UnregisterLibrary(const LibraryIdentity& identity);
+HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
 // Registers (registerFlag != 0) the file at path, or unregisters the identity it declares as the
 // component reads it. Returns the HRESULT of the last service that ran.

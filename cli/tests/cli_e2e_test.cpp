@@ -99,9 +99,11 @@ TEST_F(CliProgram, ANewLibraryIsNotRegisteredAndUnregisteringItIsASuccessThatCha
     ChildRun info = RunCli({"info", library_});
     EXPECT_EQ(info.exitCode, 0u) << Describe(info);
     EXPECT_NE(info.out.find("Status:       not registered\n"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("Registry:     nothing under HKEY_CLASSES_ROOT\\TypeLib\\" + guid_ + "\\1.0\n"),
-              std::string::npos)
-        << info.out;
+    for (const char* branch : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"})
+        EXPECT_NE(info.out.find("Registry:     nothing under " + std::string(branch) +
+                                "\\Software\\Classes\\TypeLib\\" + guid_ + "\\1.0\n"),
+                  std::string::npos)
+            << info.out;
 
     ChildRun unregister = RunCli({"unregister", library_});
     EXPECT_EQ(unregister.exitCode, 0u) << Describe(unregister);
@@ -119,7 +121,7 @@ TEST_F(CliProgram, RegisterAndUnregisterAreSafeToRunTwice) {
 
     ChildRun status = RunCli({"status", library_});
     EXPECT_EQ(status.exitCode, 0u) << Describe(status);
-    EXPECT_EQ(status.out, "registered: " + guid_ + " 1.0 -> " + library_ + "\n");
+    EXPECT_EQ(status.out, "registered: " + guid_ + " 1.0 -> " + library_ + " (machine)\n");
 
     ChildRun second = RunCli({"register", library_});
     EXPECT_EQ(second.exitCode, 0u) << Describe(second);
@@ -161,7 +163,7 @@ TEST_F(CliProgram, ARegistrationOfACopyElsewhereIsReportedAndReplacedByRegisteri
 
     ChildRun status = RunCli({"status", library_});
     EXPECT_EQ(status.exitCode, 3u) << Describe(status);
-    EXPECT_EQ(status.out, "registered to another file: " + guid_ + " 1.0 -> " + copy_ + "\n");
+    EXPECT_EQ(status.out, "registered to another file: " + guid_ + " 1.0 -> " + copy_ + " (machine)\n");
 
     ChildRun info = RunCli({"info", library_});
     EXPECT_NE(info.out.find("  0\\win32:        " + copy_ + " (another file)\n"), std::string::npos)
@@ -189,7 +191,7 @@ TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdent
 
     ChildRun status = RunCli({"status", library_});
     EXPECT_EQ(status.exitCode, 3u) << Describe(status);
-    EXPECT_EQ(status.out, "registered to a missing file: " + guid_ + " 1.0 -> " + copy_ + "\n");
+    EXPECT_EQ(status.out, "registered to a missing file: " + guid_ + " 1.0 -> " + copy_ + " (machine)\n");
 
     std::set<std::string> brokenNow = BrokenGuids();
     std::set<std::string> planted;
@@ -200,7 +202,7 @@ TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdent
         << "list --broken must find exactly the planted leftover";
 
     ChildRun text = RunCli({"list", "--broken"});
-    EXPECT_NE(text.out.find(guid_ + "  1.0  Corvane CLI test library\n    0\\win32:  " + copy_ +
+    EXPECT_NE(text.out.find(guid_ + "  1.0  Corvane CLI test library  (machine)\n    0\\win32:  " + copy_ +
                             "  [missing]\n"
                             "    remove: corvane-cli unregister --guid " +
                             guid_ + " --version 1.0 --lcid 0 --syskind win32\n"),
@@ -289,11 +291,15 @@ TEST_F(CliProgram, JsonOutputCarriesTheSameFacts) {
 
     document = ParseJson(RunCli({"info", "--json", library_}));
     json registry = document["registry"];
-    EXPECT_EQ(registry["key"], "HKEY_CLASSES_ROOT\\TypeLib\\" + guid_ + "\\1.0");
+    EXPECT_EQ(registry["key"], "HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib\\" + guid_ + "\\1.0");
+    EXPECT_EQ(document["scope"], "machine");
     EXPECT_EQ(registry["description"], "Corvane CLI test library");
     ASSERT_EQ(registry["paths"].size(), 1u) << registry.dump();
-    EXPECT_EQ(registry["paths"][0],
-              json({{"lcid", 0}, {"platform", "win32"}, {"path", library_}, {"state", "this file"}}));
+    EXPECT_EQ(registry["paths"][0], json({{"lcid", 0},
+                                          {"platform", "win32"},
+                                          {"path", library_},
+                                          {"state", "this file"},
+                                          {"scope", "machine"}}));
 
     ChildRun status = RunCli({"status", "--json", library_});
     EXPECT_EQ(status.exitCode, 0u);

@@ -2,6 +2,8 @@
 // the status decision and the renderings, called without starting a process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cli/cli.h"
 #include "tests/support/testsupport.h"
 
@@ -193,6 +195,61 @@ TEST(CliStatus, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
     EXPECT_EQ(StatusExitCode(Status::MissingFile), 3);
 }
 
+// Writes Software\Classes\TypeLib\{guid}\1.0\0\win32 = path under parent.
+void WritePathEntry(HKEY parent, const GUID& guid, const std::string& path) {
+    std::string key = "Software\\Classes\\TypeLib\\" + testsupport::GuidText(guid) + "\\1.0\\0\\win32";
+    ASSERT_EQ(RegSetValueA(parent, key.c_str(), REG_SZ, path.c_str(), static_cast<DWORD>(path.size())),
+              ERROR_SUCCESS)
+        << key;
+}
+
+TEST(CliStatus, TheUsersEntryWinsOverTheMachinesAndEachBranchCanBeAskedAlone) {
+    TempFolder temp;
+    std::string file = temp.File("Lib.tlb"), other = temp.File("other.tlb");
+    WriteFileBytes(file, "library");
+    WriteFileBytes(other, "another library");
+    FileLocation location = LocateFile(file).location;
+    Identity identity;
+    identity.guid = testsupport::NewGuid();
+    identity.major = 1;
+    auto statusOf = [&](std::optional<Scope> scope) {
+        Lookup lookup = LookUp(identity, &location, scope);
+        return std::string(StatusName(lookup.decision.status)) + " (" + PresenceName(lookup.presence) + ")";
+    };
+
+    WritePathEntry(HKEY_LOCAL_MACHINE, identity.guid, other);
+    EXPECT_EQ(statusOf(std::nullopt), "registered to another file (machine)");
+    WritePathEntry(HKEY_CURRENT_USER, identity.guid, file);
+    EXPECT_EQ(statusOf(std::nullopt), "registered (both)") << "the user's entry is the one Windows gives";
+    EXPECT_EQ(statusOf(Scope::Machine), "registered to another file (machine)");
+    EXPECT_EQ(statusOf(Scope::User), "registered (user)");
+
+    std::vector<Registration> listed = ListRegistrations(std::nullopt);
+    auto mine = std::find_if(listed.begin(), listed.end(), [&](const Registration& registration) {
+        return registration.guidText == testsupport::GuidText(identity.guid);
+    });
+    ASSERT_NE(mine, listed.end());
+    EXPECT_STREQ(PresenceName(mine->presence), "both") << "a version in both branches is listed once";
+    ASSERT_EQ(mine->paths.size(), 2u);
+    EXPECT_EQ(mine->paths[0].scope, Scope::User) << "the user's entry first";
+
+    for (HKEY parent : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        RegDeleteTreeA(parent,
+                       ("Software\\Classes\\TypeLib\\" + testsupport::GuidText(identity.guid)).c_str());
+    EXPECT_EQ(statusOf(std::nullopt), "not registered ()");
+}
+
+TEST(CliRendering, ARefusalForLackOfRightsNamesBothWaysOut) {
+    for (HRESULT refused : {E_ACCESSDENIED, TYPE_E_REGISTRYACCESS}) {
+        std::string line = RightsRefusal("registering 'a.tlb'", refused);
+        EXPECT_NE(line.find("administrator"), std::string::npos) << line;
+        EXPECT_NE(line.find("elevated prompt"), std::string::npos) << line;
+        EXPECT_NE(line.find("--user"), std::string::npos) << line;
+        EXPECT_EQ(line.find('\n'), std::string::npos) << "one line";
+    }
+    EXPECT_EQ(RightsRefusal("registering 'a.tlb'", E_FAIL), "") << "other failures keep their own message";
+}
+
 TEST(CliRendering, ListsKeepOnlyMissingPathsWhenBrokenAndSayHowToRemoveThem) {
     Registration whole, partly;
     whole.guidText = "{11111111-1111-1111-1111-111111111111}";
@@ -225,7 +282,9 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForAnsiText) {
     registration.versionKeyName = "2.a";
     registration.versionText = "2.10";
     nlohmann::json absent = RegistrationJson(registration);
-    EXPECT_EQ(absent["key"], "HKEY_CLASSES_ROOT\\TypeLib\\{11111111-1111-1111-1111-111111111111}\\2.a");
+    EXPECT_EQ(absent["key"],
+              "HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib\\{11111111-1111-1111-1111-111111111111}\\2.a");
+    EXPECT_TRUE(absent["scope"].is_null()) << "held by neither branch";
     EXPECT_TRUE(absent["description"].is_null()) << absent.dump();
     EXPECT_TRUE(absent["flags"].is_null());
 
