@@ -18,7 +18,9 @@ HRESULT MakeLibraryWithInterfaces(const std::string& path, const GUID& guid);
 std::string ReadFileBytes(const std::string& path);
 
 // The offsets of the 32-bit fields of a compiled library's ("MSFT") header and table
-// directory, which a reader trusts to find everything else. Empty when bytes is not one.
+// directory, which a reader trusts to find everything else: kHeaderWords words of the header
+// after its magic, then each table's offset and length. Empty when bytes is not one.
+constexpr size_t kHeaderWords = 20;
 std::vector<size_t> HeaderFields(const std::string& bytes);
 
 // The offset of the function count (the low half of the member counts) in the type-info entry
