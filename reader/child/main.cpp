@@ -29,10 +29,10 @@ LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
 // Damaged counts can make the loader allocate memory until the address space is exhausted: a
 // stdole32.tlb cut to 5,592 bytes grows this process by about 150 MB a second to 2 GB before it
 // dies, 5 to 15 s. A real library needs a small part of that (the 1.2 MB mshtml.tlb, loaded and
-// walked, well under 100 MB), so the child keeps one contiguous free region of kRoom bytes for
+// walked, under 20 MB), so the child keeps one contiguous free region of kRoom bytes for
 // the loader and reserves the rest of its address space; such a file then dies within a
 // second. Reserved pages cost no memory, only address space.
-constexpr SIZE_T kRoom = 512u << 20;
+constexpr SIZE_T kRoom = 256u << 20;
 
 void LeaveOnlyRoomForTheLoader() {
     void* room = VirtualAlloc(nullptr, kRoom, MEM_RESERVE, PAGE_NOACCESS);
