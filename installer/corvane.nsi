@@ -129,6 +129,9 @@ Section "${PRODUCT}" SecMain
   File "${STAGE}\Corvane.exe"
   File "${STAGE}\corvane-cli.exe"
   File "${STAGE}\${COMPONENT}"
+  ; Corvane.exe, corvane-cli.exe and the component each have a library file read by this program
+  ; first, in a process of its own; they look for it beside themselves.
+  File "${STAGE}\corvane-reader.exe"
   File "${STAGE}\README.txt"
   File "${STAGE}\LICENSE.txt"
 
@@ -209,6 +212,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Corvane.exe"
   Delete "$INSTDIR\corvane-cli.exe"
   Delete "$INSTDIR\${COMPONENT}"
+  Delete "$INSTDIR\corvane-reader.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\Uninstall.exe"

@@ -36,14 +36,14 @@ cmake -S "$source" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$source/cmake/mi
     -DCMAKE_BUILD_TYPE=Release -DCORVANE_TESTS=OFF \
     -DCMAKE_EXE_LINKER_FLAGS="$stampless" -DCMAKE_SHARED_LINKER_FLAGS="$stampless" >/dev/null
 # Only the programs that ship: a benchmark or test that does not build must not stop a release.
-cmake --build "$build" --target Corvane corvane-cli CorvaneTLInfo ||
-    fail "building Corvane.exe, corvane-cli.exe and CorvaneTLInfo.dll failed"
+cmake --build "$build" --target Corvane corvane-cli CorvaneTLInfo corvane-reader ||
+    fail "building Corvane.exe, corvane-cli.exe, CorvaneTLInfo.dll and corvane-reader.exe failed"
 
 version=$(sed -n 's/^#define CORVANE_VERSION_TEXT "\(.*\)"$/\1/p' "$build/generated/version.h")
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] ||
     fail "no x.y.z version in $build/generated/version.h (got '$version')"
 
-programs=(Corvane.exe corvane-cli.exe CorvaneTLInfo.dll)
+programs=(Corvane.exe corvane-cli.exe CorvaneTLInfo.dll corvane-reader.exe)
 for f in "${programs[@]}"; do
     [ -f "$build/bin/$f" ] || fail "$f was not built (expected $build/bin/$f); the release needs all of: ${programs[*]}"
 done
@@ -70,7 +70,7 @@ zipfile="$out/$name-win32.zip"
 setup="$out/$name-setup.exe"
 rm -f "$zipfile" "$setup"
 (cd "$build/stage" && TZ=UTC zip -q -X -D "$zipfile" \
-    "$name/Corvane.exe" "$name/corvane-cli.exe" "$name/CorvaneTLInfo.dll" \
+    "$name/Corvane.exe" "$name/corvane-cli.exe" "$name/CorvaneTLInfo.dll" "$name/corvane-reader.exe" \
     "$name/README.txt" "$name/LICENSE.txt")
 
 source "$build/generated/ids.sh"

@@ -17,7 +17,7 @@ cd "$root"
 work="$root/build-dist"
 stdole2='C:\windows\system32\stdole2.tlb'
 installed='C:\Program Files\Corvane'
-shipped=(Corvane.exe corvane-cli.exe CorvaneTLInfo.dll README.txt LICENSE.txt)
+shipped=(Corvane.exe corvane-cli.exe CorvaneTLInfo.dll corvane-reader.exe README.txt LICENSE.txt)
 
 die() {
     echo "test-dist: $*" >&2
@@ -92,7 +92,7 @@ check "the zip holds Corvane-$version/ with ${shipped[*]} and nothing else" \
     test "$expected_listing" = "$actual_listing"
 check "the zip's binaries import only Windows system DLLs" bash "$here/check-imports.sh" \
     "$unpacked/Corvane-$version/Corvane.exe" "$unpacked/Corvane-$version/corvane-cli.exe" \
-    "$unpacked/Corvane-$version/CorvaneTLInfo.dll"
+    "$unpacked/Corvane-$version/CorvaneTLInfo.dll" "$unpacked/Corvane-$version/corvane-reader.exe"
 check "the setup program is a 32-bit image importing only system DLLs" bash "$here/check-imports.sh" "$setup"
 end_case
 

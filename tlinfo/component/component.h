@@ -23,13 +23,9 @@ using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID riid, void** ppv);
 
 HRESULT CreateApplication(IUnknown* outer, REFIID riid, void** ppv);
 
-// Loads the library in the file at path, without registering anything, and hands back an
-// information object for it.
+// Has the library in the file at path read through the reader's child, without registering
+// anything, and hands back an information object holding what the child read.
 HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library);
-
-// S_OK unless the file is a library (or a DLL holding one) whose tables reach past its end, a
-// file the system's loader must not be given (TYPE_E_CANTLOADLIBRARY then).
-HRESULT CheckLibraryFile(const wchar_t* path);
 
 // A class factory that makes its objects with create.
 HRESULT CreateClassFactory(CreateFunction create, REFIID riid, void** ppv);

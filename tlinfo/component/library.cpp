@@ -1,50 +1,26 @@
-// The library-information object: the facts of one library, read from the one loaded copy
-// that the open operation made.
+// The library-information object: the facts of one library, as the reader's child read them
+// when the library was opened. This process never parses the file itself: a damaged one can
+// take down whatever process the loader reads it in, and here that would be the program's.
 #include "tlinfo/component/component.h"
 
 #include <cwchar>
 
-#include "common/owners.h"
+#include "reader/reader.h"
 
 namespace tlinfo {
 
 namespace {
 
-// The attributes of a loaded library, handed back to it when the scope ends.
-class LibraryAttributes {
-  public:
-    explicit LibraryAttributes(ITypeLib* typeLib) : typeLib_(typeLib) {
-        result_ = typeLib_->GetLibAttr(&attributes_);
-        if (SUCCEEDED(result_) && !attributes_)
-            result_ = E_UNEXPECTED;
-    }
-    LibraryAttributes(const LibraryAttributes&) = delete;
-    LibraryAttributes& operator=(const LibraryAttributes&) = delete;
-    ~LibraryAttributes() {
-        if (attributes_)
-            typeLib_->ReleaseTLibAttr(attributes_);
-    }
-    HRESULT Result() const { return result_; }
-    const TLIBATTR& Get() const { return *attributes_; }
-
-  private:
-    ITypeLib* typeLib_;
-    TLIBATTR* attributes_ = nullptr;
-    HRESULT result_;
-};
-
-// A library may leave its name or documentation unset; callers get an empty text then, never
-// a null BSTR they would have to treat specially.
-HRESULT NonNullText(BSTR* text) {
-    if (*text)
-        return S_OK;
-    *text = SysAllocString(L"");
-    return *text ? S_OK : E_OUTOFMEMORY;
+// A text handed out as a new BSTR; a library without a name or documentation gives an empty
+// text, never a null BSTR that callers would have to treat specially.
+HRESULT NewText(const std::wstring& text, BSTR* out) {
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 class Library final : public ComObject<Library, ITlInfoLibrary> {
   public:
-    explicit Library(ComPtr<ITypeLib> typeLib) : typeLib_(std::move(typeLib)) {}
+    explicit Library(reader::LibraryFacts facts) : facts_(std::move(facts)) {}
 
     static const IID& InterfaceId() { return IID_ITlInfoLibrary; }
 
@@ -71,30 +47,25 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
             if (!guid)
                 return E_POINTER;
             *guid = nullptr;
-            LibraryAttributes attributes(typeLib_.Get());
-            if (FAILED(attributes.Result()))
-                return attributes.Result();
             // 38 characters for "{8-4-4-4-12}" and the terminating NUL.
             wchar_t text[39];
-            if (StringFromGUID2(attributes.Get().guid, text, 39) == 0)
+            if (StringFromGUID2(facts_.guid, text, 39) == 0)
                 return E_UNEXPECTED;
             *guid = SysAllocString(text);
             return *guid ? S_OK : E_OUTOFMEMORY;
         });
     }
-    HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override {
-        return Attribute(lcid, [](const TLIBATTR& a) { return a.lcid; });
-    }
+    HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override { return Attribute(lcid, facts_.lcid); }
 
     TLINFO_NOT_IMPLEMENTED(18)
 
     // The versions are unsigned 16-bit numbers in the library; the interface hands them over
     // as signed ones, so 65535 arrives as -1 and a client converts it back.
     HRESULT STDMETHODCALLTYPE MajorVersion(short* major) override {
-        return Attribute(major, [](const TLIBATTR& a) { return static_cast<short>(a.wMajorVerNum); });
+        return Attribute(major, static_cast<short>(facts_.major));
     }
     HRESULT STDMETHODCALLTYPE MinorVersion(short* minor) override {
-        return Attribute(minor, [](const TLIBATTR& a) { return static_cast<short>(a.wMinorVerNum); });
+        return Attribute(minor, static_cast<short>(facts_.minor));
     }
 
     TLINFO_NOT_IMPLEMENTED(21)
@@ -171,39 +142,18 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        BSTR name = nullptr;
-        BSTR documentation = nullptr;
-        HRESULT hr = typeLib_->GetDocumentation(-1, &name, &documentation, nullptr, nullptr);
-        if (FAILED(hr)) {
-            // Out values are not used after a failure; leave nothing behind to leak.
-            SysFreeString(name);
-            SysFreeString(documentation);
-            return hr;
-        }
-        if (which == Text::Description && documentation) {
-            SysFreeString(name);
-            *out = documentation;
-        } else {
-            SysFreeString(documentation);
-            *out = name;
-        }
-        return NonNullText(out);
+        bool documented = which == Text::Description && facts_.hasDocumentation;
+        return NewText(documented ? facts_.documentation : facts_.name, out);
     }
 
-    template <class T, class Pick> HRESULT Attribute(T* out, Pick pick) {
-        return Guarded([&] {
-            if (!out)
-                return E_POINTER;
-            *out = T();
-            LibraryAttributes attributes(typeLib_.Get());
-            if (FAILED(attributes.Result()))
-                return attributes.Result();
-            *out = pick(attributes.Get());
-            return S_OK;
-        });
+    template <class T> HRESULT Attribute(T* out, T value) {
+        if (!out)
+            return E_POINTER;
+        *out = value;
+        return S_OK;
     }
 
-    ComPtr<ITypeLib> typeLib_;
+    const reader::LibraryFacts facts_;
 };
 
 } // namespace
@@ -225,18 +175,11 @@ HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
     DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
     if (SysStringLen(path) >= MAX_PATH || fullLength == 0 || fullLength >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    HRESULT hr = CheckLibraryFile(path);
+    reader::LibraryFacts facts;
+    HRESULT hr = reader::ReadLibrary(std::wstring(path, SysStringLen(path)), reader::Depth::Facts, facts);
     if (FAILED(hr))
         return hr;
-    // REGKIND_NONE: reading a library must never register it, which LoadTypeLib does for a
-    // path that is not a full one.
-    ComPtr<ITypeLib> typeLib;
-    hr = LoadTypeLibEx(path, REGKIND_NONE, typeLib.Put());
-    if (FAILED(hr))
-        return hr;
-    if (!typeLib)
-        return TYPE_E_CANTLOADLIBRARY;
-    Library* created = new (std::nothrow) Library(std::move(typeLib));
+    Library* created = new (std::nothrow) Library(std::move(facts));
     if (!created)
         return E_OUTOFMEMORY;
     *library = created;

@@ -6,6 +6,7 @@
 #include <olectl.h>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -13,6 +14,7 @@
 
 #include "common/owners.h"
 #include "common/text.h"
+#include "reader/tests/madelibrary.h"
 #include "tests/support/testsupport.h"
 #include "tlinfo/tlinfo.h"
 
@@ -312,6 +314,27 @@ TEST_F(TlInfoComponent, RefusesInputsThatHoldNoLibraryWithoutHandingBackAnObject
         if (library && library != stale)
             library->Release();
     }
+    DeleteTypeLibKey(recipe.guid);
+}
+
+// The loader reads a library whose table directory declares the first table it holds far longer
+// than the file: a check of the layout alone refused such a file.
+TEST_F(TlInfoComponent, ReadsALibraryWhoseDirectoryOverstatesATableLength) {
+    TempFolder folder;
+    LibraryRecipe recipe;
+    ASSERT_EQ(S_OK, MakeTypeLib(folder.File("made.tlb"), recipe));
+    std::string bytes = readertest::ReadFileBytes(folder.File("made.tlb"));
+    std::vector<size_t> fields = readertest::HeaderFields(bytes);
+    ASSERT_FALSE(fields.empty());
+    // After the header's words, each table's offset (-1: absent) and length.
+    size_t table = readertest::kHeaderWords;
+    while (table < fields.size() && static_cast<unsigned char>(bytes[fields[table]]) == 0xFF)
+        table += 2;
+    ASSERT_LT(table, fields.size());
+    const uint32_t overstated = 0x7FFFFFFF;
+    std::memcpy(&bytes[fields[table + 1]], &overstated, sizeof overstated);
+    WriteFileBytes(folder.File("overstated.tlb"), bytes);
+    ExpectBothOrdersMatchSystem(folder.File("overstated.tlb"));
     DeleteTypeLibKey(recipe.guid);
 }
 

@@ -1,0 +1,241 @@
+// corvane-reader.exe: the throw-away process in which the gate has a library read. It answers
+// requests from its standard input on its standard output, one complete record each, until the
+// input ends. If the loader takes it down, the parent sees no complete answer and refuses the
+// file; nothing the loader did here can touch the parent.
+//
+// A GUI-subsystem program, so that starting it from Corvane.exe or corvane-cli.exe never opens
+// a console window; it creates no window either.
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <vector>
+
+#include "common/owners.h"
+#include "reader/protocol.h"
+
+namespace {
+
+using reader::LibraryFacts;
+using reader::Request;
+
+// A crash must end this process at once and quietly: no error box, no debugger started (Wine
+// starts one and prints "Unhandled ..." otherwise), no report. The parent only needs to see the
+// process gone without an answer; the exit code names the exception for anyone looking.
+LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// Damaged counts can make the loader allocate memory until the address space is exhausted: a
+// stdole32.tlb cut to 5,592 bytes grows this process by about 150 MB a second to 2 GB before it
+// dies, 5 to 15 s. A real library needs a small part of that (the 1.2 MB mshtml.tlb, loaded and
+// walked, under 20 MB), so the child keeps one contiguous free region of kRoom bytes for
+// the loader and reserves the rest of its address space; such a file then dies within a
+// second. Reserved pages cost no memory, only address space.
+constexpr SIZE_T kRoom = 256u << 20;
+
+void LeaveOnlyRoomForTheLoader() {
+    void* room = VirtualAlloc(nullptr, kRoom, MEM_RESERVE, PAGE_NOACCESS);
+    if (!room)
+        return;
+    for (SIZE_T block = 256u << 20; block >= 64u << 10; block /= 2)
+        while (VirtualAlloc(nullptr, block, MEM_RESERVE, PAGE_NOACCESS))
+            ;
+    VirtualFree(room, 0, MEM_RELEASE);
+}
+
+bool ReadExactly(HANDLE from, char* buffer, DWORD count) {
+    while (count > 0) {
+        DWORD read = 0;
+        if (!ReadFile(from, buffer, count, &read, nullptr) || read == 0)
+            return false;
+        buffer += read;
+        count -= read;
+    }
+    return true;
+}
+
+bool WriteAll(HANDLE to, const std::string& bytes) {
+    const char* at = bytes.data();
+    DWORD left = static_cast<DWORD>(bytes.size());
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteFile(to, at, left, &written, nullptr) || written == 0)
+            return false;
+        at += written;
+        left -= written;
+    }
+    return true;
+}
+
+bool ReadRecord(HANDLE from, std::string& record) {
+    char header[reader::kRecordHeaderSize];
+    if (!ReadExactly(from, header, sizeof header))
+        return false;
+    uint32_t length = reader::RecordLength(header, true);
+    if (length == 0)
+        return false;
+    record.assign(header, sizeof header);
+    record.resize(length);
+    return ReadExactly(from, &record[sizeof header], length - sizeof header);
+}
+
+// The attributes of a type info, handed back when the scope ends.
+class TypeAttributes {
+  public:
+    explicit TypeAttributes(ITypeInfo* info) : info_(info) {
+        if (FAILED(info_->GetTypeAttr(&attributes_)))
+            attributes_ = nullptr;
+    }
+    TypeAttributes(const TypeAttributes&) = delete;
+    TypeAttributes& operator=(const TypeAttributes&) = delete;
+    ~TypeAttributes() {
+        if (attributes_)
+            info_->ReleaseTypeAttr(attributes_);
+    }
+    const TYPEATTR* Get() const { return attributes_; }
+
+  private:
+    ITypeInfo* info_;
+    TYPEATTR* attributes_ = nullptr;
+};
+
+void ReadDocumentation(ITypeInfo* info, MEMBERID member) {
+    Bstr name, documentation, helpFile;
+    DWORD context = 0;
+    info->GetDocumentation(member, name.Put(), documentation.Put(), &context, helpFile.Put());
+}
+
+void WalkFunction(ITypeInfo* info, UINT index) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(info->GetFuncDesc(index, &function)) || !function)
+        return;
+    // The function's name and one per parameter.
+    std::vector<BSTR> names(static_cast<size_t>(function->cParams > 0 ? function->cParams : 0) + 1, nullptr);
+    UINT count = 0;
+    if (SUCCEEDED(info->GetNames(function->memid, names.data(), static_cast<UINT>(names.size()), &count)))
+        for (UINT i = 0; i < count && i < names.size(); ++i)
+            SysFreeString(names[i]);
+    ReadDocumentation(info, function->memid);
+    info->ReleaseFuncDesc(function);
+}
+
+void WalkVariable(ITypeInfo* info, UINT index) {
+    VARDESC* variable = nullptr;
+    if (FAILED(info->GetVarDesc(index, &variable)) || !variable)
+        return;
+    ReadDocumentation(info, variable->memid);
+    info->ReleaseVarDesc(variable);
+}
+
+// Reads what RegisterTypeLib reads of one type info: its attributes and documentation, its
+// members, the types it implements, and for a dual interface its other half (walked as well
+// when otherHalf is true). Failures of single calls are no concern here: registration meets
+// them as errors in the parent; only a crash matters, and that ends this process.
+void WalkTypeInfo(ITypeInfo* info, bool otherHalf) {
+    TypeAttributes attributes(info);
+    if (!attributes.Get())
+        return;
+    const TYPEATTR& type = *attributes.Get();
+    ReadDocumentation(info, MEMBERID_NIL);
+    for (UINT i = 0; i < type.cFuncs; ++i)
+        WalkFunction(info, i);
+    for (UINT i = 0; i < type.cVars; ++i)
+        WalkVariable(info, i);
+    for (UINT i = 0; i < type.cImplTypes; ++i) {
+        INT implFlags = 0;
+        HREFTYPE reference = 0;
+        ComPtr<ITypeInfo> implemented;
+        info->GetImplTypeFlags(i, &implFlags);
+        if (FAILED(info->GetRefTypeOfImplType(i, &reference)) ||
+            FAILED(info->GetRefTypeInfo(reference, implemented.Put())) || !implemented)
+            continue;
+        TypeAttributes implementedAttributes(implemented.Get());
+        ReadDocumentation(implemented.Get(), MEMBERID_NIL);
+    }
+    HREFTYPE otherReference = 0;
+    ComPtr<ITypeInfo> other;
+    if (otherHalf && type.typekind == TKIND_DISPATCH && (type.wTypeFlags & TYPEFLAG_FDUAL) &&
+        SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &otherReference)) &&
+        SUCCEEDED(info->GetRefTypeInfo(otherReference, other.Put())) && other)
+        WalkTypeInfo(other.Get(), false);
+}
+
+void WalkLibrary(ITypeLib* library, UINT count) {
+    for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind;
+        library->GetTypeInfoType(i, &kind);
+        Bstr name, documentation, helpFile;
+        DWORD context = 0;
+        library->GetDocumentation(static_cast<INT>(i), name.Put(), documentation.Put(), &context,
+                                  helpFile.Put());
+        ComPtr<ITypeInfo> info;
+        if (SUCCEEDED(library->GetTypeInfo(i, info.Put())) && info)
+            WalkTypeInfo(info.Get(), true);
+    }
+}
+
+HRESULT Read(const std::wstring& path, Request kind, LibraryFacts& facts) {
+    // REGKIND_NONE: reading must never register the library.
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
+    if (FAILED(hr))
+        return hr;
+    if (!library)
+        return TYPE_E_CANTLOADLIBRARY;
+    TLIBATTR* attributes = nullptr;
+    hr = library->GetLibAttr(&attributes);
+    if (FAILED(hr))
+        return hr;
+    if (!attributes)
+        return E_UNEXPECTED;
+    facts.guid = attributes->guid;
+    facts.major = attributes->wMajorVerNum;
+    facts.minor = attributes->wMinorVerNum;
+    facts.lcid = attributes->lcid;
+    facts.syskind = attributes->syskind;
+    facts.flags = attributes->wLibFlags;
+    library->ReleaseTLibAttr(attributes);
+    Bstr name, documentation, helpFile;
+    DWORD context = 0;
+    hr = library->GetDocumentation(-1, name.Put(), documentation.Put(), &context, helpFile.Put());
+    if (FAILED(hr))
+        return hr;
+    facts.name.assign(name.Get() ? name.Get() : L"", name.Length());
+    facts.hasDocumentation = documentation.Get() != nullptr;
+    facts.documentation.assign(documentation.Get() ? documentation.Get() : L"", documentation.Length());
+    facts.typeInfoCount = library->GetTypeInfoCount();
+    if (kind == Request::Registration)
+        WalkLibrary(library.Get(), facts.typeInfoCount);
+    return S_OK;
+}
+
+} // namespace
+
+// Exit codes for the cases where the parent stopped talking; the parent never relies on them.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    SetUnhandledExceptionFilter(EndAtOnce);
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    for (;;) {
+        std::string record;
+        if (!ReadRecord(in, record))
+            return 0; // the parent closed the pipe: the batch is over
+        Request kind;
+        std::wstring path;
+        if (!reader::DecodeRequest(record, kind, path))
+            return 2;
+        LibraryFacts facts;
+        static bool limited = false;
+        if (kind != Request::Nothing && !limited) {
+            LeaveOnlyRoomForTheLoader();
+            limited = true;
+        }
+        HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, facts);
+        if (FAILED(hr))
+            facts = LibraryFacts();
+        if (!WriteAll(out, reader::EncodeAnswer(hr, facts)))
+            return 3;
+    }
+}

@@ -1,0 +1,143 @@
+#include "reader/protocol.h"
+
+#include <cstring>
+
+namespace reader {
+
+namespace {
+
+constexpr char kRequestMagic[4] = {'C', 'V', 'R', 'Q'};
+constexpr char kAnswerMagic[4] = {'C', 'V', 'R', 'A'};
+constexpr char kEndMarker[4] = {'C', 'V', 'R', '.'};
+
+class Writer {
+  public:
+    explicit Writer(const char (&magic)[4]) {
+        bytes_.append(magic, 4);
+        Number(0); // the length, filled in by Finish
+    }
+    void Number(uint32_t value) { bytes_.append(reinterpret_cast<const char*>(&value), sizeof value); }
+    void Raw(const void* data, size_t size) { bytes_.append(static_cast<const char*>(data), size); }
+    void Text(const std::wstring& text) {
+        Number(static_cast<uint32_t>(text.size()));
+        Raw(text.data(), text.size() * sizeof(wchar_t));
+    }
+    std::string Finish() {
+        bytes_.append(kEndMarker, 4);
+        uint32_t length = static_cast<uint32_t>(bytes_.size());
+        std::memcpy(&bytes_[4], &length, sizeof length);
+        return std::move(bytes_);
+    }
+
+  private:
+    std::string bytes_;
+};
+
+// Reads fields in order; any read past the fields' end makes the whole record invalid.
+class Reader {
+  public:
+    Reader(const std::string& record, bool request) : record_(record) {
+        ok_ = record.size() >= kRecordHeaderSize + 4 &&
+              RecordLength(record.data(), request) == record.size() &&
+              std::memcmp(record.data() + record.size() - 4, kEndMarker, 4) == 0;
+        at_ = kRecordHeaderSize;
+        end_ = record.size() - 4;
+    }
+    uint32_t Number() {
+        uint32_t value = 0;
+        Raw(&value, sizeof value);
+        return value;
+    }
+    void Raw(void* out, size_t size) {
+        if (!ok_ || end_ - at_ < size) {
+            ok_ = false;
+            return;
+        }
+        std::memcpy(out, record_.data() + at_, size);
+        at_ += size;
+    }
+    std::wstring Text() {
+        uint32_t chars = Number();
+        if (!ok_ || (end_ - at_) / sizeof(wchar_t) < chars) {
+            ok_ = false;
+            return std::wstring();
+        }
+        std::wstring text(chars, L'\0');
+        Raw(&text[0], chars * sizeof(wchar_t));
+        return text;
+    }
+    // True when every field was there and nothing is left over.
+    bool Complete() const { return ok_ && at_ == end_; }
+
+  private:
+    const std::string& record_;
+    size_t at_ = 0;
+    size_t end_ = 0;
+    bool ok_ = false;
+};
+
+} // namespace
+
+uint32_t RecordLength(const char* header, bool request) {
+    if (std::memcmp(header, request ? kRequestMagic : kAnswerMagic, 4) != 0)
+        return 0;
+    uint32_t length;
+    std::memcpy(&length, header + 4, sizeof length);
+    return length >= kRecordHeaderSize + 4 && length <= kMaxRecordSize ? length : 0;
+}
+
+std::string EncodeRequest(Request kind, const std::wstring& path) {
+    Writer writer(kRequestMagic);
+    writer.Number(static_cast<uint32_t>(kind));
+    writer.Text(path);
+    return writer.Finish();
+}
+
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path) {
+    Reader reader(record, true);
+    uint32_t number = reader.Number();
+    path = reader.Text();
+    if (!reader.Complete() || number > static_cast<uint32_t>(Request::Registration))
+        return false;
+    kind = static_cast<Request>(number);
+    return true;
+}
+
+std::string EncodeAnswer(HRESULT result, const LibraryFacts& facts) {
+    Writer writer(kAnswerMagic);
+    writer.Number(static_cast<uint32_t>(result));
+    writer.Raw(&facts.guid, sizeof facts.guid);
+    writer.Number(facts.major | static_cast<uint32_t>(facts.minor) << 16);
+    writer.Number(facts.lcid);
+    writer.Number(static_cast<uint32_t>(facts.syskind));
+    writer.Number(facts.flags | (facts.hasDocumentation ? 1u << 16 : 0u));
+    writer.Number(facts.typeInfoCount);
+    writer.Text(facts.name);
+    writer.Text(facts.documentation);
+    return writer.Finish();
+}
+
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryFacts& facts) {
+    Reader reader(record, false);
+    LibraryFacts read;
+    uint32_t code = reader.Number();
+    reader.Raw(&read.guid, sizeof read.guid);
+    uint32_t versions = reader.Number();
+    read.major = LOWORD(versions);
+    read.minor = HIWORD(versions);
+    read.lcid = reader.Number();
+    read.syskind = static_cast<SYSKIND>(reader.Number());
+    uint32_t flags = reader.Number();
+    read.flags = LOWORD(flags);
+    read.hasDocumentation = HIWORD(flags) != 0;
+    read.typeInfoCount = reader.Number();
+    read.name = reader.Text();
+    read.documentation = reader.Text();
+    if (!reader.Complete())
+        return false;
+    result = static_cast<HRESULT>(code);
+    facts = std::move(read);
+    return true;
+}
+
+} // namespace reader

@@ -1,0 +1,33 @@
+// The records the gate and its child exchange over their pipe, private to the reader. Each
+// record is: a 4-byte magic, its whole length as a 32-bit number, the fields, and a 4-byte end
+// marker. A side that reads anything else (a short read, a wrong magic, a length out of range,
+// fields that do not fill the record exactly, no end marker) treats the other as broken.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+
+#include "reader/reader.h"
+
+namespace reader {
+
+enum class Request : uint32_t { Nothing = 0, Facts = 1, Registration = 2 };
+
+// The first bytes of every record: magic and whole length.
+constexpr uint32_t kRecordHeaderSize = 8;
+// Far above any real answer (a name and a documentation string) or request (one path), so that
+// a wrong length cannot make the reader allocate without bound.
+constexpr uint32_t kMaxRecordSize = 1u << 20;
+
+// The whole length a record header announces, or 0 when the header is not one of kind's
+// records (request == true: a request; false: an answer) or the length is out of range.
+uint32_t RecordLength(const char* header, bool request);
+
+std::string EncodeRequest(Request kind, const std::wstring& path);
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
+
+std::string EncodeAnswer(HRESULT result, const LibraryFacts& facts);
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryFacts& facts);
+
+} // namespace reader

@@ -1,0 +1,415 @@
+#include "reader/reader.h"
+
+#include <cwchar>
+#include <map>
+
+#include "common/owners.h"
+#include "reader/protocol.h"
+
+namespace reader {
+
+namespace {
+
+// A pipe end, whose failure value is INVALID_HANDLE_VALUE rather than null.
+struct PipeTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
+using Pipe = UniqueHandle<PipeTraits>;
+
+constexpr wchar_t kReaderProgram[] = L"corvane-reader.exe";
+
+// The time limit for one answer. Under Wine here the largest real library at hand, the 1.2 MB
+// mshtml.tlb, loads in about 0.2 s and is walked for registration in about 0.3 s more, and a
+// busy machine (two cores shared by several builds) has been seen to stretch such times
+// threefold and more. A good library refused for slowness would be a wrong answer, while a file
+// that makes the loader spin only costs the user a wait; so the limit keeps a wide margin over
+// the slowest good read: 10 s, and 5 s more per MiB of file for the rare libraries of several
+// MiB. Damaged files that crash the loader only late, by allocating until memory runs out (a
+// stdole32.tlb cut to 5,592 bytes), end within a second or two, since the child leaves the
+// loader little address space; they are refused as damaged, not as too slow.
+constexpr DWORD kBaseTimeLimit = 10000;
+constexpr DWORD kTimeLimitPerMiB = 5000;
+// How long a child that has ended (or been told to) may take to close its end of the pipe or
+// to leave, before it is ended by force.
+constexpr DWORD kGrace = 2000;
+// The pipe's buffers hold a whole request or answer of ordinary size in one go.
+constexpr DWORD kPipeBuffer = 64 * 1024;
+
+SRWLOCK g_answersLock = SRWLOCK_INIT;
+// Held while a child is started, so that no other child of ours, started at the same moment on
+// another thread, inherits this one's pipe where the system ignores the handle list.
+SRWLOCK g_startLock = SRWLOCK_INIT;
+LONG g_childrenStarted = 0;
+LONG g_pipeNumber = 0;
+volatile DWORD g_testTimeLimit = 0;
+
+DWORD TimeLimit(uint64_t fileSize) {
+    if (g_testTimeLimit != 0)
+        return g_testTimeLimit;
+    uint64_t mib = fileSize >> 20;
+    return kBaseTimeLimit + static_cast<DWORD>(mib < 100 ? mib : 100) * kTimeLimitPerMiB;
+}
+
+// The file the loader will read, found as the loader finds it (SearchPath, so a bare name is
+// looked for where the caller's process would look), with the "\<number>" that names a TYPELIB
+// resource of a DLL when the path has one, and its size and last-write time.
+struct Target {
+    std::wstring file;
+    std::wstring resource; // "" or "\<number>"
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+};
+
+bool Search(const std::wstring& name, std::wstring& found) {
+    wchar_t buffer[MAX_PATH];
+    DWORD length = SearchPathW(nullptr, name.c_str(), nullptr, MAX_PATH, buffer, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    found.assign(buffer, length);
+    return true;
+}
+
+bool Locate(const std::wstring& path, Target& target) {
+    if (!Search(path, target.file)) {
+        // "lib.dll\2": at most five digits after the last backslash, a resource number 1..65535.
+        size_t separator = path.find_last_of(L'\\');
+        if (separator == std::wstring::npos || separator + 1 == path.size() || path.size() - separator > 6)
+            return false;
+        unsigned long number = 0;
+        for (size_t i = separator + 1; i < path.size(); ++i) {
+            if (path[i] < L'0' || path[i] > L'9')
+                return false;
+            number = number * 10 + static_cast<unsigned long>(path[i] - L'0');
+        }
+        if (number == 0 || number > 0xFFFF || !Search(path.substr(0, separator), target.file))
+            return false;
+        target.resource = path.substr(separator);
+    }
+    return GetFileAttributesExW(target.file.c_str(), GetFileExInfoStandard, &target.data) != 0;
+}
+
+uint64_t FileSize(const Target& target) {
+    return static_cast<uint64_t>(target.data.nFileSizeHigh) << 32 | target.data.nFileSizeLow;
+}
+
+// ---- Answers remembered for the run ----------------------------------------------------------
+
+struct Remembered {
+    uint64_t size;
+    FILETIME written;
+    Depth depth;
+    Answer answer;
+};
+
+std::map<std::wstring, Remembered>& Answers() {
+    static std::map<std::wstring, Remembered> answers;
+    return answers;
+}
+
+bool Recall(const Target& target, Depth depth, Answer& answer) {
+    AcquireSRWLockShared(&g_answersLock);
+    bool found = false;
+    auto entry = Answers().find(target.file + target.resource);
+    if (entry != Answers().end()) {
+        const Remembered& remembered = entry->second;
+        // A registration read is a facts read and more, so it also answers a facts request.
+        found = remembered.size == FileSize(target) &&
+                CompareFileTime(&remembered.written, &target.data.ftLastWriteTime) == 0 &&
+                (remembered.depth == depth || remembered.depth == Depth::Registration);
+        if (found)
+            answer = remembered.answer;
+    }
+    ReleaseSRWLockShared(&g_answersLock);
+    return found;
+}
+
+void Remember(const Target& target, Depth depth, const Answer& answer) {
+    // A time-out may come from a busy moment of the machine, and a missing reader may be put
+    // back: neither says anything lasting about the file.
+    if (answer.result == kTimedOut || answer.result == kNoReader)
+        return;
+    AcquireSRWLockExclusive(&g_answersLock);
+    Answers()[target.file + target.resource] =
+        Remembered{FileSize(target), target.data.ftLastWriteTime, depth, answer};
+    ReleaseSRWLockExclusive(&g_answersLock);
+}
+
+// ---- The child ---------------------------------------------------------------------------
+
+// corvane-reader.exe in the folder of the module that holds this code: the component finds the
+// one beside CorvaneTLInfo.dll, the programs the one beside themselves. "" when it is not there.
+std::wstring ReaderProgram() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&ReaderProgram), &self))
+        return std::wstring();
+    std::wstring module(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(self, &module[0], static_cast<DWORD>(module.size()));
+        if (length == 0)
+            return std::wstring();
+        if (length < module.size()) {
+            module.resize(length);
+            break;
+        }
+        module.resize(module.size() * 2);
+    }
+    std::wstring program = module.substr(0, module.find_last_of(L'\\') + 1) + kReaderProgram;
+    DWORD attributes = GetFileAttributesW(program.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::wstring();
+    return program;
+}
+
+// Lets the child inherit exactly one handle.
+class InheritOnly {
+  public:
+    explicit InheritOnly(HANDLE handle) : handle_(handle) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer_.resize(size);
+        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
+            return;
+        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
+                                       nullptr, nullptr)) {
+            DeleteProcThreadAttributeList(list);
+            return;
+        }
+        list_ = list;
+    }
+    InheritOnly(const InheritOnly&) = delete;
+    InheritOnly& operator=(const InheritOnly&) = delete;
+    ~InheritOnly() {
+        if (list_)
+            DeleteProcThreadAttributeList(list_);
+    }
+    // Null when the system has no handle lists; the start lock then keeps our own other
+    // children from inheriting the handle.
+    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
+
+  private:
+    HANDLE handle_;
+    std::vector<char> buffer_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+class Child {
+  public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() { End(false); }
+
+    bool Running() const { return static_cast<bool>(process_); }
+
+    // kNoReader when the program is missing or cannot be started.
+    HRESULT Start() {
+        std::wstring program = ReaderProgram();
+        if (program.empty())
+            return kNoReader;
+        wchar_t name[80];
+        std::swprintf(name, 80, L"\\\\.\\pipe\\corvane-reader-%lu-%ld", GetCurrentProcessId(),
+                      InterlockedIncrement(&g_pipeNumber));
+        // One instance, made by us and connected by us before the child starts: nobody else can
+        // come between the two ends.
+        Pipe pipe(CreateNamedPipeW(
+            name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+        KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (!pipe || !event)
+            return kNoReader;
+        SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+        Pipe childEnd(
+            CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr));
+        if (!childEnd)
+            return kNoReader;
+
+        STARTUPINFOEXW startup = {};
+        startup.StartupInfo.cb = sizeof startup;
+        // The child's standard input and output are its end of the pipe; no busy cursor while
+        // it starts (it never shows a window).
+        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
+        startup.StartupInfo.hStdInput = childEnd.Get();
+        startup.StartupInfo.hStdOutput = childEnd.Get();
+        std::wstring commandLine = L"\"" + program + L"\"";
+        PROCESS_INFORMATION started = {};
+        AcquireSRWLockExclusive(&g_startLock);
+        BOOL created;
+        {
+            InheritOnly only(childEnd.Get());
+            startup.lpAttributeList = only.Get();
+            DWORD flags = CREATE_NO_WINDOW | (only.Get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
+            created = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                     nullptr, &startup.StartupInfo, &started);
+        }
+        ReleaseSRWLockExclusive(&g_startLock);
+        if (!created)
+            return kNoReader;
+        CloseHandle(started.hThread);
+        InterlockedIncrement(&g_childrenStarted);
+        process_.Reset(started.hProcess);
+        pipe_ = std::move(pipe);
+        event_ = std::move(event);
+        return S_OK;
+    }
+
+    // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
+    // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
+    // those two cases the child has been ended.
+    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryFacts& facts) {
+        ULONGLONG deadline = GetTickCount64() + limit;
+        std::string request = EncodeRequest(kind, path);
+        Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
+        char header[kRecordHeaderSize];
+        if (io == Io::Done)
+            io = Transfer(false, header, sizeof header, deadline);
+        uint32_t length = io == Io::Done ? RecordLength(header, false) : 0;
+        std::string answer;
+        if (length != 0) {
+            answer.assign(header, sizeof header);
+            answer.resize(length);
+            io = Transfer(false, &answer[sizeof header], length - sizeof header, deadline);
+        }
+        HRESULT result = E_UNEXPECTED;
+        if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, facts))
+            return result;
+        End(true);
+        facts = LibraryFacts();
+        return io == Io::TimedOut ? kTimedOut : kDamaged;
+    }
+
+    // Closes the pipe, which tells a waiting child that the batch is over, and makes sure the
+    // child is gone: at once when force is set (it is hung or broken), else after kGrace.
+    void End(bool force) {
+        if (!process_)
+            return;
+        pipe_.Reset();
+        if (force || WaitForSingleObject(process_.Get(), kGrace) != WAIT_OBJECT_0) {
+            TerminateProcess(process_.Get(), ERROR_TIMEOUT);
+            WaitForSingleObject(process_.Get(), kGrace);
+        }
+        process_.Reset();
+        event_.Reset();
+    }
+
+  private:
+    enum class Io { Done, Died, TimedOut };
+
+    // Moves count bytes through the pipe, waiting for the child no later than deadline.
+    Io Transfer(bool write, char* buffer, DWORD count, ULONGLONG deadline) {
+        while (count > 0) {
+            OVERLAPPED overlapped = {};
+            overlapped.hEvent = event_.Get();
+            BOOL done = write ? WriteFile(pipe_.Get(), buffer, count, nullptr, &overlapped)
+                              : ReadFile(pipe_.Get(), buffer, count, nullptr, &overlapped);
+            if (!done && GetLastError() != ERROR_IO_PENDING)
+                return Io::Died; // a broken pipe: the child's end is closed
+            Io io = Await(overlapped, deadline);
+            if (io != Io::Done)
+                return io;
+            DWORD moved = 0;
+            if (!GetOverlappedResult(pipe_.Get(), &overlapped, &moved, FALSE) || moved == 0)
+                return Io::Died;
+            buffer += moved;
+            count -= moved;
+        }
+        return Io::Done;
+    }
+
+    Io Await(OVERLAPPED& overlapped, ULONGLONG deadline) {
+        ULONGLONG now = GetTickCount64();
+        DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        HANDLE handles[2] = {event_.Get(), process_.Get()};
+        DWORD which = WaitForMultipleObjects(2, handles, FALSE, left);
+        if (which == WAIT_OBJECT_0)
+            return Io::Done;
+        // A child that ended may have written its answer first; with its end of the pipe
+        // closed, the transfer now completes with that data or with a broken pipe.
+        if (which == WAIT_OBJECT_0 + 1 && WaitForSingleObject(event_.Get(), kGrace) == WAIT_OBJECT_0)
+            return Io::Done;
+        // The transfer must be over before its OVERLAPPED and buffer go out of scope.
+        DWORD moved = 0;
+        CancelIoEx(pipe_.Get(), &overlapped);
+        GetOverlappedResult(pipe_.Get(), &overlapped, &moved, TRUE);
+        return which == WAIT_TIMEOUT ? Io::TimedOut : Io::Died;
+    }
+
+    Pipe pipe_;
+    KernelHandle process_;
+    KernelHandle event_;
+};
+
+// Refusals that need no child: paths no loader can take.
+HRESULT Refusal(const std::wstring& path) {
+    if (path.empty() || path.find(L'\0') != std::wstring::npos)
+        return E_INVALIDARG;
+    if (path.size() >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    return S_OK;
+}
+
+} // namespace
+
+std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth) {
+    std::vector<Answer> answers;
+    answers.reserve(paths.size());
+    Child child;
+    for (const std::wstring& path : paths) {
+        Answer answer{Refusal(path), LibraryFacts()};
+        Target target;
+        bool located = SUCCEEDED(answer.result) && Locate(path, target);
+        if (FAILED(answer.result) || (located && Recall(target, depth, answer))) {
+            answers.push_back(std::move(answer));
+            continue;
+        }
+        if (!child.Running())
+            answer.result = child.Start();
+        if (SUCCEEDED(answer.result)) {
+            // The child is handed the file found here, so that it reads the very file this
+            // process would; a path not found goes as given, for the loader's own error.
+            Request request = depth == Depth::Registration ? Request::Registration : Request::Facts;
+            std::wstring given = located ? target.file + target.resource : path;
+            answer.result =
+                child.Ask(request, given, TimeLimit(located ? FileSize(target) : 0), answer.facts);
+        }
+        if (located)
+            Remember(target, depth, answer);
+        answers.push_back(std::move(answer));
+    }
+    return answers;
+}
+
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryFacts& facts) {
+    Answer answer = std::move(ReadLibraries({path}, depth).front());
+    if (SUCCEEDED(answer.result))
+        facts = std::move(answer.facts);
+    return answer.result;
+}
+
+HRESULT AskIdleChild() {
+    Child child;
+    HRESULT hr = child.Start();
+    if (FAILED(hr))
+        return hr;
+    LibraryFacts nothing;
+    return child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+}
+
+unsigned ChildrenStarted() {
+    return static_cast<unsigned>(InterlockedCompareExchange(&g_childrenStarted, 0, 0));
+}
+
+void ForgetAnswers() {
+    AcquireSRWLockExclusive(&g_answersLock);
+    Answers().clear();
+    ReleaseSRWLockExclusive(&g_answersLock);
+}
+
+void SetTimeLimitForTests(DWORD milliseconds) {
+    g_testTimeLimit = milliseconds;
+}
+
+} // namespace reader

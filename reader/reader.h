@@ -1,0 +1,68 @@
+// The gate through which the program reads a type-library file. Every file a user names is
+// untrusted, and the system's loader can take the whole process down on a damaged one (a
+// breakpoint, an access violation, or an exit with code 0 and no error at all). So the first
+// reading of a file happens in a throw-away child process, corvane-reader.exe, found beside the
+// module that holds this code; the caller gets the child's answer, or a refusal when the child
+// died or did not answer in time.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+#include <string>
+#include <vector>
+
+namespace reader {
+
+// What the child read from a library.
+struct LibraryFacts {
+    std::wstring name;             // GetDocumentation(-1) name ("" when none)
+    std::wstring documentation;    // the documentation string ("" when none)
+    bool hasDocumentation = false; // false when the library has none (a null BSTR)
+    GUID guid{};
+    WORD major = 0;
+    WORD minor = 0;
+    LCID lcid = 0;
+    SYSKIND syskind = SYS_WIN32;
+    WORD flags = 0;
+    UINT typeInfoCount = 0;
+};
+
+// Facts: load the library, read its attributes and documentation. Registration: also walk
+// every type info as RegisterTypeLib does, so that a library that survives it can then be
+// loaded and registered in the caller's own process.
+enum class Depth { Facts, Registration };
+
+// The child died, or ended without a complete answer.
+constexpr HRESULT kDamaged = HRESULT_FROM_WIN32(ERROR_FILE_CORRUPT);
+// The child gave no answer within the time limit, and was ended.
+constexpr HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+// corvane-reader.exe is not beside this module, or could not be started.
+constexpr HRESULT kNoReader = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+
+// Reads the library at path ("lib.dll\2" names TYPELIB resource 2 of lib.dll) in a child. The
+// loader's own failure code (e.g. TYPE_E_CANTLOADLIBRARY) comes back unchanged; a path with a
+// NUL inside gives E_INVALIDARG and one of MAX_PATH characters or more
+// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), without a child. facts is filled on success
+// only. Answers are remembered for the run, per file (full path, size, last-write time) and
+// depth: asking again about an unchanged file starts no child.
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryFacts& facts);
+
+struct Answer {
+    HRESULT result;
+    LibraryFacts facts;
+};
+// The same for many files, in order, with one child for the whole batch; after a child died or
+// was ended, the next file gets a new one.
+std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth);
+
+// Starts a child and waits for its answer to a request that does nothing: the least that any
+// read through the gate costs, for the benchmark.
+HRESULT AskIdleChild();
+
+// For tests and the benchmark: the number of children this process has started, forgetting
+// every remembered answer, and a time limit of their own (0 restores the program's).
+unsigned ChildrenStarted();
+void ForgetAnswers();
+void SetTimeLimitForTests(DWORD milliseconds);
+
+} // namespace reader
