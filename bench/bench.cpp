@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/systemdll.h"
 #include "app/mainwindow.h"
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
@@ -59,12 +60,6 @@ std::string Beside(const char* name) {
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string folder(path, length);
     return folder.substr(0, folder.find_last_of('\\') + 1) + name;
-}
-
-std::string SystemFile(const char* name) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\" + name;
 }
 
 struct Figure {
@@ -279,7 +274,7 @@ int main(int argc, char** argv) {
     // Facts of mshtml.tlb, the largest library of the prefix. Several views per run, so a run
     // is long against the clock's resolution.
     constexpr int kViewsPerRun = 5;
-    std::string mshtml = SystemFile("mshtml.tlb");
+    std::string mshtml = SystemFolderFile("mshtml.tlb");
     std::wstring wideMshtml = ToWide(mshtml);
     ComPtr<ITlInfoApplication> application;
     CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER, IID_ITlInfoApplication,

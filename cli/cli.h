@@ -107,9 +107,13 @@ struct FileId {
 };
 bool ReadFileId(const std::string& path, FileId& id);
 
-// Exists: the file is there, and there is no file in hand to compare it with.
-enum class PathState { ThisFile, OtherFile, Exists, Missing };
-const char* PathStateName(PathState state); // "this file", "another file", "exists", "missing"
+// Exists: the file is there, and there is no file in hand to compare it with. Unreadable: the
+// file is there, but no library can be read from it (list reads every listed file).
+enum class PathState { ThisFile, OtherFile, Exists, Missing, Unreadable };
+// "this file", "another file", "exists", "missing", "unreadable"
+const char* PathStateName(PathState state);
+// Missing and unreadable files: registrations that can no longer work.
+bool IsBroken(PathState state);
 
 // What a registered path names, seen from the library file in hand (null: no file in hand,
 // then an existing path is Exists). A registered path with no folder is looked up on the
@@ -128,8 +132,10 @@ struct LibraryFacts {
     UINT typeInfoCount = 0;
 };
 
-// Reads the library with LoadTypeLibEx(..., REGKIND_NONE): it never registers as a side effect
-// (LoadTypeLib does, for a path that is not a full path), and it understands "lib.dll\2".
+// Reads the library through the reader: a throw-away child loads it with
+// LoadTypeLibEx(..., REGKIND_NONE), which never registers as a side effect and understands
+// "lib.dll\2". A file that kills the child or does not answer in time is refused
+// (reader::kDamaged, reader::kTimedOut).
 HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts);
 
 // ---- The registry ----------------------------------------------------------------------------
@@ -177,7 +183,9 @@ struct Registration {
 // OtherFile.
 Registration ReadRegistration(const Identity& identity, const FileLocation* file, Scope scope);
 // Every registered library version under TypeLib in the branches asked (both when none), in
-// registry order, a version held by both branches once.
+// registry order, a version held by both branches once. Every existing file they name is read
+// through the reader, one child for them all, and one that holds no readable library is
+// Unreadable.
 std::vector<Registration> ListRegistrations(std::optional<Scope> scope);
 
 // ---- Decisions -------------------------------------------------------------------------------
@@ -247,7 +255,7 @@ std::string InfoText(const FileLocation& location, const LibraryFacts& facts, co
 std::string StatusLine(const Lookup& lookup);
 // hints: after each missing path, the command that removes that registration.
 std::string ListText(const std::vector<Registration>& registrations, bool hints);
-// Keeps only the missing paths, and the library versions that have one.
+// Keeps only the broken paths (missing or unreadable), and the library versions that have one.
 std::vector<Registration> BrokenOnly(std::vector<Registration> registrations);
 // Aligned "label: value" lines: every value starts in one column.
 std::string AlignedLines(const std::vector<std::pair<std::string, std::string>>& lines,

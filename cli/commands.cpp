@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include "common/text.h"
+#include "reader/reader.h"
 #include "registration/registration.h"
 #include "version.h"
 
@@ -76,6 +77,12 @@ Result Failure(json document, const std::string& message) {
 }
 
 std::string ReadFailureMessage(const FileLocation& location, HRESULT hr) {
+    if (hr == reader::kDamaged || hr == reader::kTimedOut)
+        return "'" + location.given + "' is damaged: it could not be read as a type library (error " +
+               UpperHex(hr, 8) + ")";
+    if (hr == reader::kNoReader)
+        return "cannot read '" + location.given + "': corvane-reader.exe, which reads libraries for " +
+               "corvane-cli, is missing beside it (error " + UpperHex(hr, 8) + ")";
     if (hr == TYPE_E_CANTLOADLIBRARY) {
         if (location.resourceIndex)
             return "'" + location.filePath + "' holds no type library resource " +
@@ -422,13 +429,13 @@ std::string RightsRefusal(const std::string& action, HRESULT result) {
 std::vector<Registration> BrokenOnly(std::vector<Registration> registrations) {
     std::vector<Registration> broken;
     for (Registration& registration : registrations) {
-        std::vector<PathEntry> missing;
+        std::vector<PathEntry> brokenPaths;
         for (const PathEntry& entry : registration.paths)
-            if (entry.state == PathState::Missing)
-                missing.push_back(entry);
-        if (missing.empty())
+            if (IsBroken(entry.state))
+                brokenPaths.push_back(entry);
+        if (brokenPaths.empty())
             continue;
-        registration.paths = std::move(missing);
+        registration.paths = std::move(brokenPaths);
         broken.push_back(std::move(registration));
     }
     return broken;
@@ -436,7 +443,8 @@ std::vector<Registration> BrokenOnly(std::vector<Registration> registrations) {
 
 std::string ListText(const std::vector<Registration>& registrations, bool hints) {
     if (registrations.empty())
-        return hints ? "no registration names a missing file\n" : "no type library is registered\n";
+        return hints ? "no registration names a missing or unreadable file\n"
+                     : "no type library is registered\n";
     std::string text;
     for (const Registration& registration : registrations) {
         bool both = registration.presence.machine && registration.presence.user;
@@ -447,8 +455,8 @@ std::string ListText(const std::vector<Registration>& registrations, bool hints)
         std::vector<std::pair<std::string, std::string>> lines;
         for (const PathEntry& entry : registration.paths) {
             std::string value = entry.path;
-            if (entry.state == PathState::Missing)
-                value += "  [missing]";
+            if (IsBroken(entry.state))
+                value += std::string("  [") + PathStateName(entry.state) + "]";
             std::string label = entry.lcidKey + "\\" + entry.platform;
             if (both)
                 label += std::string(" (") + ScopeName(entry.scope) + ")";

@@ -5,6 +5,7 @@
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/text.h"
+#include "reader/reader.h"
 
 namespace cli {
 
@@ -126,12 +127,10 @@ std::string LocateMessage(const Located& located) {
 bool ReadFileId(const std::string& path, FileId& id) {
     // No access rights are asked for: reading the identity must work on files that another
     // process holds open, and on files the user may not read. Backup semantics admits folders.
-    KernelHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
-        file.Detach();
+    FileHandle file(CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
         return false;
-    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file.Get(), &info))
         return false;
@@ -151,8 +150,14 @@ const char* PathStateName(PathState state) {
         return "exists";
     case PathState::Missing:
         return "missing";
+    case PathState::Unreadable:
+        return "unreadable";
     }
     return "";
+}
+
+bool IsBroken(PathState state) {
+    return state == PathState::Missing || state == PathState::Unreadable;
 }
 
 PathState ClassifyRegisteredPath(const std::string& registeredPath, const FileLocation* file) {
@@ -181,28 +186,20 @@ HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts) {
     std::string path = location.filePath;
     if (location.resourceIndex != 0)
         path += "\\" + std::to_string(location.resourceIndex);
-    std::wstring widePath = ToWide(path);
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, library.Put());
+    reader::LibraryFacts read;
+    HRESULT hr = reader::ReadLibrary(ToWide(path), reader::Depth::Facts, read);
     if (FAILED(hr))
         return hr;
-    TLIBATTR* attributes = nullptr;
-    if (FAILED(hr = library->GetLibAttr(&attributes)))
-        return hr;
-    facts.identity.guid = attributes->guid;
-    facts.identity.major = attributes->wMajorVerNum;
-    facts.identity.minor = attributes->wMinorVerNum;
-    facts.identity.lcid = attributes->lcid;
-    facts.identity.syskind = attributes->syskind;
-    facts.libFlags = attributes->wLibFlags;
-    library->ReleaseTLibAttr(attributes);
-    facts.guidText = GuidString(facts.identity.guid);
-    Bstr name, description;
-    if (FAILED(hr = library->GetDocumentation(-1, name.Put(), description.Put(), nullptr, nullptr)))
-        return hr;
-    facts.name = ToAnsi(name.Get());
-    facts.description = ToAnsi(description.Get());
-    facts.typeInfoCount = library->GetTypeInfoCount();
+    facts.identity.guid = read.guid;
+    facts.identity.major = read.major;
+    facts.identity.minor = read.minor;
+    facts.identity.lcid = read.lcid;
+    facts.identity.syskind = read.syskind;
+    facts.libFlags = read.flags;
+    facts.guidText = GuidString(read.guid);
+    facts.name = ToAnsi(read.name);
+    facts.description = ToAnsi(read.documentation);
+    facts.typeInfoCount = read.typeInfoCount;
     return S_OK;
 }
 

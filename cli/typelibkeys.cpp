@@ -13,11 +13,13 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
 #include "common/registrytext.h"
 #include "common/text.h"
+#include "reader/reader.h"
 
 namespace cli {
 
@@ -207,6 +209,33 @@ const PathEntry* FindEntry(const Registration& registration, const Identity& ide
     return nullptr;
 }
 
+// Reads every existing file the registrations name, each once, in one batch of the reader: a
+// library that cannot be read from it (the file is damaged, or holds none) makes its entries
+// unreadable. Without the reader nothing can be told, and the entries stay as they are.
+void ReadListedFiles(std::vector<Registration>& registrations) {
+    std::map<std::wstring, std::vector<PathEntry*>> byFile;
+    for (Registration& registration : registrations)
+        for (PathEntry& entry : registration.paths)
+            if (entry.state == PathState::Exists) {
+                std::wstring file = ToWide(entry.path);
+                CharUpperBuffW(&file[0], static_cast<DWORD>(file.size())); // file names ignore case
+                byFile[file].push_back(&entry);
+            }
+    std::vector<std::wstring> files;
+    for (const auto& file : byFile)
+        files.push_back(ToWide(file.second.front()->path));
+    std::vector<reader::Answer> answers = reader::ReadLibraries(files, reader::Depth::Facts);
+    size_t i = 0;
+    for (const auto& file : byFile) {
+        HRESULT result = i < answers.size() ? answers[i].result : reader::kNoReader;
+        ++i;
+        if (SUCCEEDED(result) || result == reader::kNoReader || result == reader::kTimedOut)
+            continue;
+        for (PathEntry* entry : file.second)
+            entry->state = PathState::Unreadable;
+    }
+}
+
 } // namespace
 
 const char* ScopeName(Scope scope) {
@@ -245,6 +274,7 @@ std::vector<Registration> ListRegistrations(std::optional<Scope> scope) {
         ListBranch(Scope::User, registrations);
     if (!scope || *scope == Scope::Machine)
         ListBranch(Scope::Machine, registrations);
+    ReadListedFiles(registrations);
     return registrations;
 }
 
@@ -328,14 +358,16 @@ RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& regis
     if (SUCCEEDED(outcome.result) || !entry)
         return outcome;
     // The system service refused. Delete the keys directly only when it could not have
-    // succeeded: the registered file is gone or holds no library it could load. Any other
-    // refusal (access denied, say) is reported as it is.
-    bool loadable = false;
-    if (entry->state != PathState::Missing) {
-        ComPtr<ITypeLib> library;
-        loadable = SUCCEEDED(LoadTypeLibEx(ToWide(entry->path).c_str(), REGKIND_NONE, library.Put()));
+    // succeeded: the registered file is gone, holds no library it could load, or is damaged
+    // (then the service was not even asked). Any other refusal (access denied, a file too
+    // slow to read, no reader to read it with) is reported as it is.
+    bool unreadable = entry->state == PathState::Missing || outcome.result == reader::kDamaged;
+    if (!unreadable && outcome.result != reader::kTimedOut && outcome.result != reader::kNoReader) {
+        reader::LibraryFacts facts;
+        HRESULT read = reader::ReadLibrary(ToWide(entry->path), reader::Depth::Facts, facts);
+        unreadable = FAILED(read) && read != reader::kTimedOut && read != reader::kNoReader;
     }
-    if (loadable)
+    if (!unreadable)
         return outcome;
     outcome.result = DeleteIdentityKeys(identity, *entry);
     outcome.removedKeys = true;

@@ -52,6 +52,12 @@ struct KernelHandleTraits {
     static constexpr Handle Empty() { return nullptr; }
     static void Close(Handle h) { CloseHandle(h); }
 };
+// Files and pipe ends: their failure value is INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { CloseHandle(h); }
+};
 struct ModuleTraits {
     using Handle = HMODULE;
     static constexpr Handle Empty() { return nullptr; }
@@ -73,6 +79,7 @@ template <class T> struct GdiObjectTraits {
 
 using RegKey = UniqueHandle<RegKeyTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using FileHandle = UniqueHandle<FileHandleTraits>;
 using Module = UniqueHandle<ModuleTraits>;
 using OwnedWindow = UniqueHandle<WindowTraits>;
 using Font = UniqueHandle<GdiObjectTraits<HFONT>>;

@@ -5,6 +5,11 @@
 #pragma once
 
 #include <windows.h>
+#include <string>
+
+// The full path of a file in the system folder (system32), or "" when that folder's name cannot be
+// read.
+std::string SystemFolderFile(const std::string& name);
 
 // The address of `function` in the system DLL `dll` (loaded from the system folder only, never
 // from the program's folder), or null. The DLL stays loaded until the process ends.

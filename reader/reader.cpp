@@ -4,19 +4,14 @@
 #include <map>
 
 #include "common/owners.h"
+#include "common/paths.h"
 #include "reader/protocol.h"
 
 namespace reader {
 
 namespace {
 
-// A pipe end, whose failure value is INVALID_HANDLE_VALUE rather than null.
-struct PipeTraits {
-    using Handle = HANDLE;
-    static Handle Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { CloseHandle(h); }
-};
-using Pipe = UniqueHandle<PipeTraits>;
+using Pipe = FileHandle;
 
 constexpr wchar_t kReaderProgram[] = L"corvane-reader.exe";
 
@@ -72,19 +67,13 @@ bool Search(const std::wstring& name, std::wstring& found) {
 
 bool Locate(const std::wstring& path, Target& target) {
     if (!Search(path, target.file)) {
-        // "lib.dll\2": at most five digits after the last backslash, a resource number 1..65535.
-        size_t separator = path.find_last_of(L'\\');
-        if (separator == std::wstring::npos || separator + 1 == path.size() || path.size() - separator > 6)
+        // "lib.dll\2": a resource number 1..65535 after the file.
+        std::wstring file;
+        int number = 0;
+        if (!SplitResourceIndex(path, file, number) || number == 0 || number > 0xFFFF ||
+            !Search(file, target.file))
             return false;
-        unsigned long number = 0;
-        for (size_t i = separator + 1; i < path.size(); ++i) {
-            if (path[i] < L'0' || path[i] > L'9')
-                return false;
-            number = number * 10 + static_cast<unsigned long>(path[i] - L'0');
-        }
-        if (number == 0 || number > 0xFFFF || !Search(path.substr(0, separator), target.file))
-            return false;
-        target.resource = path.substr(separator);
+        target.resource = L"\\" + path.substr(file.size() + 1);
     }
     return GetFileAttributesExW(target.file.c_str(), GetFileExInfoStandard, &target.data) != 0;
 }

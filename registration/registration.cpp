@@ -4,7 +4,9 @@
 
 #include "common/owners.h"
 #include "common/paths.h"
+#include "common/registrytext.h"
 #include "common/text.h"
+#include "reader/reader.h"
 
 namespace {
 
@@ -23,6 +25,43 @@ HRESULT ParseGuid(const std::string& guidText, GUID& guid) {
     return CLSIDFromString(reinterpret_cast<LPCOLESTR>(buffer.data()), &guid);
 }
 
+const char* PlatformKey(SYSKIND syskind) {
+    switch (syskind) {
+    case SYS_WIN16:
+        return "win16";
+    case SYS_WIN64:
+        return "win64";
+    default:
+        return "win32";
+    }
+}
+
+// Lets a child read each file that unregistering the identity would load: the one its own key
+// names, and the one the system's look-up finds (which falls back to other locales). A file that
+// is gone or holds no library is no danger: the system's unregistration fails on it by itself.
+HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
+    wchar_t guidText[39];
+    if (StringFromGUID2(identity.guid, guidText, 39) == 0)
+        return E_UNEXPECTED;
+    std::string key = "TypeLib\\" + ToAnsi(std::wstring(guidText)) + "\\" + LowerHex(identity.major) + "." +
+                      LowerHex(identity.minor) + "\\" + LowerHex(identity.lcid) + "\\" +
+                      PlatformKey(identity.syskind);
+    std::vector<std::wstring> files;
+    if (std::optional<std::string> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
+        files.push_back(ToWide(*own));
+    Bstr found;
+    if (SUCCEEDED(
+            QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
+        files.push_back(found.Get() ? std::wstring(found.Get()) : std::wstring()); // up to its first NUL
+    for (const std::wstring& file : files) {
+        reader::LibraryFacts facts;
+        HRESULT hr = reader::ReadLibrary(file, reader::Depth::Registration, facts);
+        if (hr == reader::kDamaged || hr == reader::kTimedOut || hr == reader::kNoReader)
+            return hr;
+    }
+    return S_OK;
+}
+
 } // namespace
 
 HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
@@ -38,6 +77,12 @@ HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
     std::wstring widePath = ToWideTerminated(fullPath);
     if (widePath.size() - 1 >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    // The file is untrusted: a child reads it first as registering will, every type info
+    // included, and only a library that child survived is loaded here.
+    reader::LibraryFacts checked;
+    hr = reader::ReadLibrary(ToWide(fullPath), reader::Depth::Registration, checked);
+    if (FAILED(hr))
+        return hr;
     std::vector<BYTE> buffer;
     COPYTOBYTES(widePath, buffer);
 
@@ -80,6 +125,11 @@ HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string&
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
     if (scope != Scope::Machine)
         return E_NOTIMPL;
+    // The system's unregistration loads the file the registration names, to find the interfaces
+    // it registered: a file that cannot be read safely is not handed to it.
+    HRESULT hr = CheckRegisteredFiles(identity);
+    if (FAILED(hr))
+        return hr;
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 

@@ -7,8 +7,10 @@
 
 #include "app/mainwindow.h"
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 #include "registration/registration.h"
+#include "reader/tests/damage.h"
 #include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
@@ -72,8 +74,9 @@ struct Corvane {
         driver::WaitForGone(box.window);
         return driver::WaitForMessageBox(process.Id(), timeoutMs);
     }
-    // Shows a library's facts the way the user does: the ".." button and the file dialog.
-    ::testing::AssertionResult ChooseFile(const std::string& path) {
+    // Shows a library's facts the way the user does: the ".." button and the file dialog. A file
+    // that shows no facts (showsFacts false) must leave the fact fields empty.
+    ::testing::AssertionResult ChooseFile(const std::string& path, bool showsFacts = true) {
         driver::Click(Item(IDC_BROWSE));
         HWND dialog = driver::WaitForDialog(process.Id(), kDialogTitle);
         if (!dialog)
@@ -81,8 +84,11 @@ struct Corvane {
         driver::ChooseInOpenDialog(dialog, path);
         if (!driver::WaitForGone(dialog))
             return ::testing::AssertionFailure() << "the open-file dialog stayed";
-        if (!driver::WaitUntil([&] { return !driver::Text(Item(IDC_GUID)).empty(); }))
-            return ::testing::AssertionFailure() << "no facts shown for " << path;
+        if (!driver::WaitUntil([&] { return driver::Text(Item(IDC_PATH)) == path; }))
+            return ::testing::AssertionFailure() << "the path field does not show " << path;
+        if (driver::Text(Item(IDC_GUID)).empty() == showsFacts)
+            return ::testing::AssertionFailure()
+                   << (showsFacts ? "no facts shown for " : "facts shown for ") << path;
         return ::testing::AssertionSuccess();
     }
     void Close() {
@@ -222,6 +228,38 @@ TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     EXPECT_FALSE(shown.Registered()) << VersionKey(shown.recipe);
     EXPECT_EQ(BST_CHECKED, corvane.BoxState());
     EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
+    corvane.Close();
+}
+
+// Files that take a process down in the system's loader: choosing one clears the facts and
+// registering one fails with its code, and Corvane goes on running with the registry unchanged.
+TEST(CorvaneWithDamagedFiles, ClearsTheFactsRefusesToRegisterAndKeepsRunning) {
+    TempFolder folder;
+    std::vector<std::string> damaged = readertest::WriteKnownCrashers(folder.Path());
+    ASSERT_EQ(4u, damaged.size());
+    MadeLibrary shown(folder, "shown.tlb", "ShownLib");
+    ASSERT_TRUE(shown.created);
+    // One of them is a cut copy of stdole2.tlb, whose registration the prefix holds.
+    const std::string stdole2 = "TypeLib\\{00020430-0000-0000-C000-000000000046}\\2.0\\0\\win32";
+    std::string registeredBefore = ReadRegistryText(HKEY_CLASSES_ROOT, stdole2, nullptr).value_or("");
+    Corvane corvane;
+    ASSERT_STARTED(corvane);
+    for (const std::string& path : damaged) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(corvane.ChooseFile(shown.path));
+        ASSERT_TRUE(corvane.ChooseFile(path, false));
+        EXPECT_EQ(corvane.Facts(), "||");
+
+        driver::MessageBoxView question = corvane.ClickBox();
+        ASSERT_TRUE(question) << "no question";
+        driver::MessageBoxView outcome = corvane.AnswerAndWaitNext(question, IDYES);
+        ASSERT_TRUE(outcome) << "no outcome";
+        EXPECT_EQ(Hex(MB_OK | MB_ICONERROR), Hex(outcome.style)) << outcome.text;
+        corvane.AnswerAndWaitNext(outcome, IDOK, 500);
+        EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+        EXPECT_TRUE(corvane.process.Running());
+    }
+    EXPECT_EQ(ReadRegistryText(HKEY_CLASSES_ROOT, stdole2, nullptr).value_or(""), registeredBefore);
     corvane.Close();
 }
 

@@ -8,6 +8,7 @@
 
 #include "cli/cli.h"
 #include "common/owners.h"
+#include "reader/tests/damage.h"
 #include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
@@ -430,6 +431,21 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
             EXPECT_EQ(run.out, "") << "usage errors print nothing on stdout";
         }
     }
+}
+
+TEST(CliProgramErrors, ADamagedFileIsRefusedInOneLineByEveryCommandThatReadsIt) {
+    TempFolder temp;
+    std::vector<std::string> damaged = readertest::WriteKnownCrashers(temp.Path());
+    ASSERT_EQ(damaged.size(), 4u);
+    for (const std::string& file : damaged)
+        for (const char* command : {"info", "status", "register", "unregister"}) {
+            SCOPED_TRACE(std::string(command) + " " + file);
+            ChildRun run = RunCli({command, file});
+            EXPECT_EQ(run.exitCode, 2u) << Describe(run);
+            EXPECT_EQ(run.err, "corvane-cli: '" + file +
+                                   "' is damaged: it could not be read as a type library (error 80070570)\n")
+                << Describe(run);
+        }
 }
 
 TEST(CliProgramErrors, HelpAndVersionAnswerOnStdoutWithExitCode0) {

@@ -269,7 +269,7 @@ TEST(CliRendering, ListsKeepOnlyMissingPathsWhenBrokenAndSayHowToRemoveThem) {
               "    409\\win64:  C:\\x.tlb  [missing]\n"
               "    remove: corvane-cli unregister --guid {22222222-2222-2222-2222-222222222222} "
               "--version 2.10 --lcid 1033 --syskind win64\n");
-    EXPECT_EQ(ListText({}, true), "no registration names a missing file\n");
+    EXPECT_EQ(ListText({}, true), "no registration names a missing or unreadable file\n");
 }
 
 TEST(CliRendering, LabelsAreAlignedSoEveryValueStartsInOneColumn) {

@@ -2,9 +2,9 @@
 // chosen from a fixed start value: cut short, bytes changed, regions zeroed, header fields set
 // to 0, -1, 0x7FFFFFFF or the file's size, and TYPELIB resources inside the DLL treated the same
 // way. Each goes through the component (open, then the six questions) and, when the gate lets it
-// through for registration, through LoadTypeLibEx and RegisterTypeLib in this program's own
-// process, as registration will do; a subset also goes through corvane-cli info. None may crash
-// or hang the program that reads it.
+// through for registration, through the program's own registration engine, which loads and
+// registers it in its own process; a subset also goes through corvane-cli info. None may crash or
+// hang the program that reads it.
 //
 // The component's half runs in a child copy of this program, so that a crash shows as a file
 // without its line and the run goes on after it. Wine prints its crash texts ("Unhandled ...",
@@ -26,7 +26,9 @@
 #include "common/owners.h"
 #include "common/text.h"
 #include "reader/reader.h"
-#include "reader/tests/madelibrary.h"
+#include "reader/tests/damage.h"
+#include "registration/registration.h"
+#include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 #include "tlinfo/tlinfo.h"
 
@@ -34,10 +36,6 @@ namespace {
 
 using namespace testsupport;
 using namespace readertest;
-
-// corvane-cli reads files through the gate once that is wired into it; until then the loader
-// takes it down on many of these files. Switch this on then, and its half runs too.
-constexpr bool kCliReadsThroughTheGate = false;
 
 constexpr char kComponentChildMode[] = "--component-child";
 // Where the child copies register (HKCU\<this>\<process id> stands in for HKEY_CLASSES_ROOT).
@@ -47,8 +45,6 @@ constexpr int kPerKindOfLibrary = 12;
 constexpr int kPerKindOfResource = 8;
 // Every cli run after this many files.
 constexpr size_t kCliEvery = 5;
-// A child that says nothing for this long is hung: far above the gate's own limit of 10 s.
-constexpr DWORD kQuietLimit = 30000;
 
 // ---- Damage ------------------------------------------------------------------------------
 
@@ -125,7 +121,7 @@ std::vector<std::string> MakeDamagedFiles(const TempFolder& folder) {
     std::vector<std::string> files;
     LibraryRecipe plain;
     std::string plainPath = folder.File("plain.tlb"), shapesPath = folder.File("shapes.tlb");
-    if (FAILED(MakeTypeLib(plainPath, plain)) || FAILED(MakeLibraryWithInterfaces(shapesPath, NewGuid())))
+    if (FAILED(MakeTypeLib(plainPath, plain)) || FAILED(MakeTypeLibWithInterfaces(shapesPath, NewGuid())))
         return files;
     std::string embeddedDll = BesideTests("tlinfo_embeddedlib.dll");
     WORD language = 0;
@@ -161,68 +157,9 @@ std::vector<std::string> MakeDamagedFiles(const TempFolder& folder) {
 
 // ---- Child processes -----------------------------------------------------------------------
 
-struct ChildRun {
-    DWORD exitCode = 0;
-    std::string out; // standard output and error together
-    bool hung = false;
-    bool started = false;
-};
-
-// Runs commandLine with its output in a pipe; a child that prints nothing for quietLimit ms is
-// ended and counted as hung.
-ChildRun Run(std::string commandLine, DWORD quietLimit) {
-    ChildRun run;
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
-        return run;
-    KernelHandle reader(readEnd), writer(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    KernelHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                   OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = writer.Get();
-    startup.hStdError = writer.Get();
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &started))
-        return run;
-    run.started = true;
-    KernelHandle process(started.hProcess), thread(started.hThread);
-    writer.Reset();
-    ULONGLONG lastOutput = GetTickCount64();
-    for (;;) {
-        DWORD available = 0;
-        char buffer[4096];
-        DWORD read = 0;
-        if (PeekNamedPipe(reader.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
-            ReadFile(reader.Get(), buffer, std::min<DWORD>(available, sizeof buffer), &read, nullptr)) {
-            run.out.append(buffer, read);
-            lastOutput = GetTickCount64();
-            continue;
-        }
-        if (WaitForSingleObject(process.Get(), 20) == WAIT_OBJECT_0) {
-            while (ReadFile(reader.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-                run.out.append(buffer, read);
-            break;
-        }
-        if (GetTickCount64() - lastOutput > quietLimit) {
-            run.hung = true;
-            TerminateProcess(process.Get(), 1);
-            WaitForSingleObject(process.Get(), 5000);
-            break;
-        }
-    }
-    GetExitCodeProcess(process.Get(), &run.exitCode);
-    return run;
-}
-
-std::string Quote(const std::string& argument) {
-    return "\"" + argument + "\"";
-}
+// Every child run ends within this: far above the gate's own limit of 10 s per file, so only a
+// hang of ours reaches it.
+constexpr DWORD kRunLimit = 120000;
 
 struct Counts {
     size_t files = 0;
@@ -234,7 +171,7 @@ struct Counts {
     std::vector<std::string> failures;
 };
 
-void NoteFailure(Counts& counts, bool hung, const std::string& file, const std::string& output) {
+void NoteFailure(Counts& counts, bool hung, const std::string& file, std::string output) {
     ++(hung ? counts.hangs : counts.crashes);
     std::string tail = output.size() > 300 ? output.substr(output.size() - 300) : output;
     counts.failures.push_back(std::string(hung ? "hang" : "crash") + " on " + file +
@@ -249,14 +186,9 @@ Counts ThroughTheComponent(const std::vector<std::string>& files, const std::str
     counts.files = files.size();
     size_t next = 0;
     while (next < files.size()) {
-        ChildRun run = Run(Quote(BinaryFolder() + "\\reader_fuzz_tests.exe") + " " + kComponentChildMode +
-                               " " + Quote(list) + " " + std::to_string(next),
-                           kQuietLimit);
-        if (!run.started) {
-            counts.failures.push_back("the child copy of the test program did not start");
-            ++counts.crashes;
-            break;
-        }
+        driver::ChildRun run =
+            driver::RunProgram(BesideTests("reader_fuzz_tests.exe"),
+                               {kComponentChildMode, list, std::to_string(next)}, "", kRunLimit);
         std::istringstream lines(run.out);
         std::string line;
         bool done = false;
@@ -273,7 +205,7 @@ Counts ThroughTheComponent(const std::vector<std::string>& files, const std::str
         }
         if (done)
             break;
-        NoteFailure(counts, run.hung, files[next], run.out);
+        NoteFailure(counts, run.timedOut, files[next], run.out + run.err);
         ++next;
     }
     return counts;
@@ -286,14 +218,15 @@ Counts ThroughCorvaneCli(const std::vector<std::string>& files) {
     Counts counts;
     for (size_t i = 0; i < files.size(); i += kCliEvery) {
         ++counts.files;
-        ChildRun run = Run(Quote(BesideTests("corvane-cli.exe")) + " info " + Quote(files[i]), kQuietLimit);
-        if (run.started && !run.hung && run.exitCode == 0 && run.out.find("GUID:") != std::string::npos)
+        driver::ChildRun run =
+            driver::RunProgram(BesideTests("corvane-cli.exe"), {"info", files[i]}, "", kRunLimit);
+        if (!run.timedOut && run.exitCode == 0 && run.out.find("GUID:") != std::string::npos)
             ++counts.read;
-        else if (run.started && !run.hung && run.exitCode == 2 && !run.out.empty())
+        else if (!run.timedOut && run.exitCode == 2 && !run.err.empty())
             ++counts.refused;
         else
-            NoteFailure(counts, run.hung, files[i],
-                        run.out + " (exit code " + std::to_string(run.exitCode) + ")");
+            NoteFailure(counts, run.timedOut, files[i],
+                        run.out + run.err + " (exit code " + std::to_string(run.exitCode) + ")");
     }
     return counts;
 }
@@ -321,10 +254,7 @@ TEST(DamagedLibraries, NeverCrashOrHangTheComponentRegistrationOrCorvaneCli) {
     RegDeleteTreeA(HKEY_CURRENT_USER, kSandbox);
     Report("component", component);
     EXPECT_EQ(files.size(), component.read + component.refused + component.crashes + component.hangs);
-    if (kCliReadsThroughTheGate)
-        Report("corvane-cli info", ThroughCorvaneCli(files));
-    else
-        std::printf("corvane-cli info: not run until it reads through the gate\n");
+    Report("corvane-cli info", ThroughCorvaneCli(files));
 }
 
 // ---- The child copy: component, then registration in this process ------------------------
@@ -348,23 +278,19 @@ HRESULT OpenAndAsk(ITlInfoApplication* application, const std::string& path) {
     return S_OK;
 }
 
-// Registration as the program does it once the gate has let a file through: loaded and
-// registered in this process, then unregistered. HKEY_CLASSES_ROOT points at a sandbox key.
-HRESULT RegisterAndUnregister(const std::string& path) {
-    std::wstring widePath = ToWide(path);
-    ComPtr<ITypeLib> library;
-    HRESULT hr = LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, library.Put());
+// Registration through the program's engine, which lets the gate read the file first, then
+// unregistration of the identity the gate read. HKEY_CLASSES_ROOT points at a sandbox key.
+HRESULT RegisterAndUnregister(const std::string& path, const reader::LibraryFacts& facts) {
+    HRESULT hr = RegisterLibraryFile(path);
     if (FAILED(hr))
         return hr;
-    if (FAILED(hr = RegisterTypeLib(library.Get(), &widePath[0], nullptr)))
-        return hr;
-    TLIBATTR* attributes = nullptr;
-    if (SUCCEEDED(library->GetLibAttr(&attributes))) {
-        UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                          attributes->lcid, attributes->syskind);
-        library->ReleaseTLibAttr(attributes);
-    }
-    return S_OK;
+    LibraryIdentity identity;
+    identity.guid = facts.guid;
+    identity.major = facts.major;
+    identity.minor = facts.minor;
+    identity.lcid = facts.lcid;
+    identity.syskind = facts.syskind;
+    return UnregisterLibrary(identity);
 }
 
 int RunComponentChild(const std::string& list, size_t first) {
@@ -392,7 +318,7 @@ int RunComponentChild(const std::string& list, size_t first) {
         HRESULT opened = OpenAndAsk(application.Get(), files[i]);
         HRESULT registered = answers[i - first].result;
         if (SUCCEEDED(registered))
-            registered = RegisterAndUnregister(files[i]);
+            registered = RegisterAndUnregister(files[i], answers[i - first].facts);
         std::printf("%zu %08lx %08lx\n", i, static_cast<unsigned long>(opened),
                     static_cast<unsigned long>(registered));
         std::fflush(stdout);

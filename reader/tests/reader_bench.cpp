@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "common/systemdll.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "reader/reader.h"
-#include "reader/tests/madelibrary.h"
+#include "reader/tests/damage.h"
 #include "tests/support/testsupport.h"
 
 namespace {
@@ -33,12 +34,6 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t middle = values.size() / 2;
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-std::string SystemFile(const char* name) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\" + name;
 }
 
 HRESULT BareFacts(const std::wstring& path) {
@@ -103,9 +98,10 @@ int main(int argc, char** argv) {
     testsupport::TempFolder folder;
     GUID guid = testsupport::NewGuid();
     std::string shapes = folder.File("shapes.tlb");
-    if (FAILED(readertest::MakeLibraryWithInterfaces(shapes, guid)))
+    if (FAILED(testsupport::MakeTypeLibWithInterfaces(shapes, guid)))
         return 1;
-    std::wstring mshtml = ToWide(SystemFile("mshtml.tlb")), stdole2 = ToWide(SystemFile("stdole2.tlb"));
+    std::wstring mshtml = ToWide(SystemFolderFile("mshtml.tlb")),
+                 stdole2 = ToWide(SystemFolderFile("stdole2.tlb"));
     auto unregister = [guid] { UnRegisterTypeLib(guid, 1, 2, 0, SYS_WIN32); };
     auto facts = [](const std::wstring& path) {
         return [path] {

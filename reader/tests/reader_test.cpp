@@ -9,29 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include "common/systemdll.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "reader/protocol.h"
 #include "reader/reader.h"
-#include "reader/tests/madelibrary.h"
+#include "reader/tests/damage.h"
 #include "tests/support/testsupport.h"
 
 namespace {
 
 using namespace testsupport;
 using namespace readertest;
-
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
-std::string SystemFile(const char* name) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\" + name;
-}
 
 // What the system's loader says of a file that is known not to crash it.
 HRESULT SystemFacts(const std::wstring& path, reader::LibraryFacts& facts) {
@@ -77,7 +66,7 @@ class Gate : public ::testing::Test {
   protected:
     void SetUp() override {
         reader::ForgetAnswers();
-        ASSERT_EQ(S_OK, MakeLibraryWithInterfaces(shapes_, NewGuid()));
+        ASSERT_EQ(S_OK, MakeTypeLibWithInterfaces(shapes_, NewGuid()));
     }
     void TearDown() override { reader::SetTimeLimitForTests(0); }
 
@@ -92,8 +81,9 @@ TEST_F(Gate, ReadsGoodLibrariesAsTheSystemLoaderDoesAtBothDepths) {
     undocumented.lcid = 0x409;
     ASSERT_EQ(S_OK, MakeTypeLib(folder_.File("undocumented.tlb"), undocumented));
     std::string embedded = BesideTests("tlinfo_embeddedlib.dll");
-    for (const std::string& path : {shapes_, folder_.File("undocumented.tlb"), SystemFile("stdole2.tlb"),
-                                    SystemFile("mshtml.tlb"), embedded, embedded + "\\1"}) {
+    for (const std::string& path :
+         {shapes_, folder_.File("undocumented.tlb"), SystemFolderFile("stdole2.tlb"),
+          SystemFolderFile("mshtml.tlb"), embedded, embedded + "\\1"}) {
         SCOPED_TRACE(path);
         reader::LibraryFacts expected;
         ASSERT_EQ(S_OK, SystemFacts(ToWide(path), expected));
@@ -132,38 +122,24 @@ TEST_F(Gate, GivesTheLoadersOwnCodeForFilesWithoutALibraryAndRefusesImpossiblePa
 
 // Damage that takes a process down in Wine's loader, each refused with the process unharmed.
 TEST_F(Gate, RefusesDamageThatCrashesTheLoader) {
-    std::string shapes = ReadFileBytes(shapes_);
-    ASSERT_GT(shapes.size(), 33u);
-    std::string counted = shapes;
-    size_t count = FunctionCountOffset(counted, 0);
-    ASSERT_NE(0u, count);
-    ASSERT_EQ(6, counted[count]) << "IShapes has six methods";
-    counted[count] = static_cast<char>(244);
-    struct Damage {
-        const char* name;
-        std::string bytes;
-    } damages[] = {
-        {"shapes-cut-by-33.tlb", shapes.substr(0, shapes.size() - 33)},
-        {"stdole2-cut-to-6469.tlb", ReadFileBytes(SystemFile("stdole2.tlb")).substr(0, 6469)},
-        {"shapes-244-functions.tlb", counted},
-        {"stdole32-cut-to-5592.tlb", ReadFileBytes(SystemFile("stdole32.tlb")).substr(0, 5592)},
-    };
-    for (const Damage& damage : damages) {
-        WriteFileBytes(folder_.File(damage.name), damage.bytes);
+    std::vector<std::string> damaged = WriteKnownCrashers(folder_.Path());
+    ASSERT_EQ(4u, damaged.size());
+    for (const std::string& path : damaged) {
         for (reader::Depth depth : {reader::Depth::Facts, reader::Depth::Registration}) {
             reader::LibraryFacts facts;
-            HRESULT hr = reader::ReadLibrary(ToWide(folder_.File(damage.name)), depth, facts);
-            EXPECT_TRUE(FAILED(hr)) << damage.name << " gave " << Hex(hr);
-            EXPECT_EQ("", ToAnsi(facts.name)) << damage.name;
+            HRESULT hr = reader::ReadLibrary(ToWide(path), depth, facts);
+            EXPECT_TRUE(FAILED(hr)) << path << " gave " << Hex(hr);
+            EXPECT_EQ("", ToAnsi(facts.name)) << path;
         }
     }
 }
 
 TEST_F(Gate, ABatchUsesOneChildAndGoesOnWithTheNextFileAfterACrash) {
-    WriteFileBytes(folder_.File("cut.tlb"), ReadFileBytes(SystemFile("stdole2.tlb")).substr(0, 6469));
+    WriteFileBytes(folder_.File("cut.tlb"), ReadFileBytes(SystemFolderFile("stdole2.tlb")).substr(0, 6469));
     WriteFileBytes(folder_.File("text.tlb"), "not a library");
     std::vector<std::wstring> paths = {ToWide(shapes_), ToWide(folder_.File("cut.tlb")),
-                                       ToWide(SystemFile("stdole2.tlb")), ToWide(folder_.File("text.tlb"))};
+                                       ToWide(SystemFolderFile("stdole2.tlb")),
+                                       ToWide(folder_.File("text.tlb"))};
     unsigned before = reader::ChildrenStarted();
     std::vector<reader::Answer> answers = reader::ReadLibraries(paths, reader::Depth::Registration);
     ASSERT_EQ(4u, answers.size());
@@ -208,11 +184,12 @@ TEST_F(Gate, RemembersAnswersUntilTheFileChangesAndLetsARegistrationReadServeFac
 TEST_F(Gate, EndsAChildThatDoesNotAnswerInTime) {
     reader::SetTimeLimitForTests(1);
     reader::LibraryFacts facts;
-    HRESULT hr = reader::ReadLibrary(ToWide(SystemFile("mshtml.tlb")), reader::Depth::Registration, facts);
+    HRESULT hr =
+        reader::ReadLibrary(ToWide(SystemFolderFile("mshtml.tlb")), reader::Depth::Registration, facts);
     EXPECT_EQ(Hex(reader::kTimedOut), Hex(hr));
     reader::SetTimeLimitForTests(0);
     unsigned before = reader::ChildrenStarted();
-    EXPECT_EQ(S_OK, reader::ReadLibrary(ToWide(SystemFile("mshtml.tlb")), reader::Depth::Facts, facts));
+    EXPECT_EQ(S_OK, reader::ReadLibrary(ToWide(SystemFolderFile("mshtml.tlb")), reader::Depth::Facts, facts));
     EXPECT_EQ(before + 1, reader::ChildrenStarted()) << "a time-out is not remembered";
 }
 

@@ -87,23 +87,19 @@ HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe) {
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    KernelHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
-        file.Detach();
+    FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return;
-    }
     DWORD written = 0;
     WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 std::string ReadFileBytes(const std::string& path) {
     std::string bytes;
-    KernelHandle file(
+    FileHandle file(
         CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
-        file.Detach();
+    if (!file)
         return bytes;
-    }
     char buffer[65536];
     DWORD read = 0;
     while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)

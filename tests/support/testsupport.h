@@ -59,6 +59,12 @@ std::string GuidText(const GUID& guid);
 // step that failed, or S_OK.
 HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe);
 
+// Writes a library (CreateTypeLib2) named CorvaneShapes, version 1.2, with: IShapes, an
+// interface of six methods deriving from IUnknown; IDrawing, a dual interface of four; an
+// enumeration of three values; a structure of two fields; and the class Drawing implementing
+// both interfaces. Registering it writes Interface keys besides its TypeLib key.
+HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid);
+
 // Writes a file with the given bytes (for files that hold no type library).
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 // The whole content of a file; empty when it cannot be read.

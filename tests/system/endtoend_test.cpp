@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <dlgs.h>
 
+#include "common/systemdll.h"
 #include "app/mainwindow.h"
 #include "common/owners.h"
 #include "tests/support/driver.h"
@@ -14,18 +15,12 @@ using namespace systemtest;
 
 namespace {
 
-std::string SystemFile(const char* name) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\" + name;
-}
-
 // The first of these DLLs that carries a type library in this prefix.
 std::string DllWithLibrary() {
     for (const char* name : {"scrrun.dll", "msxml3.dll", "msxml6.dll", "vbscript.dll"}) {
         OwnFacts facts;
-        if (ReadOwnFacts(SystemFile(name), facts))
-            return SystemFile(name);
+        if (ReadOwnFacts(SystemFolderFile(name), facts))
+            return SystemFolderFile(name);
     }
     return "";
 }
@@ -45,7 +40,7 @@ TEST(EndToEnd, RealLibrariesChosenThroughTheOpenDialogShowTheirFacts) {
     ComApartment apartment;
     std::string dll = DllWithLibrary();
     ASSERT_FALSE(dll.empty()) << "no DLL with a type library found in the prefix";
-    const std::string files[] = {SystemFile("stdole2.tlb"), dll, SystemFile("mshtml.tlb")};
+    const std::string files[] = {SystemFolderFile("stdole2.tlb"), dll, SystemFolderFile("mshtml.tlb")};
 
     driver::Process corvane = driver::Start();
     ASSERT_TRUE(corvane) << "Corvane.exe did not start";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <cstdio>
 
+#include "common/systemdll.h"
 #include "app/mainwindow.h"
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
@@ -17,12 +18,6 @@ namespace {
 
 constexpr int kViews = 1000;
 constexpr int kRoundTrips = 200;
-
-std::string SystemFile(const char* name) {
-    char folder[MAX_PATH];
-    UINT length = GetSystemDirectoryA(folder, MAX_PATH);
-    return std::string(folder, length) + "\\" + name;
-}
 
 void PrintWatermark(const char* when, const Watermark& mark) {
     std::printf("Soak %s: fresh GDI slot 0x%lx, fresh kernel handle 0x%lx, GDI objects in use %ld, kernel "
@@ -52,7 +47,7 @@ TEST(Soak, AThousandFactsViewsAndTwoHundredRoundTripsLeaveNoHandleBehind) {
         bool good;
     };
     const View views[] = {
-        {SystemFile("stdole2.tlb"), true}, {noLibrary, false}, {made, true}, {missing, false}};
+        {SystemFolderFile("stdole2.tlb"), true}, {noLibrary, false}, {made, true}, {missing, false}};
 
     Watermark before, after;
     int wrongViews = 0, failedRoundTrips = 0;

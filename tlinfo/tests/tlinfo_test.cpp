@@ -14,7 +14,7 @@
 
 #include "common/owners.h"
 #include "common/text.h"
-#include "reader/tests/madelibrary.h"
+#include "reader/tests/damage.h"
 #include "tests/support/testsupport.h"
 #include "tlinfo/tlinfo.h"
 
@@ -323,7 +323,7 @@ TEST_F(TlInfoComponent, ReadsALibraryWhoseDirectoryOverstatesATableLength) {
     TempFolder folder;
     LibraryRecipe recipe;
     ASSERT_EQ(S_OK, MakeTypeLib(folder.File("made.tlb"), recipe));
-    std::string bytes = readertest::ReadFileBytes(folder.File("made.tlb"));
+    std::string bytes = ReadFileBytes(folder.File("made.tlb"));
     std::vector<size_t> fields = readertest::HeaderFields(bytes);
     ASSERT_FALSE(fields.empty());
     // After the header's words, each table's offset (-1: absent) and length.

@@ -1,5 +1,4 @@
-// A library with interfaces, made at run time for the reader's tests, and the places in a
-// compiled library that damage is aimed at.
+// The places in a compiled library that the reader's tests aim damage at.
 #pragma once
 
 #include <windows.h>
@@ -8,14 +7,6 @@
 #include <vector>
 
 namespace readertest {
-
-// Writes a library (CreateTypeLib2) named CorvaneShapes, version 1.2, with: IShapes, an
-// interface of six methods deriving from IUnknown; IDrawing, a dual interface of four; an
-// enumeration of three values; a structure of two fields; and the class Drawing implementing
-// both interfaces.
-HRESULT MakeLibraryWithInterfaces(const std::string& path, const GUID& guid);
-
-std::string ReadFileBytes(const std::string& path);
 
 // The offsets of the 32-bit fields of a compiled library's ("MSFT") header and table
 // directory, which a reader trusts to find everything else: kHeaderWords words of the header
@@ -26,5 +17,11 @@ std::vector<size_t> HeaderFields(const std::string& bytes);
 // The offset of the function count (the low half of the member counts) in the type-info entry
 // of the index-th type, or 0 when bytes is not a compiled library that has it.
 size_t FunctionCountOffset(const std::string& bytes, uint32_t index);
+
+// Writes into folder the four damaged libraries known to take a process down in Wine's loader:
+// a made library with interfaces cut by its last 33 bytes, stdole2.tlb cut to 6,469 bytes, the
+// made library with one type's function count raised from 6 to 244, and stdole32.tlb cut to
+// 5,592 bytes. Gives their paths; empty when one could not be made.
+std::vector<std::string> WriteKnownCrashers(const std::string& folder);
 
 } // namespace readertest

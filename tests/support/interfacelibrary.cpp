@@ -1,42 +1,12 @@
-#include "reader/tests/madelibrary.h"
-
-#include <oleauto.h>
-#include <cstring>
+// A library with interfaces, made with CreateTypeLib2: what registration writes Interface keys for.
+#include "tests/support/testsupport.h"
 
 #include "common/owners.h"
 #include "common/text.h"
 
-namespace readertest {
+namespace testsupport {
 
 namespace {
-
-// The compiled format: a header of 0x54 bytes whose word at 0x20 counts the types and whose
-// flag 0x100 at 0x14 adds one word; one word per type (its entry's offset in the type-info
-// table); then the directory of 15 tables of four words each, the type-info table first.
-// A type-info entry keeps its member counts at 0x18, functions in the low half.
-constexpr size_t kHeaderSize = 0x54;
-constexpr size_t kTypeCountAt = 0x20;
-constexpr size_t kVarFlagsAt = 0x14;
-constexpr uint32_t kHelpDllFlag = 0x100;
-constexpr size_t kTables = 15;
-constexpr size_t kMemberCountsAt = 0x18;
-
-uint32_t Word(const std::string& bytes, size_t at) {
-    uint32_t value = 0;
-    if (at + 4 <= bytes.size())
-        std::memcpy(&value, bytes.data() + at, 4);
-    return value;
-}
-
-size_t DirectoryOffset(const std::string& bytes) {
-    if (bytes.size() < kHeaderSize || bytes.compare(0, 4, "MSFT") != 0)
-        return 0;
-    uint32_t types = Word(bytes, kTypeCountAt);
-    if (types > bytes.size() / 4)
-        return 0;
-    size_t directory = kHeaderSize + types * 4 + ((Word(bytes, kVarFlagsAt) & kHelpDllFlag) ? 4 : 0);
-    return directory + kTables * 16 <= bytes.size() ? directory : 0;
-}
 
 struct Member {
     const wchar_t* name;
@@ -114,7 +84,7 @@ GUID TypeGuid(const GUID& library, BYTE number) {
 
 } // namespace
 
-HRESULT MakeLibraryWithInterfaces(const std::string& path, const GUID& guid) {
+HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid) {
     ComPtr<ITypeLib> stdole;
     HRESULT hr = LoadTypeLibEx(L"stdole2.tlb", REGKIND_NONE, stdole.Put());
     ComPtr<ITypeInfo> unknown, dispatch;
@@ -168,42 +138,4 @@ HRESULT MakeLibraryWithInterfaces(const std::string& path, const GUID& guid) {
     return library->SaveAllChanges();
 }
 
-std::string ReadFileBytes(const std::string& path) {
-    KernelHandle file(
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string bytes;
-    if (file.Get() == INVALID_HANDLE_VALUE) {
-        file.Detach();
-        return bytes;
-    }
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    return bytes;
-}
-
-std::vector<size_t> HeaderFields(const std::string& bytes) {
-    std::vector<size_t> fields;
-    size_t directory = DirectoryOffset(bytes);
-    if (directory == 0)
-        return fields;
-    for (size_t at = 4; at < kHeaderSize; at += 4)
-        fields.push_back(at);
-    for (size_t table = 0; table < kTables; ++table) {
-        fields.push_back(directory + table * 16);     // offset
-        fields.push_back(directory + table * 16 + 4); // length
-    }
-    return fields;
-}
-
-size_t FunctionCountOffset(const std::string& bytes, uint32_t index) {
-    size_t directory = DirectoryOffset(bytes);
-    if (directory == 0 || index >= Word(bytes, kTypeCountAt))
-        return 0;
-    size_t at =
-        static_cast<size_t>(Word(bytes, directory)) + Word(bytes, kHeaderSize + index * 4) + kMemberCountsAt;
-    return at + 4 <= bytes.size() ? at : 0;
-}
-
-} // namespace readertest
+} // namespace testsupport

@@ -1,0 +1,94 @@
+#include "reader/tests/damage.h"
+
+#include <cstring>
+
+#include "common/systemdll.h"
+#include "tests/support/testsupport.h"
+
+namespace readertest {
+
+namespace {
+
+// The compiled format: a header of 0x54 bytes whose word at 0x20 counts the types and whose
+// flag 0x100 at 0x14 adds one word; one word per type (its entry's offset in the type-info
+// table); then the directory of 15 tables of four words each, the type-info table first.
+// A type-info entry keeps its member counts at 0x18, functions in the low half.
+constexpr size_t kHeaderSize = 0x54;
+constexpr size_t kTypeCountAt = 0x20;
+constexpr size_t kVarFlagsAt = 0x14;
+constexpr uint32_t kHelpDllFlag = 0x100;
+constexpr size_t kTables = 15;
+constexpr size_t kMemberCountsAt = 0x18;
+
+uint32_t Word(const std::string& bytes, size_t at) {
+    uint32_t value = 0;
+    if (at + 4 <= bytes.size())
+        std::memcpy(&value, bytes.data() + at, 4);
+    return value;
+}
+
+size_t DirectoryOffset(const std::string& bytes) {
+    if (bytes.size() < kHeaderSize || bytes.compare(0, 4, "MSFT") != 0)
+        return 0;
+    uint32_t types = Word(bytes, kTypeCountAt);
+    if (types > bytes.size() / 4)
+        return 0;
+    size_t directory = kHeaderSize + types * 4 + ((Word(bytes, kVarFlagsAt) & kHelpDllFlag) ? 4 : 0);
+    return directory + kTables * 16 <= bytes.size() ? directory : 0;
+}
+
+} // namespace
+
+std::vector<size_t> HeaderFields(const std::string& bytes) {
+    std::vector<size_t> fields;
+    size_t directory = DirectoryOffset(bytes);
+    if (directory == 0)
+        return fields;
+    for (size_t at = 4; at < kHeaderSize; at += 4)
+        fields.push_back(at);
+    for (size_t table = 0; table < kTables; ++table) {
+        fields.push_back(directory + table * 16);     // offset
+        fields.push_back(directory + table * 16 + 4); // length
+    }
+    return fields;
+}
+
+size_t FunctionCountOffset(const std::string& bytes, uint32_t index) {
+    size_t directory = DirectoryOffset(bytes);
+    if (directory == 0 || index >= Word(bytes, kTypeCountAt))
+        return 0;
+    size_t at =
+        static_cast<size_t>(Word(bytes, directory)) + Word(bytes, kHeaderSize + index * 4) + kMemberCountsAt;
+    return at + 4 <= bytes.size() ? at : 0;
+}
+
+std::vector<std::string> WriteKnownCrashers(const std::string& folder) {
+    std::string made = folder + "\\shapes.tlb";
+    if (FAILED(testsupport::MakeTypeLibWithInterfaces(made, testsupport::NewGuid())))
+        return {};
+    std::string shapes = testsupport::ReadFileBytes(made);
+    DeleteFileA(made.c_str());
+    std::string counted = shapes;
+    size_t count = FunctionCountOffset(counted, 0);
+    if (shapes.size() <= 33 || count == 0 || counted[count] != 6) // IShapes has six methods
+        return {};
+    counted[count] = static_cast<char>(244);
+    std::string stdole2 = testsupport::ReadFileBytes(SystemFolderFile("stdole2.tlb"));
+    std::string stdole32 = testsupport::ReadFileBytes(SystemFolderFile("stdole32.tlb"));
+    if (stdole2.size() <= 6469 || stdole32.size() <= 5592)
+        return {};
+    const std::pair<const char*, std::string> damages[] = {
+        {"shapes-cut-by-33.tlb", shapes.substr(0, shapes.size() - 33)},
+        {"stdole2-cut-to-6469.tlb", stdole2.substr(0, 6469)},
+        {"shapes-244-functions.tlb", counted},
+        {"stdole32-cut-to-5592.tlb", stdole32.substr(0, 5592)},
+    };
+    std::vector<std::string> paths;
+    for (const auto& damage : damages) {
+        paths.push_back(folder + "\\" + damage.first);
+        testsupport::WriteFileBytes(paths.back(), damage.second);
+    }
+    return paths;
+}
+
+} // namespace readertest
