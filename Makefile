@@ -9,7 +9,13 @@ all: build
 deps:
 	bash scripts/install-deps.sh
 
+# CMake reads the toolchain file only when it first configures a folder: a build folder set up
+# with another compiler than the one the toolchain file names is configured afresh.
+TOOLCHAIN_CXX := $(shell sed -n 's/^set(CMAKE_CXX_COMPILER \(.*\))$$/\1/p' cmake/mingw-i686.cmake)
+
 build: deps
+	@grep -qs -- '/$(TOOLCHAIN_CXX)"' $(BUILD)/CMakeFiles/*/CMakeCXXCompiler.cmake || \
+		rm -rf $(BUILD)/CMakeCache.txt $(BUILD)/CMakeFiles
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS)
 	cmake --build $(BUILD)
 

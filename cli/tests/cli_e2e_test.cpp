@@ -5,7 +5,6 @@
 #include <nlohmann/json.hpp>
 #include <algorithm>
 #include <set>
-#include <thread>
 
 #include "cli/cli.h"
 #include "common/owners.h"
@@ -54,6 +53,18 @@ void Drain(HANDLE pipe, std::string* text) {
         text->append(buffer, read);
 }
 
+// A pipe read to its end on a thread of its own, so that a child filling one pipe while we
+// wait on the other never blocks.
+struct PipeReader {
+    HANDLE pipe;
+    std::string* text;
+    static DWORD WINAPI Run(void* self) {
+        auto* reader = static_cast<PipeReader*>(self);
+        Drain(reader->pipe, reader->text);
+        return 0;
+    }
+};
+
 // Runs corvane-cli.exe with args in folder (empty: this process's folder), for at most a minute.
 ChildRun RunCli(const std::vector<std::string>& args, const std::string& folder = std::string()) {
     ChildRun run;
@@ -92,15 +103,17 @@ ChildRun RunCli(const std::vector<std::string>& args, const std::string& folder 
     // Only the child holds the write ends now, so the readers end when it does.
     outWriter.Reset();
     errWriter.Reset();
-    std::thread outThread(Drain, outRead, &run.out);
-    std::thread errThread(Drain, errRead, &run.err);
+    PipeReader outReading{outRead, &run.out}, errReading{errRead, &run.err};
+    KernelHandle outThread(CreateThread(nullptr, 0, PipeReader::Run, &outReading, 0, nullptr));
+    KernelHandle errThread(CreateThread(nullptr, 0, PipeReader::Run, &errReading, 0, nullptr));
     if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) {
         run.timedOut = true;
         TerminateProcess(process.hProcess, 99);
         WaitForSingleObject(process.hProcess, 5000);
     }
-    outThread.join();
-    errThread.join();
+    for (const KernelHandle* thread : {&outThread, &errThread})
+        if (*thread)
+            WaitForSingleObject(thread->Get(), INFINITE);
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     run.out = WithoutCarriageReturns(run.out);
     run.err = WithoutCarriageReturns(run.err);

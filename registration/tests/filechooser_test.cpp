@@ -6,7 +6,6 @@
 #include <cstring>
 #include <atomic>
 #include <functional>
-#include <thread>
 
 #include "catalogue/typelibfacts.h"
 #include "common/owners.h"
@@ -46,7 +45,8 @@ std::string TextOrNothing(HWND window) {
 // window of this process, so that a failing test fails instead of hanging.
 class DialogHandler {
   public:
-    explicit DialogHandler(std::function<void(HWND)> action) : thread_([this, action] { Handle(action); }) {}
+    explicit DialogHandler(std::function<void(HWND)> action)
+        : action_(std::move(action)), thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
     DialogHandler(const DialogHandler&) = delete;
     DialogHandler& operator=(const DialogHandler&) = delete;
     ~DialogHandler() { Finish(); }
@@ -59,6 +59,11 @@ class DialogHandler {
     const std::string& Stuck() const { return stuckTexts_; }
 
   private:
+    static DWORD WINAPI Run(void* self) {
+        auto* handler = static_cast<DialogHandler*>(self);
+        handler->Handle(handler->action_);
+        return 0;
+    }
     void Handle(const std::function<void(HWND)>& action) {
         DWORD start = GetTickCount();
         HWND dialog;
@@ -85,15 +90,17 @@ class DialogHandler {
     }
     void Finish() {
         back_ = true;
-        if (thread_.joinable())
-            thread_.join();
+        if (thread_)
+            WaitForSingleObject(thread_.Get(), INFINITE);
+        thread_.Reset();
     }
 
     std::atomic<bool> back_{false};
     bool found_ = false;
     bool stuck_ = false;
     std::string stuckTexts_;
-    std::thread thread_;
+    std::function<void(HWND)> action_;
+    KernelHandle thread_;
 };
 
 // Answers the dialog with a typed file name and Open.

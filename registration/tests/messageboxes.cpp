@@ -53,17 +53,27 @@ std::string WindowText(HWND window) {
 }
 
 BoxAnswerer::BoxAnswerer(DWORD timeoutMs, const char* caption)
-    : thread_([this, timeoutMs, caption] { Watch(timeoutMs, caption); }) {}
+    : timeoutMs_(timeoutMs), caption_(caption), thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
 
 BoxAnswerer::~BoxAnswerer() {
-    if (thread_.joinable())
-        thread_.join();
+    Join();
 }
 
 SeenBox BoxAnswerer::Wait() {
-    if (thread_.joinable())
-        thread_.join();
+    Join();
     return box_;
+}
+
+void BoxAnswerer::Join() {
+    if (thread_)
+        WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_.Reset();
+}
+
+DWORD WINAPI BoxAnswerer::Run(void* self) {
+    auto* answerer = static_cast<BoxAnswerer*>(self);
+    answerer->Watch(answerer->timeoutMs_, answerer->caption_);
+    return 0;
 }
 
 void BoxAnswerer::Watch(DWORD timeoutMs, const char* caption) {

@@ -3,7 +3,8 @@
 
 #include <windows.h>
 #include <string>
-#include <thread>
+
+#include "common/owners.h"
 
 namespace registration_tests {
 
@@ -29,9 +30,13 @@ class BoxAnswerer {
     SeenBox Wait();
 
   private:
+    static DWORD WINAPI Run(void* self);
     void Watch(DWORD timeoutMs, const char* caption);
-    std::thread thread_;
+    void Join();
+    DWORD timeoutMs_;
+    const char* caption_;
     SeenBox box_;
+    KernelHandle thread_;
 };
 
 // The first visible top-level window of this process with the given class (and, if not null,
