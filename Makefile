@@ -1,6 +1,7 @@
 # Corvane: build, run and test. Every target installs what is missing first.
 BUILD ?= build
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+# The release's configuration (size-optimised, stripped): what is tested is what ships.
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=MinSizeRel
 
 .PHONY: all deps build run test clean bench screenshot dist test-dist
 

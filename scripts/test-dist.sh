@@ -34,7 +34,7 @@ zipfile="$root/dist/Corvane-$version-win32.zip"
 [ -f "$setup" ] && [ -f "$zipfile" ] || die "dist/ lacks the release files of version $version"
 
 e2e="$work/e2e"
-cmake -S . -B "$e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
     >/dev/null || die "configuring $e2e failed"
 cmake --build "$e2e" --target installed_tests >/dev/null || die "building installed_tests failed"
 driver_program="$e2e/bin/installed_tests.exe"
