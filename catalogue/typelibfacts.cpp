@@ -1,7 +1,5 @@
 #include "catalogue/typelibfacts.h"
 
-#include <cstdio>
-
 #include "catalogue/registry.h"
 #include "common/owners.h"
 #include "common/programstate.h"
@@ -14,8 +12,9 @@ std::string Decimal(unsigned value) {
 }
 
 std::string Hex(unsigned value) {
+    // The system's formatter: the C runtime's snprintf would link a printf with floating point.
     char text[16];
-    std::snprintf(text, sizeof text, "%x", value);
+    wsprintfA(text, "%x", value);
     return text;
 }
 

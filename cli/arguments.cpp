@@ -2,7 +2,6 @@
 #include "cli/cli.h"
 
 #include <objbase.h>
-#include <cstdio>
 
 #include "common/text.h"
 #include "version.h"
@@ -129,8 +128,9 @@ std::string GuidString(const GUID& guid) {
 }
 
 std::string ResultText(HRESULT result) {
+    // The system's formatter, as the window's messages use.
     char text[16];
-    std::snprintf(text, sizeof text, "%08lX", static_cast<unsigned long>(result));
+    wsprintfA(text, "%08lX", static_cast<unsigned long>(result));
     return text;
 }
 

@@ -1,7 +1,6 @@
 #include "registration/registration.h"
 
 #include <oleauto.h>
-#include <cstdio>
 #include <cstring>
 
 #include "common/owners.h"
@@ -121,8 +120,9 @@ void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes) {
 }
 
 std::string HexText(HRESULT result) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%lX", static_cast<unsigned long>(result));
+    // The system's formatter: the C runtime's snprintf would link a printf with floating point.
+    char text[16];
+    wsprintfA(text, "%lX", static_cast<unsigned long>(result));
     return text;
 }
 
