@@ -31,13 +31,17 @@ endfunction()
 function(corvane_split_debug target)
   set(file $<TARGET_FILE:${target}>)
   set(symbols $<TARGET_FILE_NAME:${target}>.debug)
+  # Each tool writes the time of its run into the image's header unless told a fixed time: with
+  # the release's link stamp of 0, one commit then gives the same programs and symbols on every
+  # build.
+  set(stamped ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0)
   add_custom_command(
     TARGET ${target} POST_BUILD
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${symbols}
-    COMMAND ${CMAKE_STRIP} --strip-all ${file}
+    COMMAND ${stamped} ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${symbols}
+    COMMAND ${stamped} ${CMAKE_STRIP} --strip-all ${file}
     # Given by its bare name, so that the link records only the file name, not this folder.
-    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${symbols} ${file}
+    COMMAND ${stamped} ${CMAKE_OBJCOPY} --add-gnu-debuglink=${symbols} ${file}
     VERBATIM)
   set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES
                                                 $<TARGET_FILE_DIR:${target}>/${symbols})
