@@ -1,6 +1,7 @@
 # Corvane: build, run and test. Every target installs what is missing first.
 BUILD ?= build
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=Release
+# The release's configuration (size-optimised, stripped): what is tested is what ships.
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=MinSizeRel
 
 .PHONY: all deps build run test clean bench screenshot dist test-dist
 
@@ -9,7 +10,13 @@ all: build
 deps:
 	bash scripts/install-deps.sh
 
+# CMake reads the toolchain file only when it first configures a folder: a build folder set up
+# with another compiler than the one the toolchain file names is configured afresh.
+TOOLCHAIN_CXX := $(shell sed -n 's/^set(CMAKE_CXX_COMPILER \(.*\))$$/\1/p' cmake/mingw-i686.cmake)
+
 build: deps
+	@grep -qs -- '/$(TOOLCHAIN_CXX)"' $(BUILD)/CMakeFiles/*/CMakeCXXCompiler.cmake || \
+		rm -rf $(BUILD)/CMakeCache.txt $(BUILD)/CMakeFiles
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_FLAGS)
 	cmake --build $(BUILD)
 

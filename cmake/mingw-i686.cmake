@@ -2,8 +2,10 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+# The win32 thread model: the C++ runtime builds on Windows' own threads and locks, so no program
+# links winpthread. Its C++ library has no std::thread or std::mutex; Corvane uses neither.
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

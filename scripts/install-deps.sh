@@ -7,7 +7,9 @@ need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-have_cmd i686-w64-mingw32-g++-posix || need+=(g++-mingw-w64-i686-posix)
+# The compiler with the win32 thread model: its runtime needs nothing but Windows itself (the
+# posix model links winpthread into every program).
+have_cmd i686-w64-mingw32-g++-win32 || need+=(g++-mingw-w64-i686-win32)
 have_cmd i686-w64-mingw32-widl || need+=(mingw-w64-tools)
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)

@@ -36,10 +36,12 @@ zipfile="$root/dist/Corvane-$version-win32.zip"
 [ -f "$setup" ] && [ -f "$zipfile" ] || die "dist/ lacks the release files of version $version"
 
 e2e="$work/e2e"
-cmake -S . -B "$e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$e2e" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel \
     >/dev/null || die "configuring $e2e failed"
-cmake --build "$e2e" --target installed_tests >/dev/null || die "building installed_tests failed"
+cmake --build "$e2e" --target installed_tests system_manifest_tests >/dev/null ||
+    die "building installed_tests and system_manifest_tests failed"
 driver_program="$e2e/bin/installed_tests.exe"
+manifest_program="$e2e/bin/system_manifest_tests.exe"
 
 # ---- Checks and cases --------------------------------------------------------------------------
 
@@ -81,7 +83,46 @@ end_case() {
 }
 
 # The checks of the release files themselves count as a case too.
-begin_case archive "the zip holds exactly our files, and our binaries import only system DLLs"
+# Size targets in bytes (1 KB = 1,000 bytes); docs/performance.md records them.
+declare -A size_target=([Corvane.exe]=250000 [CorvaneTLInfo.dll]=220000 [corvane-cli.exe]=360000 [zip]=450000)
+within_size_targets() {
+    local status=0 f size
+    for f in Corvane.exe CorvaneTLInfo.dll corvane-cli.exe zip; do
+        if [ "$f" = zip ]; then
+            size=$(stat -c %s "$zipfile")
+        else
+            size=$(stat -c %s "$unpacked/Corvane-$version/$f")
+        fi
+        echo "          $f: $size bytes (target ${size_target[$f]})"
+        [ "$size" -le "${size_target[$f]}" ] || status=1
+    done
+    return $status
+}
+# The symbols stay in the build folder: a shipped program carries no .debug_* section.
+no_debug_sections() {
+    local f sections found=0
+    for f in "$@"; do
+        sections=$(i686-w64-mingw32-objdump -h "$f") || return 1
+        if [[ "$sections" == *" .debug_"* ]]; then
+            echo "          $(basename "$f") carries debug sections"
+            found=1
+        fi
+    done
+    [ $found = 0 ]
+}
+# The manifest test, run beside copies of the zip's programs instead of the build's.
+zip_manifests() {
+    local folder="$work/manifests"
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    cp "$unpacked/Corvane-$version/Corvane.exe" "$unpacked/Corvane-$version/corvane-cli.exe" \
+        "$manifest_program" "$folder/" || return 1
+    w "$folder/$(basename "$manifest_program")" </dev/null 2>&1 | tr -d '\r' |
+        grep -E 'FAILED|Failure|Expected|PASSED' | sed 's/^/          /'
+    return "${PIPESTATUS[0]}"
+}
+
+begin_case archive "the zip holds exactly our files; our binaries import only system DLLs, carry no symbols, keep their sizes"
 unpacked="$work/unpacked"
 rm -rf "$unpacked"
 mkdir -p "$unpacked"
@@ -94,6 +135,9 @@ check "the zip's binaries import only Windows system DLLs" bash "$here/check-imp
     "$unpacked/Corvane-$version/Corvane.exe" "$unpacked/Corvane-$version/corvane-cli.exe" \
     "$unpacked/Corvane-$version/CorvaneTLInfo.dll" "$unpacked/Corvane-$version/corvane-reader.exe"
 check "the setup program is a 32-bit image importing only system DLLs" bash "$here/check-imports.sh" "$setup"
+check "the zip's binaries carry no debug sections" no_debug_sections "$unpacked/Corvane-$version/Corvane.exe" \
+    "$unpacked/Corvane-$version/corvane-cli.exe" "$unpacked/Corvane-$version/CorvaneTLInfo.dll"
+check "the programs and the zip are within their size targets" within_size_targets
 end_case
 
 # From here on every Wine call runs in the prefix of the current case. winemenubuilder stays
@@ -238,6 +282,7 @@ cli_version() {
 
 begin_case clean "install, use and uninstall where no TypeLib Information server is registered"
 if new_prefix clean; then
+    check "the zip's programs carry their application manifests" zip_manifests
     check "no server registered beforehand" reg_absent "HKCR\\CLSID\\$clsid"
     check "TypeLib and CLSID branches exported" export_branches "$work/exports/clean-before"
     check "silent install succeeds" install
