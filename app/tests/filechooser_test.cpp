@@ -41,11 +41,6 @@ class DialogHandler {
     const std::string& Stuck() const { return stuckTexts_; }
 
   private:
-    static DWORD WINAPI Run(void* self) {
-        auto* handler = static_cast<DialogHandler*>(self);
-        handler->Handle(handler->action_);
-        return 0;
-    }
     void Handle(const std::function<void(HWND)>& action) {
         DWORD start = GetTickCount();
         HWND dialog;
