@@ -5,6 +5,7 @@
 
 #include "common/owners.h"
 #include "common/paths.h"
+#include "common/text.h"
 #include "reader/protocol.h"
 
 namespace reader {
@@ -199,20 +200,20 @@ class Child {
         std::wstring program = ReaderProgram();
         if (program.empty())
             return kNoReader;
-        wchar_t name[80];
-        std::swprintf(name, 80, L"\\\\.\\pipe\\corvane-reader-%lu-%ld", GetCurrentProcessId(),
-                      InterlockedIncrement(&g_pipeNumber));
+        // Unique to this process and this child.
+        std::wstring name = ToWide("\\\\.\\pipe\\corvane-reader-" + UpperHex(GetCurrentProcessId()) + "-" +
+                                   UpperHex(static_cast<unsigned long>(InterlockedIncrement(&g_pipeNumber))));
         // One instance, made by us and connected by us before the child starts: nobody else can
         // come between the two ends.
         Pipe pipe(CreateNamedPipeW(
-            name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+            name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
             PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer, kPipeBuffer, 0, nullptr));
         KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!pipe || !event)
             return kNoReader;
         SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-        Pipe childEnd(
-            CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING, 0, nullptr));
+        Pipe childEnd(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                                  0, nullptr));
         if (!childEnd)
             return kNoReader;
 
