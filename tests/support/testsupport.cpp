@@ -107,6 +107,26 @@ std::string BesideTests(const std::string& fileName) {
     return BinaryFolder() + "\\" + fileName;
 }
 
+DWORD RunProgram(const std::string& commandLine, DWORD timeoutMs) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &process))
+        return kProgramFailed;
+    KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, kProgramFailed);
+        WaitForSingleObject(process.hProcess, 5000);
+        return kProgramFailed;
+    }
+    DWORD exitCode = kProgramFailed;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    return exitCode;
+}
+
 void DeleteTypeLibKey(const GUID& guid) {
     std::string key = "TypeLib\\" + GuidText(guid);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());

@@ -51,6 +51,12 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string BinaryFolder();
 std::string BesideTests(const std::string& fileName);
 
+// Runs a program (commandLine: its quoted path and arguments) with no window and waits for at
+// most timeoutMs. Returns its exit code, or kProgramFailed when it could not be started or did
+// not end in time (it is then ended).
+constexpr DWORD kProgramFailed = 0xFFFFFFFF;
+DWORD RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
+
 // Deletes HKCR\TypeLib\{guid} with everything below it (test clean-up).
 void DeleteTypeLibKey(const GUID& guid);
 
