@@ -57,6 +57,9 @@ std::string BesideTests(const std::string& fileName);
 constexpr DWORD kProgramFailed = 0xFFFFFFFF;
 DWORD RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 
+// Whether root\path exists (opened for reading).
+bool KeyExists(HKEY root, const std::string& path);
+
 // Deletes HKCR\TypeLib\{guid} with everything below it (test clean-up).
 void DeleteTypeLibKey(const GUID& guid);
 
