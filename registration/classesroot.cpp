@@ -128,8 +128,9 @@ HRESULT UnregisterForUser(const GUID& guid, WORD major, WORD minor, LCID lcid, S
         HRESULT hr = UnRegisterTypeLib(guid, major, minor, lcid, syskind);
         if (hr != S_OK)
             return hr;
-        // Under Windows the user's classes hold these keys anyway; when this registration was
-        // all they held (a fresh Wine prefix), removing it leaves no empty keys behind.
+        // Registering created these keys when the user's classes had none (as in a fresh Wine
+        // prefix); when nothing else is left in them they go too, so that a round trip leaves the
+        // user's classes as they were.
         RemoveIfEmpty(HKEY_CLASSES_ROOT, L"TypeLib");
         RemoveIfEmpty(HKEY_CLASSES_ROOT, L"Interface");
         return hr;

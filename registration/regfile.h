@@ -13,7 +13,7 @@ struct RegistryValue {
 };
 
 struct RegistryKeyEntry {
-    std::wstring path; // below the tree's root, parts separated by '\'
+    std::wstring path; // below the tree's root, key names separated by '\'
     std::vector<RegistryValue> values;
 };
 
