@@ -279,6 +279,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     }
     if (options.file.empty() && !options.byIdentity && options.command != Command::List)
         return Fail("FILE is empty");
+    // One JSON document and a .reg file cannot share standard output.
+    if (options.command == Command::Export && options.json && options.outFile.empty())
+        return Fail("export --json needs -o OUT.reg");
     return parsed;
 }
 

@@ -240,7 +240,8 @@ std::string RightsRefusal(const std::string& action, HRESULT result);
 
 struct Output {
     int exitCode = kExitOk;
-    std::string out; // stdout: the text for people, or one JSON document
+    std::string out;     // stdout: the text for people, or one JSON document
+    bool binary = false; // out is bytes (a .reg file) that must reach stdout unchanged
     std::string err; // stderr: one-line errors
 };
 

@@ -4,6 +4,8 @@
 
 #include "common/text.h"
 #include "reader/reader.h"
+#include "registration/classesroot.h"
+#include "registration/regfile.h"
 #include "registration/registration.h"
 #include "version.h"
 
@@ -63,6 +65,7 @@ struct Result {
     int exitCode = kExitOk;
     json document;
     std::string text;
+    bool binary = false; // text is bytes that must reach stdout unchanged
     std::string error;
 };
 
@@ -269,14 +272,64 @@ Result List(const Options& options) {
     return result;
 }
 
-// What registering FILE would write, as a .reg file; the registry is left as it was.
+// The folder part of a full path: "C:\\Libs" of "C:\\Libs\\Shapes.tlb", "C:\\" of "C:\\Shapes.tlb".
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    if (slash == std::string::npos)
+        return std::string();
+    return path.substr(0, slash == 2 && path[1] == ':' ? 3 : slash);
+}
+
+HRESULT WriteWholeFile(const std::string& path, const std::string& bytes) {
+    FileHandle file(
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
+        return HRESULT_FROM_WIN32(GetLastError());
+    return S_OK;
+}
+
+// What registering FILE would write, as a .reg file: the system's own registration into a
+// private key of ours, read back; the live registry is left as it was.
 Result Export(const Options& options) {
     Result result;
     FileLocation location;
     LibraryFacts facts;
     if (!OpenFile("export", options.file, location, facts, result))
         return result;
-    return Failure({{"command", "export"}, {"file", FileJson(location)}}, "export is not available yet");
+    Scope scope = options.scope.value_or(Scope::Machine);
+    json document = {{"command", "export"},
+                     {"file", FileJson(location)},
+                     {"library", IdentityJson(facts.identity)},
+                     {"scope", ScopeName(scope)}};
+    RegistryTree tree;
+    HRESULT hr = CaptureRegistration(options.file, tree);
+    if (FAILED(hr))
+        return Failure(std::move(document), "finding what registering '" + options.file +
+                                                "' writes failed: error " + UpperHex(hr, 8));
+    if (!options.installDir.empty())
+        RelocateFolder(tree, ToWide(FolderOf(location.filePath)), ToWide(options.installDir));
+    std::string root = scope == Scope::User ? "HKEY_CURRENT_USER\\Software\\Classes" : "HKEY_CLASSES_ROOT";
+    std::string bytes = RegFileBytes(RegFileText(tree, ToWide(root)));
+    document["keys"] = tree.size();
+    document["root"] = root;
+    if (options.outFile.empty()) {
+        result.document = std::move(document);
+        result.text = bytes;
+        result.binary = true;
+        return result;
+    }
+    document["output"] = Utf8(options.outFile);
+    if (FAILED(hr = WriteWholeFile(options.outFile, bytes)))
+        return Failure(std::move(document),
+                       "cannot write '" + options.outFile + "': error " + UpperHex(hr, 8));
+    result.document = std::move(document);
+    result.text = "exported: " + IdentityText(facts.identity) + ", " + std::to_string(tree.size()) +
+                  " keys under " + root + " -> " + options.outFile + "\n";
+    return result;
 }
 
 Result Dispatch(const Options& options) {
@@ -499,6 +552,7 @@ Output Run(const std::vector<std::string>& args) {
     Result result = Dispatch(options);
     output.exitCode = result.exitCode;
     output.out = options.json ? result.document.dump(2) + "\n" : result.text;
+    output.binary = !options.json && result.binary;
     if (!result.error.empty())
         output.err = "corvane-cli: " + result.error + "\n";
     return output;

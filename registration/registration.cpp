@@ -7,6 +7,7 @@
 #include "common/registrytext.h"
 #include "common/text.h"
 #include "reader/reader.h"
+#include "registration/classesroot.h"
 
 namespace {
 
@@ -65,8 +66,10 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
 } // namespace
 
 HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
-    if (scope != Scope::Machine)
-        return E_NOTIMPL;
+    // For the user alone, the system's registration writes with HKEY_CLASSES_ROOT mapped onto
+    // the user's classes.
+    if (scope == Scope::User)
+        return InUserClassesRoot([&] { return RegisterLibraryFile(path, Scope::Machine); });
     std::string fullPath;
     HRESULT hr = FullPath(path, fullPath);
     if (hr != S_OK)
@@ -123,8 +126,15 @@ HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string&
 }
 
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
-    if (scope != Scope::Machine)
-        return E_NOTIMPL;
+    if (scope == Scope::User)
+        return InUserClassesRoot([&] {
+            HRESULT hr = UnregisterLibrary(identity, Scope::Machine);
+            if (hr == S_OK) {
+                RemoveIfEmpty(HKEY_CLASSES_ROOT, L"TypeLib");
+                RemoveIfEmpty(HKEY_CLASSES_ROOT, L"Interface");
+            }
+            return hr;
+        });
     // The system's unregistration loads the file the registration names, to find the interfaces
     // it registered: a file that cannot be read safely is not handed to it.
     HRESULT hr = CheckRegisteredFiles(identity);

@@ -19,10 +19,10 @@ struct LibraryIdentity {
     SYSKIND syskind = SYS_WIN32;
 };
 
-// Where a registration is written: machine-wide, into the part of HKEY_CLASSES_ROOT that
-// HKEY_LOCAL_MACHINE\Software\Classes holds and only administrators may change, or for the
-// current user alone, into HKEY_CURRENT_USER\Software\Classes, which Windows lays over the
-// machine's classes for that user.
+// Where a registration is written: machine-wide, through HKEY_CLASSES_ROOT as the process sees
+// it (the part HKEY_LOCAL_MACHINE\Software\Classes holds, which only administrators may change),
+// or for the current user alone, into HKEY_CURRENT_USER\Software\Classes, which Windows lays
+// over the machine's classes for that user.
 enum class Scope { Machine, User };
 
 // Registers the library in the file at path: loads it from the full path of path and registers it

@@ -13,3 +13,11 @@ source "$here/wine-session.sh"
 start_wine_session
 echo "Testing in prefix $WINEPREFIX on display $DISPLAY"
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+
+# A whole run ends with the captured .reg file checked against a real registration, each in a
+# fresh prefix of its own. Not inside ctest: the test prefix would sit idle for so long that Wine
+# ends its desktop process, and the next test program would start it again holding that
+# program's output pipes, which then never close.
+if [ $# -eq 0 ]; then
+    bash "$here/test-capture-import.sh" "$build"
+fi

@@ -16,6 +16,8 @@
 
 namespace {
 
+using testsupport::KeyExists;
+
 using testsupport::Hex;
 using testsupport::LibraryRecipe;
 using testsupport::TempFolder;
@@ -27,11 +29,6 @@ constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 std::string VersionKey(const LibraryRecipe& recipe) {
     return "TypeLib\\" + testsupport::GuidText(recipe.guid) + "\\" + std::to_string(recipe.major) + "." +
            std::to_string(recipe.minor);
-}
-
-bool KeyExists(const std::string& subKey) {
-    RegKey key;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 // A library made for one test, with its registration removed at the end.
@@ -47,7 +44,7 @@ struct MadeLibrary {
     MadeLibrary(const MadeLibrary&) = delete;
     MadeLibrary& operator=(const MadeLibrary&) = delete;
     ~MadeLibrary() { testsupport::DeleteTypeLibKey(recipe.guid); }
-    bool Registered() const { return KeyExists(VersionKey(recipe)); }
+    bool Registered() const { return KeyExists(HKEY_CLASSES_ROOT, VersionKey(recipe)); }
     bool created = false;
 };
 

@@ -4,11 +4,14 @@
 
 #include <nlohmann/json.hpp>
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "cli/cli.h"
 #include "common/owners.h"
+#include "common/text.h"
 #include "reader/tests/damage.h"
+#include "registration/regfile.h"
 #include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
 
@@ -48,11 +51,6 @@ bool RegisteredPath(const GUID& guid, std::string& path, const std::string& vers
         return false;
     path = value;
     return true;
-}
-
-bool KeyExists(const std::string& path) {
-    RegKey key;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
 }
 
 std::set<std::string> BrokenGuids() {
@@ -109,7 +107,7 @@ TEST_F(CliProgram, ANewLibraryIsNotRegisteredAndUnregisteringItIsASuccessThatCha
     ChildRun unregister = RunCli({"unregister", library_});
     EXPECT_EQ(unregister.exitCode, 0u) << Describe(unregister);
     EXPECT_EQ(unregister.out, "not registered, nothing to remove: " + guid_ + " 1.0 lcid 0 win32\n");
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_)) << "unregistering nothing created a key";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_)) << "unregistering nothing created a key";
 }
 
 TEST_F(CliProgram, RegisterAndUnregisterAreSafeToRunTwice) {
@@ -132,7 +130,8 @@ TEST_F(CliProgram, RegisterAndUnregisterAreSafeToRunTwice) {
     ChildRun removed = RunCli({"unregister", library_});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
     EXPECT_EQ(removed.out, "unregistered: " + guid_ + " 1.0 lcid 0 win32 (it named " + library_ + ")\n");
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0")) << "version key left after unregister";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"))
+        << "version key left after unregister";
 
     ChildRun again = RunCli({"unregister", library_});
     EXPECT_EQ(again.exitCode, 0u) << Describe(again);
@@ -182,7 +181,7 @@ TEST_F(CliProgram, ARegistrationOfACopyElsewhereIsReportedAndReplacedByRegisteri
     ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
     ChildRun removed = RunCli({"unregister", library_});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"));
 }
 
 TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdentity) {
@@ -219,7 +218,8 @@ TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdent
     EXPECT_EQ(removed.out.rfind("unregistered: " + guid_ + " 1.0 lcid 0 win32 (it named " + copy_ + ")", 0),
               0u)
         << removed.out;
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_)) << "nothing else was registered under the GUID";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_))
+        << "nothing else was registered under the GUID";
     EXPECT_EQ(BrokenGuids().count(guid_), 0u);
 
     ChildRun again = RunCli({"unregister", "--guid", guid_, "--version", "1.0"});
@@ -232,7 +232,7 @@ TEST_F(CliProgram, UnregisteringAFileRemovesItsIdentityEvenWhenTheRegisteredFile
     ASSERT_TRUE(DeleteFileA(copy_.c_str()));
     ChildRun removed = RunCli({"unregister", library_});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_));
 }
 
 TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersions) {
@@ -246,7 +246,7 @@ TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersio
 
     ChildRun removed = RunCli({"unregister", "--version", "1.0", "--guid", guid_});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists("TypeLib\\" + guid_ + "\\1.0"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"));
     std::string path;
     EXPECT_TRUE(RegisteredPath(spec_.guid, path, "1.1")) << "version 1.1 must stay registered";
     EXPECT_EQ(RunCli({"status", secondFile}).exitCode, 0u);
@@ -263,11 +263,11 @@ TEST_F(CliProgram, AWin64LibraryIsRegisteredAndUnregisteredUnderItsOwnPlatformKe
     std::string key = "TypeLib\\" + GuidText(wide.guid);
     ChildRun registered = RunCli({"register", file});
     EXPECT_EQ(registered.exitCode, 0u) << Describe(registered);
-    EXPECT_TRUE(KeyExists(key + "\\1.0\\0\\win64"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + "\\1.0\\0\\win64"));
     EXPECT_EQ(RunCli({"status", file}).exitCode, 0u);
     ChildRun removed = RunCli({"unregister", file});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists(key + "\\1.0\\0\\win64"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key + "\\1.0\\0\\win64"));
     DeleteTypeLibKey(wide.guid);
 }
 
@@ -369,6 +369,100 @@ TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
     EXPECT_EQ(FirstLine(missing.err),
               "corvane-cli: '" + dll + "' holds no type library resource 7 (error 80029C4A)");
     DeleteTypeLibKey(first.guid);
+}
+
+// The registry branches that registering writes into: the machine's TypeLib and Interface keys,
+// and the user's software (or only the user's classes in it), each read whole.
+struct Branches {
+    RegistryTree typeLib, interfaces, userSoftware;
+    explicit Branches(const wchar_t* userPart = L"Software") {
+        ReadRegistryTree(HKEY_CLASSES_ROOT, L"TypeLib", typeLib);
+        ReadRegistryTree(HKEY_CLASSES_ROOT, L"Interface", interfaces);
+        ReadRegistryTree(HKEY_CURRENT_USER, userPart, userSoftware);
+    }
+    // The keys one side has and the other lacks, for a failure's message.
+    std::string Difference(const Branches& other) const {
+        std::string text;
+        for (auto pair :
+             {std::make_pair(&typeLib, &other.typeLib), std::make_pair(&interfaces, &other.interfaces),
+              std::make_pair(&userSoftware, &other.userSoftware)})
+            for (int side = 0; side < 2; ++side) {
+                const RegistryTree& a = side ? *pair.second : *pair.first;
+                const RegistryTree& b = side ? *pair.first : *pair.second;
+                for (const RegistryKeyEntry& key : a)
+                    if (std::none_of(b.begin(), b.end(),
+                                     [&](const RegistryKeyEntry& k) { return k.path == key.path; }))
+                        text += (side ? "+ " : "- ") + ToAnsi(key.path) + "\n";
+            }
+        return text;
+    }
+    bool operator==(const Branches& other) const {
+        auto same = [](const RegistryTree& a, const RegistryTree& b) {
+            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+                       return x.path == y.path && x.values.size() == y.values.size();
+                   });
+        };
+        return same(typeLib, other.typeLib) && same(interfaces, other.interfaces) &&
+               same(userSoftware, other.userSoftware);
+    }
+};
+
+TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) {
+    std::string shapes = folder_ + "\\shapes.tlb";
+    GUID guid = NewGuid();
+    ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, guid), S_OK);
+    std::string out = temp_.File("shapes.reg");
+    Branches before;
+
+    ChildRun exported = RunCli({"export", shapes, "--install-dir", "C:\\Program Files\\Shapes", "-o", out});
+
+    ASSERT_EQ(exported.exitCode, 0u) << Describe(exported);
+    EXPECT_TRUE(Branches() == before) << "export changed HKCR\\TypeLib, HKCR\\Interface or HKCU\\Software";
+    std::string bytes = ReadFileBytes(out);
+    ASSERT_GT(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << "UTF-16LE with a byte-order mark";
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    std::memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    EXPECT_EQ(text.rfind(L"Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    std::string ansi = ToAnsi(text);
+    EXPECT_NE(ansi.find("[HKEY_CLASSES_ROOT\\TypeLib\\" + GuidText(guid) +
+                        "\\1.2\\0\\win32]\r\n@=\"C:\\\\Program "
+                        "Files\\\\Shapes\\\\shapes.tlb\"\r\n"),
+              std::string::npos)
+        << ansi;
+    EXPECT_NE(ansi.find("[HKEY_CLASSES_ROOT\\Interface\\"), std::string::npos) << "no Interface keys:\n"
+                                                                               << ansi;
+
+    ChildRun forUser = RunCli({"export", shapes, "--user"});
+    ASSERT_EQ(forUser.exitCode, 0u) << Describe(forUser);
+    EXPECT_NE(ToAnsi(std::wstring(reinterpret_cast<const wchar_t*>(forUser.out.data() + 2),
+                                  (forUser.out.size() - 2) / 2))
+                  .find("[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\" + GuidText(guid)),
+              std::string::npos)
+        << "to standard output, under the user's classes";
+}
+
+TEST_F(CliProgram, APerUserRoundTripWritesOnlyTheUsersClassesAndLeavesBothAsTheyWere) {
+    std::string userKey = "Software\\Classes\\TypeLib\\" + guid_ + "\\1.0\\0\\win32";
+    const wchar_t userClasses[] = L"Software\\Classes";
+    Branches before(userClasses);
+
+    ChildRun registered = RunCli({"register", "--user", library_});
+    ASSERT_EQ(registered.exitCode, 0u) << Describe(registered);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, userKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_)) << "nothing machine-wide";
+    ChildRun asUser = RunCli({"status", "--user", library_});
+    EXPECT_EQ(asUser.exitCode, 0u) << Describe(asUser);
+    EXPECT_EQ(asUser.out, "registered: " + guid_ + " 1.0 -> " + library_ + " (user)\n");
+    EXPECT_EQ(RunCli({"status", "--machine", library_}).exitCode, 1u);
+    EXPECT_EQ(RunCli({"status", library_}).exitCode, 0u) << "Windows gives this user the user's entry";
+
+    ChildRun removed = RunCli({"unregister", "--user", library_});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, userKey));
+    Branches after(userClasses);
+    EXPECT_TRUE(after == before) << "the round trip left keys behind or removed others:\n"
+                                 << before.Difference(after);
 }
 
 TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {

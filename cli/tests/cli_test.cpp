@@ -5,6 +5,8 @@
 #include <algorithm>
 
 #include "cli/cli.h"
+#include "common/owners.h"
+#include "registration/classesroot.h"
 #include "tests/support/testsupport.h"
 
 using namespace cli;
@@ -236,6 +238,11 @@ TEST(CliStatus, TheUsersEntryWinsOverTheMachinesAndEachBranchCanBeAskedAlone) {
     for (HKEY parent : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
         RegDeleteTreeA(parent,
                        ("Software\\Classes\\TypeLib\\" + testsupport::GuidText(identity.guid)).c_str());
+    // The user's TypeLib key was made here (a fresh prefix has none): it goes again.
+    RegKey userClasses;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.Put()) ==
+        ERROR_SUCCESS)
+        RemoveIfEmpty(userClasses.Get(), L"TypeLib");
     EXPECT_EQ(statusOf(std::nullopt), "not registered ()");
 }
 

@@ -18,6 +18,8 @@ using testsupport::TempFolder;
 
 namespace {
 
+using testsupport::KeyExists;
+
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 constexpr char kNotACOMObjectText[] = "This is not a COM object. It cannot be registered.";
 
@@ -39,11 +41,6 @@ bool ReadDefaultValue(const std::string& key, std::string& value) {
         return false;
     value.assign(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
     return true;
-}
-
-bool KeyExists(const std::string& key) {
-    RegKey opened;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) == ERROR_SUCCESS;
 }
 
 DWORD RegisteredLibraryCount() {
@@ -239,7 +236,7 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
         HRESULT result = Unregister(component.Get(), path);
 
         EXPECT_EQ(result, 0) << Hex(result);
-        EXPECT_FALSE(KeyExists(VersionKey(recipe)));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, VersionKey(recipe)));
     }
 }
 
@@ -255,7 +252,7 @@ TEST_F(Engine, UnregisteringFromACopyElsewhereRemovesTheRegistration) {
     HRESULT result = Unregister(component.Get(), copy);
 
     EXPECT_EQ(result, 0) << Hex(result);
-    EXPECT_FALSE(KeyExists(VersionKey(Made())));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, VersionKey(Made())));
 }
 
 TEST_F(Engine, WithoutTheComponentOrWithAFileItCannotOpenNothingIsUnregistered) {
@@ -286,7 +283,7 @@ TEST_F(Engine, TheComponentIsAskedForTheIdentityInOrderAndReleasedBeforeUnregist
                                        tlinfo_slot::Locale,          kLibraryReleased};
     EXPECT_EQ(script.calls, expected);
     EXPECT_EQ(script.openedPath, L"typed\\path.tlb") << "the component gets the path as typed";
-    EXPECT_FALSE(KeyExists(VersionKey(Made())));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, VersionKey(Made())));
 }
 
 TEST_F(Engine, AFailingComponentOperationStopsTheUnregistration) {

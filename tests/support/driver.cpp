@@ -495,6 +495,7 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
         }
     }
     GetExitCodeProcess(process.hProcess, &run.exitCode);
+    run.rawOut = run.out;
     run.out = WithoutCarriageReturns(run.out);
     run.err = WithoutCarriageReturns(run.err);
     return run;

@@ -120,7 +120,8 @@ void ChooseInOpenDialog(HWND openDialog, const std::string& path);
 // A console program run to its end with its output captured.
 struct ChildRun {
     DWORD exitCode = 0xFFFFFFFF;
-    std::string out; // with CRLF turned into LF
+    std::string out;    // with CRLF turned into LF
+    std::string rawOut; // the bytes as written
     std::string err;
     bool timedOut = false; // ended by force after the time limit
 };

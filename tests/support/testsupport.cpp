@@ -118,6 +118,11 @@ std::string BesideTests(const std::string& fileName) {
     return BinaryFolder() + "\\" + fileName;
 }
 
+bool KeyExists(HKEY root, const std::string& path) {
+    RegKey key;
+    return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS;
+}
+
 void DeleteTypeLibKey(const GUID& guid) {
     std::string key = "TypeLib\\" + GuidText(guid);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());

@@ -74,6 +74,9 @@ std::string ReadFileBytes(const std::string& path);
 std::string BinaryFolder();
 std::string BesideTests(const std::string& fileName);
 
+// Whether root\path exists (opened for reading).
+bool KeyExists(HKEY root, const std::string& path);
+
 // Deletes HKCR\TypeLib\{guid} with everything below it (test clean-up).
 void DeleteTypeLibKey(const GUID& guid);
 

@@ -1,0 +1,94 @@
+// Capturing what registering a library writes: the system's own registration into a private
+// key, read back as a tree and deleted again.
+#include "registration/classesroot.h"
+
+#include <objbase.h>
+
+#include "common/owners.h"
+#include "registration/registration.h"
+
+namespace {
+
+// A key of ours under HKEY_CURRENT_USER\Software with a name nobody else uses, deleted with
+// everything in it when the object goes.
+class PrivateKey {
+  public:
+    PrivateKey() = default;
+    PrivateKey(const PrivateKey&) = delete;
+    PrivateKey& operator=(const PrivateKey&) = delete;
+    ~PrivateKey() {
+        if (!key_)
+            return;
+        key_.Reset();
+        RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    }
+
+    HRESULT Create() {
+        GUID unique;
+        HRESULT hr = CoCreateGuid(&unique);
+        if (FAILED(hr))
+            return hr;
+        wchar_t guidText[40];
+        if (StringFromGUID2(unique, guidText, 40) == 0)
+            return E_UNEXPECTED;
+        path_ = std::wstring(L"Software\\Corvane capture ") + guidText;
+        DWORD disposition = 0;
+        LSTATUS status =
+            RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, key_.Put(), &disposition);
+        if (status != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(status);
+        // A key that was there already is not ours to fill and delete.
+        if (disposition != REG_CREATED_NEW_KEY) {
+            key_.Reset();
+            return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+        }
+        return S_OK;
+    }
+    HKEY Get() const { return key_.Get(); }
+
+  private:
+    RegKey key_;
+    std::wstring path_;
+};
+
+// Everything registration wrote under root, except the first-level keys (TypeLib, Interface)
+// that every machine has and that only hold the library's keys.
+HRESULT ReadWritten(HKEY root, RegistryTree& tree) {
+    RegistryTree all;
+    LSTATUS status = ReadRegistryTree(root, L"", all);
+    if (status != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(status);
+    for (RegistryKeyEntry& key : all) {
+        size_t separator = key.path.find(L'\\');
+        if (separator == std::wstring::npos && key.values.empty())
+            continue;
+        // Registration creates the first-level key itself in an empty root, and spells it
+        // "Typelib"; the names compare without regard to case, and the file shows the usual one.
+        std::wstring first = key.path.substr(0, separator);
+        for (const wchar_t* usual : {L"TypeLib", L"Interface"})
+            if (CompareStringOrdinal(first.c_str(), -1, usual, -1, TRUE) == CSTR_EQUAL)
+                key.path.replace(0, first.size(), usual);
+        tree.push_back(std::move(key));
+    }
+    return S_OK;
+}
+
+} // namespace
+
+HRESULT CaptureRegistration(const std::string& path, RegistryTree& tree) {
+    PrivateKey root;
+    HRESULT hr = root.Create();
+    if (FAILED(hr))
+        return hr;
+    {
+        ClassesRootMapping mapping(root.Get());
+        if (mapping.Result() != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(mapping.Result());
+        // With HKEY_CLASSES_ROOT mapped, the machine-wide registration writes into the mapped key.
+        hr = RegisterLibraryFile(path, Scope::Machine);
+    }
+    if (hr != S_OK)
+        return hr;
+    return ReadWritten(root.Get(), tree);
+}
