@@ -32,26 +32,6 @@ HRESULT AskVersion(ITlInfoLibrary* library, unsigned short& major, unsigned shor
 
 } // namespace
 
-std::string NameLine(const TypeLibFacts& facts) {
-    return facts.name + " (" + facts.description + ")";
-}
-
-std::string VersionText(unsigned short major, unsigned short minor) {
-    return std::to_string(major) + "." + std::to_string(minor);
-}
-
-std::string VersionText(const TypeLibFacts& facts) {
-    return VersionText(facts.majorVersion, facts.minorVersion);
-}
-
-std::string VersionKey(const std::string& guidText, unsigned short major, unsigned short minor) {
-    return "TypeLib\\" + guidText + "\\" + LowerHex(major) + "." + LowerHex(minor);
-}
-
-std::string VersionKey(const TypeLibFacts& facts) {
-    return VersionKey(facts.guidText, facts.majorVersion, facts.minorVersion);
-}
-
 bool IsRegisteredVersion(const std::string& versionKey, const std::string& description) {
     // A key that is missing (or unreadable) means "not registered" even when the description
     // is empty; otherwise the texts must match byte for byte, case included.

@@ -88,6 +88,10 @@ struct Located {
     std::string missingFolder; // for FolderMissing
 };
 
+// The folder part of a path: "C:\\Libs" of "C:\\Libs\\Shapes.tlb", "C:\\" of "C:\\Shapes.tlb", "" of
+// a bare name.
+std::string FolderOf(const std::string& path);
+
 // Resolves a FILE argument against the current folder. The whole text names a file when such
 // a file exists; otherwise a trailing "\N" is a resource index when the text before it names a
 // file.
@@ -242,7 +246,7 @@ struct Output {
     int exitCode = kExitOk;
     std::string out;     // stdout: the text for people, or one JSON document
     bool binary = false; // out is bytes (a .reg file) that must reach stdout unchanged
-    std::string err; // stderr: one-line errors
+    std::string err;     // stderr: one-line errors
 };
 
 // Runs the whole program on the arguments after the program name.

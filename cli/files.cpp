@@ -48,6 +48,8 @@ std::string Searched(const std::string& path) {
     return std::string(found, length);
 }
 
+} // namespace
+
 std::string FolderOf(const std::string& path) {
     size_t slash = path.find_last_of("\\/");
     if (slash == std::string::npos)
@@ -56,8 +58,6 @@ std::string FolderOf(const std::string& path) {
         return path.substr(0, 3); // "C:\"
     return path.substr(0, slash);
 }
-
-} // namespace
 
 Located LocateFile(const std::string& given) {
     Located located;

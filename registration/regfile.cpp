@@ -1,5 +1,7 @@
 #include "registration/regfile.h"
 
+#include "common/text.h"
+
 #include <cstring>
 #include <cwchar>
 
@@ -76,14 +78,19 @@ bool AsQuotedText(const std::vector<BYTE>& data, std::wstring& text) {
     return text.find_first_of(std::wstring(L"\0\r\n", 3)) == std::wstring::npos;
 }
 
+// Lower-case hexadecimal digits, as regedit writes them (the C runtime's formatter would link a
+// printf with floating point).
+std::wstring Hex(unsigned long value, int minDigits) {
+    std::string digits = LowerHex(value, minDigits);
+    return std::wstring(digits.begin(), digits.end());
+}
+
 // Bytes as regedit writes them: two lower-case digits each, separated by commas; a line that
 // has passed 76 characters ends in a backslash and the next one starts with two blanks, so that
 // no line is longer than 80.
 void AppendHexBytes(const std::vector<BYTE>& data, size_t column, std::wstring& out) {
-    wchar_t digits[4];
     for (size_t i = 0; i < data.size(); ++i) {
-        std::swprintf(digits, 4, L"%02x", data[i]);
-        out += digits;
+        out += Hex(data[i], 2);
         column += 2;
         if (i + 1 == data.size())
             break;
@@ -104,16 +111,12 @@ std::wstring ValueLine(const RegistryValue& value) {
     if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
         DWORD number;
         std::memcpy(&number, value.data.data(), sizeof number);
-        wchar_t digits[16];
-        std::swprintf(digits, 16, L"dword:%08lx", static_cast<unsigned long>(number));
-        return line + digits;
+        return line + L"dword:" + Hex(number, 8);
     }
     if (value.type == REG_BINARY) {
         line += L"hex:";
     } else {
-        wchar_t prefix[24];
-        std::swprintf(prefix, 24, L"hex(%lx):", static_cast<unsigned long>(value.type));
-        line += prefix;
+        line += L"hex(" + Hex(value.type, 1) + L"):";
     }
     AppendHexBytes(value.data, line.size(), line);
     return line;

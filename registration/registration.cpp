@@ -11,21 +11,6 @@
 
 namespace {
 
-// The code LoadTypeLib gives for a file that holds no type library; the user sees a text of
-// its own for it, whichever direction failed.
-constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
-
-std::string DirectionLabel(int registerFlag) {
-    return registerFlag ? "Register Type Library " : "Unregister Type Library ";
-}
-
-// Services that take a zero-terminated string are handed the address of a byte copy of it.
-HRESULT ParseGuid(const std::string& guidText, GUID& guid) {
-    std::vector<BYTE> buffer;
-    COPYTOBYTES(ToWideTerminated(guidText), buffer);
-    return CLSIDFromString(reinterpret_cast<LPCOLESTR>(buffer.data()), &guid);
-}
-
 const char* PlatformKey(SYSKIND syskind) {
     switch (syskind) {
     case SYS_WIN16:
@@ -96,35 +81,6 @@ HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
     return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(widePath.c_str()), nullptr);
 }
 
-HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string& path,
-                             LibraryIdentity& identity) {
-    if (!application)
-        return REGDB_E_CLASSNOTREG;
-    ComPtr<ITlInfoLibrary> library;
-    HRESULT hr;
-    {
-        Bstr widePath = ToBstr(path);
-        hr = application->OpenLibraryFile(widePath.Get(), library.Put());
-    }
-    if (FAILED(hr))
-        return hr;
-    if (!library)
-        return E_POINTER;
-    Bstr guidText;
-    short major = 0, minor = 0;
-    LCID locale = 0;
-    if (FAILED(hr = library->GuidText(guidText.Put())) || FAILED(hr = library->MajorVersion(&major)) ||
-        FAILED(hr = library->MinorVersion(&minor)) || FAILED(hr = library->Locale(&locale)))
-        return hr;
-    library.Reset();
-    // The versions are 16-bit patterns; the registration services take them unsigned.
-    identity.major = static_cast<WORD>(major);
-    identity.minor = static_cast<WORD>(minor);
-    identity.lcid = locale;
-    identity.syskind = SYS_WIN32;
-    return ParseGuid(ToAnsi(guidText.Get()), identity.guid);
-}
-
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
     if (scope == Scope::User)
         return InUserClassesRoot([&] {
@@ -143,28 +99,9 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 
-HRESULT APPLYREGISTRATION(ITlInfoApplication* application, std::string path, int registerFlag) {
-    if (registerFlag)
-        return RegisterLibraryFile(path);
-    LibraryIdentity identity;
-    HRESULT hr = ReadDeclaredIdentity(application, path, identity);
-    if (hr != S_OK)
-        return hr;
-    return UnregisterLibrary(identity);
-}
-
 void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes) {
     size_t length = text.size() * sizeof(wchar_t);
     bytes.assign(length, 0);
     if (length != 0)
         std::memcpy(bytes.data(), text.data(), length);
-}
-
-OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result) {
-    if (result == S_OK)
-        return {DirectionLabel(registerFlag) + path + " succeeded.", MB_OK | MB_ICONINFORMATION};
-    if (result == kNotATypeLibrary)
-        return {"This is not a COM object. It cannot be registered.", MB_OK | MB_ICONHAND};
-    return {DirectionLabel(registerFlag) + path + " failed: the error returned was " + UpperHex(result),
-            MB_OK | MB_ICONHAND};
 }
