@@ -212,15 +212,20 @@ const PathEntry* FindEntry(const Registration& registration, const Identity& ide
 // Reads every existing file the registrations name, each once, in one batch of the reader: a
 // library that cannot be read from it (the file is damaged, or holds none) makes its entries
 // unreadable. Without the reader nothing can be told, and the entries stay as they are.
+// File names compare without regard to case, as the file system compares them.
+struct FileNameLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                    static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
+    }
+};
+
 void ReadListedFiles(std::vector<Registration>& registrations) {
-    std::map<std::wstring, std::vector<PathEntry*>> byFile;
+    std::map<std::wstring, std::vector<PathEntry*>, FileNameLess> byFile;
     for (Registration& registration : registrations)
         for (PathEntry& entry : registration.paths)
-            if (entry.state == PathState::Exists) {
-                std::wstring file = ToWide(entry.path);
-                CharUpperBuffW(&file[0], static_cast<DWORD>(file.size())); // file names ignore case
-                byFile[file].push_back(&entry);
-            }
+            if (entry.state == PathState::Exists)
+                byFile[ToWide(entry.path)].push_back(&entry);
     std::vector<std::wstring> files;
     for (const auto& file : byFile)
         files.push_back(ToWide(file.second.front()->path));

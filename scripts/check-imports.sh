@@ -28,6 +28,13 @@ for f in "$@"; do
             status=1
         fi
     done
+    # Of our programs only Corvane.exe shows windows: the console, the component and the reader
+    # import no USER32.
+    case "$(basename "$f")" in corvane-cli.exe | CorvaneTLInfo.dll | corvane-reader.exe) windowless=1 ;; *) windowless=0 ;; esac
+    if [ "$windowless" = 1 ] && grep -qx user32.dll <<<"$imports"; then
+        echo "check-imports: $f imports user32.dll, but only Corvane.exe has windows" >&2
+        status=1
+    fi
     echo "check-imports: $(basename "$f"): $(echo $imports)"
 done
 exit $status
