@@ -98,6 +98,17 @@ std::vector<double> TakingTurns(int runs, const std::vector<std::function<double
     return medians;
 }
 
+// A measurement of one call of work, in milliseconds; prepare runs first, untimed.
+std::function<double()> Timed(std::function<void()> work, std::function<void()> prepare = nullptr) {
+    return [work, prepare] {
+        if (prepare)
+            prepare();
+        double started = Now();
+        work();
+        return Now() - started;
+    };
+}
+
 // An informational line: a part of Corvane's work measured on its own, against the baseline.
 void PrintPart(const char* name, double ms, double baseline) {
     std::printf("  %-40s %10.2f ms  (%.2f x baseline)\n", name, ms, baseline > 0 ? ms / baseline : 0);
@@ -335,28 +346,14 @@ int main(int argc, char** argv) {
         ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy);
         bool shown = GetWindowTextLengthA(GetDlgItem(factsWindow.Get(), IDC_NAME)) > 0;
         std::vector<double> views =
-            TakingTurns(runs, {[&] {
-                                   Touch(copy);
-                                   double started = Now();
-                                   ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy);
-                                   return Now() - started;
-                               },
-                               [&] {
-                                   double started = Now();
+            TakingTurns(runs, {Timed([&] { ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy); },
+                                     [&] { Touch(copy); }),
+                               Timed([&] {
                                    LeastFactsWork(wideCopy);
                                    reader::AskIdleChild();
-                                   return Now() - started;
-                               },
-                               [&] {
-                                   double started = Now();
-                                   LeastFactsWork(wideCopy);
-                                   return Now() - started;
-                               },
-                               [&] {
-                                   double started = Now();
-                                   ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy);
-                                   return Now() - started;
-                               }});
+                               }),
+                               Timed([&] { LeastFactsWork(wideCopy); }),
+                               Timed([&] { ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy); })});
         std::string figureName = std::string("facts ") + name;
         report({figureName.c_str(), views[0], views[1], 1.1, shown});
         PrintPart("against the bare in-process read alone", views[0], views[2]);
@@ -387,28 +384,12 @@ int main(int argc, char** argv) {
     };
     bool roundTripsWorked = roundTripOnce();
     BareRoundTrip(wideLibrary, guid);
-    std::vector<double> trips = TakingTurns(runs, {[&] {
-                                                       double started = Now();
-                                                       roundTripOnce();
-                                                       return Now() - started;
-                                                   },
-                                                   [&] {
-                                                       double started = Now();
-                                                       BareRoundTrip(wideLibrary, guid);
-                                                       return Now() - started;
-                                                   },
-                                                   [&] {
-                                                       Touch(library);
-                                                       double started = Now();
-                                                       roundTripOnce();
-                                                       return Now() - started;
-                                                   },
-                                                   [&] {
-                                                       double started = Now();
-                                                       BareRoundTrip(wideLibrary, guid);
-                                                       IdentityRead(application.Get(), library);
-                                                       return Now() - started;
-                                                   }});
+    std::vector<double> trips =
+        TakingTurns(runs, {Timed([&] { roundTripOnce(); }), Timed([&] { BareRoundTrip(wideLibrary, guid); }),
+                           Timed([&] { roundTripOnce(); }, [&] { Touch(library); }), Timed([&] {
+                               BareRoundTrip(wideLibrary, guid);
+                               IdentityRead(application.Get(), library);
+                           })});
     report({"round trip", trips[0], trips[1], 1.1, roundTripsWorked});
     PrintPart("bare + identity read", trips[3], trips[1]);
     PrintPart("round trip, file just written", trips[2], trips[1]);
@@ -445,16 +426,12 @@ int main(int argc, char** argv) {
     std::string reg = SystemFolderFile("reg.exe");
     bool listedAll = driver::RunProgram(cli, {"list", "--broken"}, "", 600000).exitCode == 0;
     std::vector<double> lists = TakingTurns(
-        std::min(runs, 10), {[&] {
-                                 double started = Now();
+        std::min(runs, 10), {Timed([&] {
                                  driver::RunProgram(cli, {"list", "--broken"}, "", 600000);
-                                 return Now() - started;
-                             },
-                             [&] {
-                                 double started = Now();
+                             }),
+                             Timed([&] {
                                  driver::RunProgram(reg, {"query", "HKCR\\TypeLib", "/s"}, "", 600000);
-                                 return Now() - started;
-                             }});
+                             })});
     report({"list --broken", lists[0], lists[1], 1.5, listedAll});
     for (const GUID& each : listed)
         testsupport::DeleteTypeLibKey(each);
