@@ -111,16 +111,8 @@ bool ParseSysKind(const std::string& text, SYSKIND& syskind) {
 }
 
 std::string SysKindName(SYSKIND syskind) {
-    switch (syskind) {
-    case SYS_WIN16:
-        return "win16";
-    case SYS_WIN32:
-        return "win32";
-    case SYS_WIN64:
-        return "win64";
-    default:
-        return "syskind " + std::to_string(static_cast<int>(syskind));
-    }
+    const char* name = PlatformKeyName(syskind);
+    return name ? name : "syskind " + std::to_string(static_cast<int>(syskind));
 }
 
 std::string GuidString(const GUID& guid) {

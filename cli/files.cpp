@@ -190,11 +190,7 @@ HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts) {
     HRESULT hr = reader::ReadLibrary(ToWide(path), reader::Depth::Facts, read);
     if (FAILED(hr))
         return hr;
-    facts.identity.guid = read.guid;
-    facts.identity.major = read.major;
-    facts.identity.minor = read.minor;
-    facts.identity.lcid = read.lcid;
-    facts.identity.syskind = read.syskind;
+    facts.identity = IdentityOf(read);
     facts.libFlags = read.flags;
     facts.guidText = GuidString(read.guid);
     facts.name = ToAnsi(read.name);

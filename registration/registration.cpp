@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "catalogue/typelibfacts.h"
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/registrytext.h"
@@ -11,17 +12,6 @@
 
 namespace {
 
-const char* PlatformKey(SYSKIND syskind) {
-    switch (syskind) {
-    case SYS_WIN16:
-        return "win16";
-    case SYS_WIN64:
-        return "win64";
-    default:
-        return "win32";
-    }
-}
-
 // Lets a child read each file that unregistering the identity would load: the one its own key
 // names, and the one the system's look-up finds (which falls back to other locales). A file that
 // is gone or holds no library is no danger: the system's unregistration fails on it by itself.
@@ -29,12 +19,13 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
     wchar_t guidText[39];
     if (StringFromGUID2(identity.guid, guidText, 39) == 0)
         return E_UNEXPECTED;
-    std::string key = "TypeLib\\" + ToAnsi(std::wstring(guidText)) + "\\" + LowerHex(identity.major) + "." +
-                      LowerHex(identity.minor) + "\\" + LowerHex(identity.lcid) + "\\" +
-                      PlatformKey(identity.syskind);
     std::vector<std::wstring> files;
-    if (std::optional<std::string> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
-        files.push_back(ToWide(*own));
+    if (const char* platform = PlatformKeyName(identity.syskind)) {
+        std::string key = VersionKey(ToAnsi(std::wstring(guidText)), identity.major, identity.minor) + "\\" +
+                          LowerHex(identity.lcid) + "\\" + platform;
+        if (std::optional<std::string> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
+            files.push_back(ToWide(*own));
+    }
     Bstr found;
     if (SUCCEEDED(
             QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
@@ -49,6 +40,29 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
 }
 
 } // namespace
+
+LibraryIdentity IdentityOf(const reader::LibraryFacts& facts) {
+    LibraryIdentity identity;
+    identity.guid = facts.guid;
+    identity.major = facts.major;
+    identity.minor = facts.minor;
+    identity.lcid = facts.lcid;
+    identity.syskind = facts.syskind;
+    return identity;
+}
+
+const char* PlatformKeyName(SYSKIND syskind) {
+    switch (syskind) {
+    case SYS_WIN16:
+        return "win16";
+    case SYS_WIN32:
+        return "win32";
+    case SYS_WIN64:
+        return "win64";
+    default:
+        return nullptr;
+    }
+}
 
 HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
     // For the user alone, the system's registration writes with HKEY_CLASSES_ROOT mapped onto

@@ -6,6 +6,7 @@
 #include <oleauto.h>
 #include <string>
 #include <vector>
+#include "reader/reader.h"
 #include "tlinfo/tlinfo.h"
 
 // The registration of one library version for one locale and one platform: the key
@@ -18,6 +19,13 @@ struct LibraryIdentity {
     LCID lcid = 0;
     SYSKIND syskind = SYS_WIN32;
 };
+
+// The identity a library read through the reader declares.
+LibraryIdentity IdentityOf(const reader::LibraryFacts& facts);
+
+// The name of a platform's key under a locale key: "win16", "win32", "win64"; null for a
+// system kind that has none.
+const char* PlatformKeyName(SYSKIND syskind);
 
 // Where a registration is written: machine-wide, through HKEY_CLASSES_ROOT as the process sees
 // it (the part HKEY_LOCAL_MACHINE\Software\Classes holds, which only administrators may change),

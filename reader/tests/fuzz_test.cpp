@@ -284,13 +284,7 @@ HRESULT RegisterAndUnregister(const std::string& path, const reader::LibraryFact
     HRESULT hr = RegisterLibraryFile(path);
     if (FAILED(hr))
         return hr;
-    LibraryIdentity identity;
-    identity.guid = facts.guid;
-    identity.major = facts.major;
-    identity.minor = facts.minor;
-    identity.lcid = facts.lcid;
-    identity.syskind = facts.syskind;
-    return UnregisterLibrary(identity);
+    return UnregisterLibrary(IdentityOf(facts));
 }
 
 int RunComponentChild(const std::string& list, size_t first) {
