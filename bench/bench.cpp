@@ -178,11 +178,8 @@ bool LeastFactsWork(const std::wstring& path) {
     TLIBATTR* attributes = nullptr;
     if (FAILED(library->GetLibAttr(&attributes)))
         return false;
-    wchar_t guid[40];
-    StringFromGUID2(attributes->guid, guid, 40);
-    char key[96];
-    std::snprintf(key, sizeof key, "TypeLib\\%ls\\%x.%x", guid, attributes->wMajorVerNum,
-                  attributes->wMinorVerNum);
+    std::string key = VersionKey(ToAnsi(GuidText(attributes->guid)), attributes->wMajorVerNum,
+                                 attributes->wMinorVerNum);
     library->ReleaseTLibAttr(attributes);
     Bstr name, description;
     if (FAILED(library->GetDocumentation(-1, name.Put(), description.Put(), nullptr, nullptr)))
@@ -190,7 +187,7 @@ bool LeastFactsWork(const std::wstring& path) {
     RegKey versionKey;
     char value[512];
     DWORD size = sizeof value;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_READ, versionKey.Put()) == ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, versionKey.Put()) == ERROR_SUCCESS)
         RegQueryValueExA(versionKey.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     return true;
 }

@@ -66,13 +66,7 @@ ParsedArguments Fail(std::string message) {
 } // namespace
 
 bool ParseGuid(const std::string& text, GUID& guid) {
-    std::string braced = text;
-    if (braced.size() == 36)
-        braced = "{" + braced + "}";
-    if (braced.size() != 38)
-        return false;
-    std::wstring wide = ToWide(braced);
-    return CLSIDFromString(wide.c_str(), &guid) == NOERROR;
+    return ::ParseGuid(ToWide(text), guid);
 }
 
 bool ParseVersion(const std::string& text, WORD& major, WORD& minor) {
@@ -116,9 +110,7 @@ std::string SysKindName(SYSKIND syskind) {
 }
 
 std::string GuidString(const GUID& guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return ToAnsi(std::wstring(text));
+    return ToAnsi(GuidText(guid));
 }
 
 std::string VersionLine() {

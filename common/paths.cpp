@@ -1,11 +1,14 @@
 #include "common/paths.h"
 
-HRESULT FullPath(const std::string& path, std::string& full) {
-    DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+namespace {
+
+template <class Char, class GetFull>
+HRESULT Full(const std::basic_string<Char>& path, std::basic_string<Char>& full, GetFull getFull) {
+    DWORD needed = getFull(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0)
         return HRESULT_FROM_WIN32(GetLastError());
-    std::string buffer(needed, '\0');
-    DWORD written = GetFullPathNameA(path.c_str(), needed, &buffer[0], nullptr);
+    std::basic_string<Char> buffer(needed, Char(0));
+    DWORD written = getFull(path.c_str(), needed, &buffer[0], nullptr);
     if (written == 0)
         return HRESULT_FROM_WIN32(GetLastError());
     if (written >= needed) // the current folder changed between the two calls
@@ -13,4 +16,30 @@ HRESULT FullPath(const std::string& path, std::string& full) {
     buffer.resize(written);
     full = buffer;
     return S_OK;
+}
+
+} // namespace
+
+HRESULT FullPath(const std::string& path, std::string& full) {
+    return Full(path, full, GetFullPathNameA);
+}
+
+HRESULT FullPath(const std::wstring& path, std::wstring& full) {
+    return Full(path, full, GetFullPathNameW);
+}
+
+bool SearchFile(const std::wstring& name, std::wstring& found) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = SearchPathW(nullptr, name.c_str(), nullptr, static_cast<DWORD>(buffer.size()), &buffer[0],
+                                   nullptr);
+        if (length == 0)
+            return false;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            found = buffer;
+            return true;
+        }
+        buffer.resize(length); // the size asked for includes the terminating NUL
+    }
 }

@@ -7,6 +7,12 @@
 
 // The full path of path, resolved against the current folder. Fails with the system's error.
 HRESULT FullPath(const std::string& path, std::string& full);
+HRESULT FullPath(const std::wstring& path, std::wstring& full);
+
+// The file name is found as the system's loaders find it (SearchPath: the program's folder, the
+// current folder, the system folders, then PATH; a name with a folder is taken as it is), as a
+// full path. False when there is no such file.
+bool SearchFile(const std::wstring& name, std::wstring& found);
 
 // Splits "file\N" (or "file/N") into the file and N, when N is 1 to 5 decimal digits after the
 // last separator and the file part is not empty. Whether the file exists is the caller's

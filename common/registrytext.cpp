@@ -97,3 +97,22 @@ std::optional<std::string> ReadRegistryText(HKEY parent, const std::string& subk
 std::optional<std::wstring> ReadRegistryText(HKEY parent, const std::wstring& subkey, const wchar_t* name) {
     return ReadSubkeyText(parent, subkey, name);
 }
+
+LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>& names) {
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        LSTATUS status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        if (status != ERROR_SUCCESS)
+            return status;
+        names.emplace_back(name, length);
+    }
+}
+
+std::vector<std::wstring> SubkeyNames(HKEY key) {
+    std::vector<std::wstring> names;
+    ReadSubkeyNames(key, names);
+    return names;
+}

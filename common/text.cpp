@@ -73,3 +73,48 @@ std::string UpperHex(unsigned long value, int minDigits) {
 std::string LowerHex(unsigned long value, int minDigits) {
     return Hex(value, minDigits, "0123456789abcdef");
 }
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+    if (size <= 0)
+        return std::string();
+    std::string utf8(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty())
+        return std::wstring();
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    // 38 characters and the terminating NUL.
+    wchar_t text[39];
+    if (StringFromGUID2(guid, text, 39) == 0)
+        return std::wstring();
+    return text;
+}
+
+bool ParseGuid(const std::wstring& text, GUID& guid) {
+    std::wstring braced = text.size() == 36 ? L"{" + text + L"}" : text;
+    if (braced.size() != 38 || braced.front() != L'{' || braced.back() != L'}')
+        return false;
+    for (size_t i = 1; i < 37; ++i) {
+        wchar_t c = braced[i];
+        bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (dash ? c != L'-' : !hex)
+            return false;
+    }
+    return CLSIDFromString(braced.c_str(), &guid) == NOERROR;
+}

@@ -25,3 +25,14 @@ std::string ToAnsi(const std::wstring& text);
 // Result codes are shown in upper case; registry key names use lower case.
 std::string UpperHex(unsigned long value, int minDigits = 1);
 std::string LowerHex(unsigned long value, int minDigits = 1);
+
+// UTF-16 to UTF-8 and back, without a byte-order mark; what cannot be converted becomes U+FFFD.
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// A GUID in the braced upper-case form that registration writes key names in:
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::wstring GuidText(const GUID& guid);
+// Reads a GUID in that form, braces optional, any letter case, and in no other form (the
+// system's CLSIDFromString would also look up a class's name).
+bool ParseGuid(const std::wstring& text, GUID& guid);

@@ -57,22 +57,13 @@ struct Target {
     WIN32_FILE_ATTRIBUTE_DATA data{};
 };
 
-bool Search(const std::wstring& name, std::wstring& found) {
-    wchar_t buffer[MAX_PATH];
-    DWORD length = SearchPathW(nullptr, name.c_str(), nullptr, MAX_PATH, buffer, nullptr);
-    if (length == 0 || length >= MAX_PATH)
-        return false;
-    found.assign(buffer, length);
-    return true;
-}
-
 bool Locate(const std::wstring& path, Target& target) {
-    if (!Search(path, target.file)) {
+    if (!SearchFile(path, target.file)) {
         // "lib.dll\2": a resource number 1..65535 after the file.
         std::wstring file;
         int number = 0;
         if (!SplitResourceIndex(path, file, number) || number == 0 || number > 0xFFFF ||
-            !Search(file, target.file))
+            !SearchFile(file, target.file))
             return false;
         target.resource = L"\\" + path.substr(file.size() + 1);
     }

@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include "common/owners.h"
+#include "common/text.h"
 #include "registration/registration.h"
 
 namespace {
@@ -28,10 +29,7 @@ class PrivateKey {
         HRESULT hr = CoCreateGuid(&unique);
         if (FAILED(hr))
             return hr;
-        wchar_t guidText[40];
-        if (StringFromGUID2(unique, guidText, 40) == 0)
-            return E_UNEXPECTED;
-        path_ = std::wstring(L"Software\\Corvane capture ") + guidText;
+        path_ = L"Software\\Corvane capture " + GuidText(unique);
         DWORD disposition = 0;
         LSTATUS status =
             RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,

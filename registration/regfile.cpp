@@ -6,6 +6,7 @@
 #include <cwchar>
 
 #include "common/owners.h"
+#include "common/registrytext.h"
 
 namespace {
 
@@ -39,20 +40,6 @@ LSTATUS ReadValues(HKEY key, std::vector<RegistryValue>& values) {
         value.data.assign(data.begin(), data.begin() + dataSize);
         values.push_back(std::move(value));
         ++index;
-    }
-}
-
-// Subkey names in enumeration order; 255 characters is the longest key name the registry takes.
-LSTATUS ReadSubkeyNames(HKEY key, std::vector<std::wstring>& names) {
-    wchar_t name[256];
-    for (DWORD index = 0;; ++index) {
-        DWORD length = 256;
-        LSTATUS status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
-            return ERROR_SUCCESS;
-        if (status != ERROR_SUCCESS)
-            return status;
-        names.emplace_back(name, length);
     }
 }
 

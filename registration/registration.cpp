@@ -16,12 +16,9 @@ namespace {
 // names, and the one the system's look-up finds (which falls back to other locales). A file that
 // is gone or holds no library is no danger: the system's unregistration fails on it by itself.
 HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
-    wchar_t guidText[39];
-    if (StringFromGUID2(identity.guid, guidText, 39) == 0)
-        return E_UNEXPECTED;
     std::vector<std::wstring> files;
     if (const char* platform = PlatformKeyName(identity.syskind)) {
-        std::string key = VersionKey(ToAnsi(std::wstring(guidText)), identity.major, identity.minor) + "\\" +
+        std::string key = VersionKey(ToAnsi(GuidText(identity.guid)), identity.major, identity.minor) + "\\" +
                           LowerHex(identity.lcid) + "\\" + platform;
         if (std::optional<std::string> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
             files.push_back(ToWide(*own));

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 
+#include "common/text.h"
 #include "reader/reader.h"
 
 namespace tlinfo {
@@ -47,12 +48,7 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
             if (!guid)
                 return E_POINTER;
             *guid = nullptr;
-            // 38 characters for "{8-4-4-4-12}" and the terminating NUL.
-            wchar_t text[39];
-            if (StringFromGUID2(facts_.guid, text, 39) == 0)
-                return E_UNEXPECTED;
-            *guid = SysAllocString(text);
-            return *guid ? S_OK : E_OUTOFMEMORY;
+            return NewText(GuidText(facts_.guid), guid);
         });
     }
     HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override { return Attribute(lcid, facts_.lcid); }
