@@ -262,7 +262,7 @@ std::vector<GUID> WriteRegistrations(const testsupport::TempFolder& folder, int 
         std::string file = folder.File("listed-" + std::to_string(i) + ".tlb");
         if (i % 2 == 0)
             CopyFileA(made.c_str(), file.c_str(), FALSE);
-        std::string key = "TypeLib\\" + testsupport::GuidText(guid) + "\\1.0";
+        std::string key = "TypeLib\\" + testsupport::GuidAnsi(guid) + "\\1.0";
         std::string description = "Listed library " + std::to_string(i);
         RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, description.c_str(),
                      static_cast<DWORD>(description.size()));

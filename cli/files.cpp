@@ -186,11 +186,11 @@ HRESULT ReadLibrary(const FileLocation& location, LibraryFacts& facts) {
     std::string path = location.filePath;
     if (location.resourceIndex != 0)
         path += "\\" + std::to_string(location.resourceIndex);
-    reader::LibraryFacts read;
+    LibraryDescription read;
     HRESULT hr = reader::ReadLibrary(ToWide(path), reader::Depth::Facts, read);
     if (FAILED(hr))
         return hr;
-    facts.identity = IdentityOf(read);
+    facts.identity = read.Identity();
     facts.libFlags = read.flags;
     facts.guidText = GuidString(read.guid);
     facts.name = ToAnsi(read.name);

@@ -63,7 +63,7 @@ bool ReadDefault(HKEY parent, const std::string& subkey, std::string& value) {
     return text.has_value();
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
+std::vector<std::string> AnsiSubkeyNames(HKEY key) {
     std::vector<std::string> names;
     char name[256];
     for (DWORD i = 0;; ++i) {
@@ -104,13 +104,13 @@ void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocat
     ReadString(versionKey, nullptr, registration.description);
     registration.hasFlags = ReadDefault(versionKey, "FLAGS", registration.flags);
     registration.hasHelpDir = ReadDefault(versionKey, "HELPDIR", registration.helpDir);
-    for (const std::string& lcidName : SubkeyNames(versionKey)) {
+    for (const std::string& lcidName : AnsiSubkeyNames(versionKey)) {
         if (!IsHex(lcidName))
             continue; // FLAGS, HELPDIR
         RegKey lcidKey = OpenForReading(versionKey, lcidName);
         if (!lcidKey)
             continue;
-        for (const std::string& platform : SubkeyNames(lcidKey.Get())) {
+        for (const std::string& platform : AnsiSubkeyNames(lcidKey.Get())) {
             PathEntry entry;
             if (!ReadDefault(lcidKey.Get(), platform, entry.path))
                 continue;
@@ -126,7 +126,7 @@ void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocat
 
 bool HasSubkeys(HKEY parent, const std::string& path) {
     RegKey key = OpenForReading(parent, path);
-    return key && !SubkeyNames(key.Get()).empty();
+    return key && !AnsiSubkeyNames(key.Get()).empty();
 }
 
 // Deletes the identity's keys in the branch, and each key above it that is left with nothing
@@ -146,7 +146,7 @@ HRESULT DeleteIdentityKeys(const Identity& identity, const PathEntry& entry) {
     RegKey version = OpenForReading(root, versionKey);
     bool localesLeft = false;
     if (version)
-        for (const std::string& name : SubkeyNames(version.Get()))
+        for (const std::string& name : AnsiSubkeyNames(version.Get()))
             localesLeft = localesLeft || IsHex(name);
     version.Reset();
     if (!localesLeft) {
@@ -168,11 +168,11 @@ void ListBranch(Scope scope, std::vector<Registration>& registrations) {
     if (!root)
         return;
     size_t fromOtherBranch = registrations.size();
-    for (const std::string& guidName : SubkeyNames(root.Get())) {
+    for (const std::string& guidName : AnsiSubkeyNames(root.Get())) {
         RegKey guidKey = OpenForReading(root.Get(), guidName);
         if (!guidKey)
             continue;
-        for (const std::string& versionName : SubkeyNames(guidKey.Get())) {
+        for (const std::string& versionName : AnsiSubkeyNames(guidKey.Get())) {
             RegKey versionKey = OpenForReading(guidKey.Get(), versionName);
             if (!versionKey)
                 continue;
@@ -368,7 +368,7 @@ RemoveOutcome RemoveIdentity(const Identity& identity, const Registration& regis
     // slow to read, no reader to read it with) is reported as it is.
     bool unreadable = entry->state == PathState::Missing || outcome.result == reader::kDamaged;
     if (!unreadable && outcome.result != reader::kTimedOut && outcome.result != reader::kNoReader) {
-        reader::LibraryFacts facts;
+        LibraryDescription facts;
         HRESULT read = reader::ReadLibrary(ToWide(entry->path), reader::Depth::Facts, facts);
         unreadable = FAILED(read) && read != reader::kTimedOut && read != reader::kNoReader;
     }

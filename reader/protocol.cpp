@@ -103,7 +103,7 @@ bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path)
     return true;
 }
 
-std::string EncodeAnswer(HRESULT result, const LibraryFacts& facts) {
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& facts) {
     Writer writer(kAnswerMagic);
     writer.Number(static_cast<uint32_t>(result));
     writer.Raw(&facts.guid, sizeof facts.guid);
@@ -117,9 +117,9 @@ std::string EncodeAnswer(HRESULT result, const LibraryFacts& facts) {
     return writer.Finish();
 }
 
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryFacts& facts) {
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& facts) {
     Reader reader(record, false);
-    LibraryFacts read;
+    LibraryDescription read;
     uint32_t code = reader.Number();
     reader.Raw(&read.guid, sizeof read.guid);
     uint32_t versions = reader.Number();

@@ -27,7 +27,7 @@ uint32_t RecordLength(const char* header, bool request);
 std::string EncodeRequest(Request kind, const std::wstring& path);
 bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
 
-std::string EncodeAnswer(HRESULT result, const LibraryFacts& facts);
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryFacts& facts);
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& facts);
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& facts);
 
 } // namespace reader

@@ -240,7 +240,7 @@ class Child {
     // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
     // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
     // those two cases the child has been ended.
-    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryFacts& facts) {
+    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& facts) {
         ULONGLONG deadline = GetTickCount64() + limit;
         std::string request = EncodeRequest(kind, path);
         Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
@@ -258,7 +258,7 @@ class Child {
         if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, facts))
             return result;
         End(true);
-        facts = LibraryFacts();
+        facts = LibraryDescription();
         return io == Io::TimedOut ? kTimedOut : kDamaged;
     }
 
@@ -339,7 +339,7 @@ std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth 
     answers.reserve(paths.size());
     Child child;
     for (const std::wstring& path : paths) {
-        Answer answer{Refusal(path), LibraryFacts()};
+        Answer answer{Refusal(path), LibraryDescription()};
         Target target;
         bool located = SUCCEEDED(answer.result) && Locate(path, target);
         if (FAILED(answer.result) || (located && Recall(target, depth, answer))) {
@@ -354,7 +354,7 @@ std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth 
             Request request = depth == Depth::Registration ? Request::Registration : Request::Facts;
             std::wstring given = located ? target.file + target.resource : path;
             answer.result =
-                child.Ask(request, given, TimeLimit(located ? FileSize(target) : 0), answer.facts);
+                child.Ask(request, given, TimeLimit(located ? FileSize(target) : 0), answer.description);
         }
         if (located)
             Remember(target, depth, answer);
@@ -363,10 +363,10 @@ std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth 
     return answers;
 }
 
-HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryFacts& facts) {
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& facts) {
     Answer answer = std::move(ReadLibraries({path}, depth).front());
     if (SUCCEEDED(answer.result))
-        facts = std::move(answer.facts);
+        facts = std::move(answer.description);
     return answer.result;
 }
 
@@ -375,7 +375,7 @@ HRESULT AskIdleChild() {
     HRESULT hr = child.Start();
     if (FAILED(hr))
         return hr;
-    LibraryFacts nothing;
+    LibraryDescription nothing;
     return child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
 }
 

@@ -11,10 +11,20 @@
 #include <string>
 #include <vector>
 
-namespace reader {
+// The registration of one library version for one locale and one platform: the key
+// TypeLib\{guid}\major.minor\lcid\platform, the unit that registering writes and unregistering
+// removes.
+struct LibraryIdentity {
+    GUID guid = GUID_NULL;
+    WORD major = 0;
+    WORD minor = 0;
+    LCID lcid = 0;
+    SYSKIND syskind = SYS_WIN32;
+};
 
-// What the child read from a library.
-struct LibraryFacts {
+// What a type-library file declares, as the reader's child read it: the one description of a
+// library that the component, registration and the console all work from.
+struct LibraryDescription {
     std::wstring name;             // GetDocumentation(-1) name ("" when none)
     std::wstring documentation;    // the documentation string ("" when none)
     bool hasDocumentation = false; // false when the library has none (a null BSTR)
@@ -25,7 +35,11 @@ struct LibraryFacts {
     SYSKIND syskind = SYS_WIN32;
     WORD flags = 0;
     UINT typeInfoCount = 0;
+
+    LibraryIdentity Identity() const { return {guid, major, minor, lcid, syskind}; }
 };
+
+namespace reader {
 
 // Facts: load the library, read its attributes and documentation. Registration: also walk
 // every type info as RegisterTypeLib does, so that a library that survives it can then be
@@ -45,11 +59,11 @@ constexpr HRESULT kNoReader = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
 // HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), without a child. facts is filled on success
 // only. Answers are remembered for the run, per file (full path, size, last-write time) and
 // depth: asking again about an unchanged file starts no child.
-HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryFacts& facts);
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& facts);
 
 struct Answer {
     HRESULT result;
-    LibraryFacts facts;
+    LibraryDescription description;
 };
 // The same for many files, in order, with one child for the whole batch; after a child died or
 // was ended, the next file gets a new one.

@@ -28,7 +28,7 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
             QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
         files.push_back(found.Get() ? std::wstring(found.Get()) : std::wstring()); // up to its first NUL
     for (const std::wstring& file : files) {
-        reader::LibraryFacts facts;
+        LibraryDescription facts;
         HRESULT hr = reader::ReadLibrary(file, reader::Depth::Registration, facts);
         if (hr == reader::kDamaged || hr == reader::kTimedOut || hr == reader::kNoReader)
             return hr;
@@ -37,16 +37,6 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
 }
 
 } // namespace
-
-LibraryIdentity IdentityOf(const reader::LibraryFacts& facts) {
-    LibraryIdentity identity;
-    identity.guid = facts.guid;
-    identity.major = facts.major;
-    identity.minor = facts.minor;
-    identity.lcid = facts.lcid;
-    identity.syskind = facts.syskind;
-    return identity;
-}
 
 const char* PlatformKeyName(SYSKIND syskind) {
     switch (syskind) {
@@ -78,7 +68,7 @@ HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     // The file is untrusted: a child reads it first as registering will, every type info
     // included, and only a library that child survived is loaded here.
-    reader::LibraryFacts checked;
+    LibraryDescription checked;
     hr = reader::ReadLibrary(ToWide(fullPath), reader::Depth::Registration, checked);
     if (FAILED(hr))
         return hr;

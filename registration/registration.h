@@ -9,20 +9,6 @@
 #include "reader/reader.h"
 #include "tlinfo/tlinfo.h"
 
-// The registration of one library version for one locale and one platform: the key
-// TypeLib\{guid}\major.minor\lcid\platform, the unit that registering writes and unregistering
-// removes.
-struct LibraryIdentity {
-    GUID guid = GUID_NULL;
-    WORD major = 0;
-    WORD minor = 0;
-    LCID lcid = 0;
-    SYSKIND syskind = SYS_WIN32;
-};
-
-// The identity a library read through the reader declares.
-LibraryIdentity IdentityOf(const reader::LibraryFacts& facts);
-
 // The name of a platform's key under a locale key: "win16", "win32", "win64"; null for a
 // system kind that has none.
 const char* PlatformKeyName(SYSKIND syskind);

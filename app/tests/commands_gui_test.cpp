@@ -27,7 +27,7 @@ constexpr char kDialogTitle[] = "Choose Type Library to Register";
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 
 std::string VersionKey(const LibraryRecipe& recipe) {
-    return "TypeLib\\" + testsupport::GuidText(recipe.guid) + "\\" + std::to_string(recipe.major) + "." +
+    return "TypeLib\\" + testsupport::GuidAnsi(recipe.guid) + "\\" + std::to_string(recipe.major) + "." +
            std::to_string(recipe.minor);
 }
 
@@ -211,7 +211,7 @@ TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     ASSERT_STARTED(corvane);
     ASSERT_TRUE(corvane.ChooseFile(shown.path));
     std::string facts = corvane.Facts();
-    EXPECT_NE(std::string::npos, facts.find(testsupport::GuidText(shown.recipe.guid))) << facts;
+    EXPECT_NE(std::string::npos, facts.find(testsupport::GuidAnsi(shown.recipe.guid))) << facts;
 
     ASSERT_TRUE(driver::SetPathText(corvane.window, typed.path));
     driver::MessageBoxView question = corvane.ClickBox();
@@ -342,7 +342,7 @@ TEST(ChooserInCorvane, ChosenFilesTakeTheirSortedPlacesAndShowTheirFacts) {
     const std::vector<std::string> expected = {library, library, notes};
     EXPECT_EQ(PathList(mainWindow), expected);
     EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_NAME)), "Shapes (Shapes Library)");
-    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), testsupport::GuidText(recipe.guid));
+    EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_GUID)), testsupport::GuidAnsi(recipe.guid));
     EXPECT_EQ(driver::Text(driver::Control(mainWindow, IDC_VERSION)), "1.0");
     EXPECT_EQ(driver::CheckState(driver::Control(mainWindow, IDC_REGISTERED)), BST_UNCHECKED);
 }

@@ -11,7 +11,7 @@
 
 using testsupport::ComponentScript;
 using testsupport::FakeComponent;
-using testsupport::GuidText;
+using testsupport::GuidAnsi;
 
 namespace {
 
@@ -74,7 +74,7 @@ const std::vector<std::string> kClearedInOrder = {"1005=", "1007=", "1009=", "10
 class FactsView : public ::testing::Test {
   protected:
     void SetUp() override {
-        script_.SetGuid(GuidText(testsupport::NewGuid()));
+        script_.SetGuid(GuidAnsi(testsupport::NewGuid()));
         window_.ShowStale();
     }
     void Show(const std::string& path, ITlInfoApplication* application) {
@@ -147,7 +147,7 @@ TEST_F(FactsView, ASecondFileReplacesOrClearsTheFirst) {
     Show(firstPath, application.Get());
     Show(secondPath, application.Get());
     EXPECT_EQ(window_.Text(IDC_NAME), "Second (Second Library)");
-    EXPECT_EQ(window_.Text(IDC_GUID), GuidText(second.guid));
+    EXPECT_EQ(window_.Text(IDC_GUID), GuidAnsi(second.guid));
     EXPECT_EQ(window_.Text(IDC_VERSION), "3.0");
 
     std::string notALibrary = folder.File("notes.tlb");

@@ -10,7 +10,7 @@
 #include "tests/support/testsupport.h"
 
 using testsupport::BesideTests;
-using testsupport::GuidText;
+using testsupport::GuidAnsi;
 using testsupport::NewGuid;
 
 namespace {
@@ -19,7 +19,7 @@ namespace {
 class Sandbox : public ::testing::Test {
   protected:
     void SetUp() override {
-        path_ = "Software\\CorvaneCatalogueTest" + GuidText(NewGuid());
+        path_ = "Software\\CorvaneCatalogueTest" + GuidAnsi(NewGuid());
         ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   root_.Put(), nullptr),
                   ERROR_SUCCESS);

@@ -14,7 +14,7 @@
 using testsupport::ComponentScript;
 using testsupport::DeleteTypeLibKey;
 using testsupport::FakeComponent;
-using testsupport::GuidText;
+using testsupport::GuidAnsi;
 using testsupport::kLibraryReleased;
 using testsupport::LibraryRecipe;
 using testsupport::MakeTypeLib;
@@ -91,7 +91,7 @@ class FactsWithFake : public ::testing::Test {
   protected:
     void SetUp() override {
         guid_ = NewGuid();
-        script_.SetGuid(GuidText(guid_));
+        script_.SetGuid(GuidAnsi(guid_));
     }
     void TearDown() override { DeleteTypeLibKey(guid_); }
     HRESULT Read(const std::string& path = "C:\\libs\\shapes.tlb") {
@@ -115,7 +115,7 @@ TEST_F(FactsWithFake, AsksTheComponentInItsOrderAndReleasesTheLibrary) {
         << "the path goes over as UTF-16 of code page 1252";
     EXPECT_EQ(facts_.path, "C:\\libs\\caf\xE9.tlb");
     EXPECT_EQ(NameLine(facts_), "Shapes (Shapes Library)");
-    EXPECT_EQ(facts_.guidText, GuidText(guid_));
+    EXPECT_EQ(facts_.guidText, GuidAnsi(guid_));
     EXPECT_EQ(VersionText(facts_), "2.10");
     EXPECT_FALSE(facts_.registered) << "no key TypeLib\\{guid}\\2.a exists";
 }
@@ -126,7 +126,7 @@ TEST_F(FactsWithFake, NoApplicationFailsWithoutACall) {
 }
 
 TEST_F(FactsWithFake, AFailureAtAnyStepEndsTheReadingAndReleasesTheLibrary) {
-    WriteVersionKey(GuidText(guid_), "1.0", "Shapes Library"); // would be registered
+    WriteVersionKey(GuidAnsi(guid_), "1.0", "Shapes Library"); // would be registered
     for (int step = 0; step < 10; ++step) {
         SCOPED_TRACE("failing call " + std::to_string(step) + " (slot " + std::to_string(kCallOrder[step]) +
                      ")");
@@ -148,7 +148,7 @@ TEST_F(FactsWithFake, AnOpenThatHandsBackNoLibraryObjectFails) {
 }
 
 TEST_F(FactsWithFake, RegisteredOnlyWhenTheVersionKeyExistsAndHoldsTheDescriptionByteForByte) {
-    std::string guid = GuidText(guid_);
+    std::string guid = GuidAnsi(guid_);
     struct Case {
         const char* description; // the library's
         const char* keyValue;    // the key's default value; null: no key
@@ -177,13 +177,13 @@ TEST_F(FactsWithFake, RegisteredOnlyWhenTheVersionKeyExistsAndHoldsTheDescriptio
 TEST_F(FactsWithFake, KeyAndComparisonUseTheSecondAnswersWhileTheFirstAreKept) {
     GUID second = NewGuid();
     TypeLibKeyCleanup cleanup(second);
-    script_.guid[1] = GuidText(second);
+    script_.guid[1] = GuidAnsi(second);
     script_.major[1] = 3;
     script_.minor[1] = 11;
     script_.description[1] = "Second text";
-    WriteVersionKey(GuidText(second), "3.b", "Second text");
+    WriteVersionKey(GuidAnsi(second), "3.b", "Second text");
     ASSERT_EQ(Read(), S_OK);
-    EXPECT_EQ(facts_.guidText, GuidText(guid_));
+    EXPECT_EQ(facts_.guidText, GuidAnsi(guid_));
     EXPECT_EQ(VersionText(facts_), "1.0");
     EXPECT_EQ(NameLine(facts_), "Shapes (Shapes Library)");
     EXPECT_TRUE(facts_.registered);
@@ -193,12 +193,12 @@ TEST_F(FactsWithFake, VersionsAbove32767AreUnsignedAndLongDescriptionsAreCompare
     script_.SetVersion(-1, 1); // 65535 as the component hands it over
     std::string longText(300, 'd');
     script_.SetDescription(longText);
-    WriteVersionKey(GuidText(guid_), "ffff.1", longText);
+    WriteVersionKey(GuidAnsi(guid_), "ffff.1", longText);
     ASSERT_EQ(Read(), S_OK);
     EXPECT_EQ(VersionText(facts_), "65535.1");
     EXPECT_TRUE(facts_.registered) << "the key ffff.1 holds the whole 300-byte description";
 
-    WriteVersionKey(GuidText(guid_), "ffff.1", longText.substr(0, 256));
+    WriteVersionKey(GuidAnsi(guid_), "ffff.1", longText.substr(0, 256));
     ASSERT_EQ(Read(), S_OK);
     EXPECT_FALSE(facts_.registered) << "only the first 256 bytes match";
 }
@@ -256,7 +256,7 @@ TEST_F(FactsWithComponent, ReadsAMadeLibraryAndItsRegistration) {
     TypeLibFacts facts = Read(path);
     ASSERT_EQ(lastResult_, S_OK);
     EXPECT_EQ(NameLine(facts), "Shapes (Shapes Library)");
-    EXPECT_EQ(facts.guidText, GuidText(recipe.guid));
+    EXPECT_EQ(facts.guidText, GuidAnsi(recipe.guid));
     EXPECT_EQ(VersionText(facts), "2.10");
     EXPECT_FALSE(facts.registered) << "not registered yet";
 
@@ -280,7 +280,7 @@ TEST_F(FactsWithComponent, DescriptionThatDiffersOnlyInCaseIsNotRegistered) {
     LibraryRecipe recipe;
     recipe.description = "Case Library";
     std::string path = Make(recipe, "case.tlb");
-    WriteVersionKey(GuidText(recipe.guid), "1.0", "case library");
+    WriteVersionKey(GuidAnsi(recipe.guid), "1.0", "case library");
     EXPECT_FALSE(Read(path).registered);
 }
 

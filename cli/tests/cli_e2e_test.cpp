@@ -44,7 +44,7 @@ std::string FirstLine(const std::string& text) {
 
 // The path registered for locale 0, win32, of version 1.0; "" when absent.
 bool RegisteredPath(const GUID& guid, std::string& path, const std::string& version = "1.0") {
-    std::string key = "TypeLib\\" + GuidText(guid) + "\\" + version + "\\0\\win32";
+    std::string key = "TypeLib\\" + GuidAnsi(guid) + "\\" + version + "\\0\\win32";
     char value[1024] = {};
     LONG size = sizeof value;
     if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS)
@@ -79,7 +79,7 @@ class CliProgram : public ::testing::Test {
         copy_ = otherFolder_ + "\\cli lib.tlb";
         ASSERT_EQ(MakeTypeLib(library_, spec_), S_OK);
         ASSERT_TRUE(CopyFileA(library_.c_str(), copy_.c_str(), FALSE));
-        guid_ = GuidText(spec_.guid);
+        guid_ = GuidAnsi(spec_.guid);
         DeleteTypeLibKey(spec_.guid);
     }
     void TearDown() override { DeleteTypeLibKey(spec_.guid); }
@@ -260,7 +260,7 @@ TEST_F(CliProgram, AWin64LibraryIsRegisteredAndUnregisteredUnderItsOwnPlatformKe
     wide.syskind = SYS_WIN64;
     std::string file = folder_ + "\\wide.tlb";
     ASSERT_EQ(MakeTypeLib(file, wide), S_OK);
-    std::string key = "TypeLib\\" + GuidText(wide.guid);
+    std::string key = "TypeLib\\" + GuidAnsi(wide.guid);
     ChildRun registered = RunCli({"register", file});
     EXPECT_EQ(registered.exitCode, 0u) << Describe(registered);
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, key + "\\1.0\\0\\win64"));
@@ -425,7 +425,7 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
     std::memcpy(&text[0], bytes.data() + 2, text.size() * 2);
     EXPECT_EQ(text.rfind(L"Windows Registry Editor Version 5.00\r\n", 0), 0u);
     std::string ansi = ToAnsi(text);
-    EXPECT_NE(ansi.find("[HKEY_CLASSES_ROOT\\TypeLib\\" + GuidText(guid) +
+    EXPECT_NE(ansi.find("[HKEY_CLASSES_ROOT\\TypeLib\\" + GuidAnsi(guid) +
                         "\\1.2\\0\\win32]\r\n@=\"C:\\\\Program "
                         "Files\\\\Shapes\\\\shapes.tlb\"\r\n"),
               std::string::npos)
@@ -437,7 +437,7 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
     ASSERT_EQ(forUser.exitCode, 0u) << Describe(forUser);
     EXPECT_NE(ToAnsi(std::wstring(reinterpret_cast<const wchar_t*>(forUser.out.data() + 2),
                                   (forUser.out.size() - 2) / 2))
-                  .find("[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\" + GuidText(guid)),
+                  .find("[HKEY_CURRENT_USER\\Software\\Classes\\TypeLib\\" + GuidAnsi(guid)),
               std::string::npos)
         << "to standard output, under the user's classes";
 }

@@ -199,7 +199,7 @@ TEST(CliStatus, OnlyTheEntryOfTheLibrarysOwnLocaleAndPlatformDecides) {
 
 // Writes Software\Classes\TypeLib\{guid}\1.0\0\win32 = path under parent.
 void WritePathEntry(HKEY parent, const GUID& guid, const std::string& path) {
-    std::string key = "Software\\Classes\\TypeLib\\" + testsupport::GuidText(guid) + "\\1.0\\0\\win32";
+    std::string key = "Software\\Classes\\TypeLib\\" + testsupport::GuidAnsi(guid) + "\\1.0\\0\\win32";
     ASSERT_EQ(RegSetValueA(parent, key.c_str(), REG_SZ, path.c_str(), static_cast<DWORD>(path.size())),
               ERROR_SUCCESS)
         << key;
@@ -228,7 +228,7 @@ TEST(CliStatus, TheUsersEntryWinsOverTheMachinesAndEachBranchCanBeAskedAlone) {
 
     std::vector<Registration> listed = ListRegistrations(std::nullopt);
     auto mine = std::find_if(listed.begin(), listed.end(), [&](const Registration& registration) {
-        return registration.guidText == testsupport::GuidText(identity.guid);
+        return registration.guidText == testsupport::GuidAnsi(identity.guid);
     });
     ASSERT_NE(mine, listed.end());
     EXPECT_STREQ(PresenceName(mine->presence), "both") << "a version in both branches is listed once";
@@ -237,7 +237,7 @@ TEST(CliStatus, TheUsersEntryWinsOverTheMachinesAndEachBranchCanBeAskedAlone) {
 
     for (HKEY parent : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
         RegDeleteTreeA(parent,
-                       ("Software\\Classes\\TypeLib\\" + testsupport::GuidText(identity.guid)).c_str());
+                       ("Software\\Classes\\TypeLib\\" + testsupport::GuidAnsi(identity.guid)).c_str());
     // The user's TypeLib key was made here (a fresh prefix has none): it goes again.
     RegKey userClasses;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_ALL_ACCESS, userClasses.Put()) ==

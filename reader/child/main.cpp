@@ -15,7 +15,7 @@
 
 namespace {
 
-using reader::LibraryFacts;
+
 using reader::Request;
 
 // A crash must end this process at once and quietly: no error box, no debugger started (Wine
@@ -175,7 +175,7 @@ void WalkLibrary(ITypeLib* library, UINT count) {
     }
 }
 
-HRESULT Read(const std::wstring& path, Request kind, LibraryFacts& facts) {
+HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& facts) {
     // REGKIND_NONE: reading must never register the library.
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
@@ -226,7 +226,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         std::wstring path;
         if (!reader::DecodeRequest(record, kind, path))
             return 2;
-        LibraryFacts facts;
+        LibraryDescription facts;
         static bool limited = false;
         if (kind != Request::Nothing && !limited) {
             LeaveOnlyRoomForTheLoader();
@@ -234,7 +234,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, facts);
         if (FAILED(hr))
-            facts = LibraryFacts();
+            facts = LibraryDescription();
         if (!WriteAll(out, reader::EncodeAnswer(hr, facts)))
             return 3;
     }

@@ -280,11 +280,11 @@ HRESULT OpenAndAsk(ITlInfoApplication* application, const std::string& path) {
 
 // Registration through the program's engine, which lets the gate read the file first, then
 // unregistration of the identity the gate read. HKEY_CLASSES_ROOT points at a sandbox key.
-HRESULT RegisterAndUnregister(const std::string& path, const reader::LibraryFacts& facts) {
+HRESULT RegisterAndUnregister(const std::string& path, const LibraryDescription& facts) {
     HRESULT hr = RegisterLibraryFile(path);
     if (FAILED(hr))
         return hr;
-    return UnregisterLibrary(IdentityOf(facts));
+    return UnregisterLibrary(facts.Identity());
 }
 
 int RunComponentChild(const std::string& list, size_t first) {
@@ -312,7 +312,7 @@ int RunComponentChild(const std::string& list, size_t first) {
         HRESULT opened = OpenAndAsk(application.Get(), files[i]);
         HRESULT registered = answers[i - first].result;
         if (SUCCEEDED(registered))
-            registered = RegisterAndUnregister(files[i], answers[i - first].facts);
+            registered = RegisterAndUnregister(files[i], answers[i - first].description);
         std::printf("%zu %08lx %08lx\n", i, static_cast<unsigned long>(opened),
                     static_cast<unsigned long>(registered));
         std::fflush(stdout);

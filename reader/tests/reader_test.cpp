@@ -23,7 +23,7 @@ using namespace testsupport;
 using namespace readertest;
 
 // What the system's loader says of a file that is known not to crash it.
-HRESULT SystemFacts(const std::wstring& path, reader::LibraryFacts& facts) {
+HRESULT SystemFacts(const std::wstring& path, LibraryDescription& facts) {
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
     if (FAILED(hr))
@@ -48,7 +48,7 @@ HRESULT SystemFacts(const std::wstring& path, reader::LibraryFacts& facts) {
     return S_OK;
 }
 
-void ExpectSameFacts(const reader::LibraryFacts& expected, const reader::LibraryFacts& got) {
+void ExpectSameFacts(const LibraryDescription& expected, const LibraryDescription& got) {
     EXPECT_EQ(ToAnsi(expected.name), ToAnsi(got.name));
     EXPECT_EQ(ToAnsi(expected.documentation), ToAnsi(got.documentation));
     EXPECT_EQ(expected.hasDocumentation, got.hasDocumentation);
@@ -85,10 +85,10 @@ TEST_F(Gate, ReadsGoodLibrariesAsTheSystemLoaderDoesAtBothDepths) {
          {shapes_, folder_.File("undocumented.tlb"), SystemFolderFile("stdole2.tlb"),
           SystemFolderFile("mshtml.tlb"), embedded, embedded + "\\1"}) {
         SCOPED_TRACE(path);
-        reader::LibraryFacts expected;
+        LibraryDescription expected;
         ASSERT_EQ(S_OK, SystemFacts(ToWide(path), expected));
         for (reader::Depth depth : {reader::Depth::Facts, reader::Depth::Registration}) {
-            reader::LibraryFacts got;
+            LibraryDescription got;
             HRESULT hr = reader::ReadLibrary(ToWide(path), depth, got);
             EXPECT_EQ(S_OK, hr) << Hex(hr);
             ExpectSameFacts(expected, got);
@@ -99,9 +99,9 @@ TEST_F(Gate, ReadsGoodLibrariesAsTheSystemLoaderDoesAtBothDepths) {
 TEST_F(Gate, GivesTheLoadersOwnCodeForFilesWithoutALibraryAndRefusesImpossiblePaths) {
     WriteFileBytes(folder_.File("text.tlb"), "This is a text file, not a type library.\r\n");
     for (const std::string& path : {folder_.File("text.tlb"), folder_.File("missing.tlb"), folder_.Path()}) {
-        reader::LibraryFacts unused;
+        LibraryDescription unused;
         HRESULT expected = SystemFacts(ToWide(path), unused);
-        reader::LibraryFacts facts;
+        LibraryDescription facts;
         facts.name = L"untouched";
         HRESULT hr = reader::ReadLibrary(ToWide(path), reader::Depth::Facts, facts);
         EXPECT_TRUE(FAILED(expected)) << path;
@@ -110,7 +110,7 @@ TEST_F(Gate, GivesTheLoadersOwnCodeForFilesWithoutALibraryAndRefusesImpossiblePa
     }
 
     unsigned before = reader::ChildrenStarted();
-    reader::LibraryFacts facts;
+    LibraryDescription facts;
     std::wstring withNul = ToWide(shapes_) + L'\0' + L"x";
     EXPECT_EQ(Hex(E_INVALIDARG), Hex(reader::ReadLibrary(withNul, reader::Depth::Facts, facts)));
     EXPECT_EQ(Hex(E_INVALIDARG), Hex(reader::ReadLibrary(L"", reader::Depth::Facts, facts)));
@@ -126,7 +126,7 @@ TEST_F(Gate, RefusesDamageThatCrashesTheLoader) {
     ASSERT_EQ(4u, damaged.size());
     for (const std::string& path : damaged) {
         for (reader::Depth depth : {reader::Depth::Facts, reader::Depth::Registration}) {
-            reader::LibraryFacts facts;
+            LibraryDescription facts;
             HRESULT hr = reader::ReadLibrary(ToWide(path), depth, facts);
             EXPECT_TRUE(FAILED(hr)) << path << " gave " << Hex(hr);
             EXPECT_EQ("", ToAnsi(facts.name)) << path;
@@ -144,17 +144,17 @@ TEST_F(Gate, ABatchUsesOneChildAndGoesOnWithTheNextFileAfterACrash) {
     std::vector<reader::Answer> answers = reader::ReadLibraries(paths, reader::Depth::Registration);
     ASSERT_EQ(4u, answers.size());
     EXPECT_EQ(Hex(S_OK), Hex(answers[0].result));
-    EXPECT_EQ("CorvaneShapes", ToAnsi(answers[0].facts.name));
+    EXPECT_EQ("CorvaneShapes", ToAnsi(answers[0].description.name));
     EXPECT_EQ(Hex(reader::kDamaged), Hex(answers[1].result));
     EXPECT_EQ(Hex(S_OK), Hex(answers[2].result));
-    EXPECT_EQ("stdole", ToAnsi(answers[2].facts.name));
+    EXPECT_EQ("stdole", ToAnsi(answers[2].description.name));
     EXPECT_EQ(Hex(TYPE_E_CANTLOADLIBRARY), Hex(answers[3].result));
     EXPECT_EQ(before + 2, reader::ChildrenStarted()) << "one child, and one more after the crash";
 }
 
 TEST_F(Gate, RemembersAnswersUntilTheFileChangesAndLetsARegistrationReadServeFacts) {
     std::wstring path = ToWide(shapes_);
-    reader::LibraryFacts facts;
+    LibraryDescription facts;
     struct Step {
         reader::Depth depth;
         unsigned newChildren;
@@ -183,7 +183,7 @@ TEST_F(Gate, RemembersAnswersUntilTheFileChangesAndLetsARegistrationReadServeFac
 
 TEST_F(Gate, EndsAChildThatDoesNotAnswerInTime) {
     reader::SetTimeLimitForTests(1);
-    reader::LibraryFacts facts;
+    LibraryDescription facts;
     HRESULT hr =
         reader::ReadLibrary(ToWide(SystemFolderFile("mshtml.tlb")), reader::Depth::Registration, facts);
     EXPECT_EQ(Hex(reader::kTimedOut), Hex(hr));
@@ -196,7 +196,7 @@ TEST_F(Gate, EndsAChildThatDoesNotAnswerInTime) {
 // The parent trusts only a complete answer: any record cut short, lengthened or altered in its
 // frame is refused.
 TEST(GateRecords, OnlyACompleteAnswerIsAccepted) {
-    reader::LibraryFacts facts;
+    LibraryDescription facts;
     facts.name = L"Name";
     facts.documentation = L"Documentation";
     facts.hasDocumentation = true;
@@ -204,7 +204,7 @@ TEST(GateRecords, OnlyACompleteAnswerIsAccepted) {
     facts.typeInfoCount = 7;
     std::string whole = reader::EncodeAnswer(S_FALSE, facts);
     HRESULT result = E_FAIL;
-    reader::LibraryFacts read;
+    LibraryDescription read;
     ASSERT_TRUE(reader::DecodeAnswer(whole, result, read));
     EXPECT_EQ(S_FALSE, result);
     EXPECT_EQ("Documentation", ToAnsi(read.documentation));

@@ -155,7 +155,7 @@ TEST_F(ClassesRoot, TheMappingIsGivenBackAfterAFailedRegistration) {
         EXPECT_TRUE(Snapshot(HKEY_CURRENT_USER, L"Software") == userSoftware)
             << "a key was left under HKCU\\Software";
 
-        std::string probe = "Corvane mapping probe " + GuidText(NewGuid());
+        std::string probe = "Corvane mapping probe " + GuidAnsi(NewGuid());
         RegKey created;
         ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, probe.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
                                   created.Put(), nullptr),

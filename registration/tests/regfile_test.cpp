@@ -60,7 +60,7 @@ TEST(RegFile, EveryValueTypeIsWrittenAsRegeditExportsIt) {
          {std::wstring(L"b"), std::wstring(L"bb"), std::wstring(L"bbb"), std::wstring(80, L'n')})
         values.push_back(Value(name, REG_BINARY, bytes.data(), bytes.size()));
 
-    const std::string path = "Software\\Corvane regfile test " + GuidText(NewGuid());
+    const std::string path = "Software\\Corvane regfile test " + GuidAnsi(NewGuid());
     RegKey sandbox;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               sandbox.Put(), nullptr),

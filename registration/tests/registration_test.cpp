@@ -10,7 +10,7 @@
 
 using testsupport::ComponentScript;
 using testsupport::FakeComponent;
-using testsupport::GuidText;
+using testsupport::GuidAnsi;
 using testsupport::Hex;
 using testsupport::kLibraryReleased;
 using testsupport::LibraryRecipe;
@@ -25,7 +25,7 @@ constexpr char kNotACOMObjectText[] = "This is not a COM object. It cannot be re
 
 // "TypeLib\{guid}\major.minor", the version numbers in lower-case hexadecimal.
 std::string VersionKey(const LibraryRecipe& recipe) {
-    return "TypeLib\\" + GuidText(recipe.guid) + "\\" + LowerHex(recipe.major) + "." + LowerHex(recipe.minor);
+    return "TypeLib\\" + GuidAnsi(recipe.guid) + "\\" + LowerHex(recipe.major) + "." + LowerHex(recipe.minor);
 }
 
 // The default value of a key under HKEY_CLASSES_ROOT; false when the key or value is missing.
@@ -229,7 +229,7 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
         recipe.minor = identity.minor;
         recipe.lcid = identity.lcid;
         SCOPED_TRACE(VersionKey(recipe));
-        std::string path = MakeLibrary(GuidText(recipe.guid) + ".tlb", recipe);
+        std::string path = MakeLibrary(GuidAnsi(recipe.guid) + ".tlb", recipe);
         ASSERT_EQ(RegisterLibraryFile(path), 0);
         ExpectRegistered(recipe);
 
@@ -273,7 +273,7 @@ TEST_F(Engine, TheComponentIsAskedForTheIdentityInOrderAndReleasedBeforeUnregist
     std::string path = MakeLibrary("Ordered.tlb", LibraryRecipe());
     ASSERT_EQ(RegisterLibraryFile(path), 0);
     ComponentScript script;
-    script.SetGuid(GuidText(Made().guid));
+    script.SetGuid(GuidAnsi(Made().guid));
     FakeComponent fake(script);
 
     EXPECT_EQ(Unregister(&fake, "typed\\path.tlb"), 0);
@@ -294,7 +294,7 @@ TEST_F(Engine, AFailingComponentOperationStopsTheUnregistration) {
                      tlinfo_slot::MinorVersion, tlinfo_slot::Locale}) {
         SCOPED_TRACE("failing slot " + std::to_string(slot));
         ComponentScript script;
-        script.SetGuid(GuidText(Made().guid));
+        script.SetGuid(GuidAnsi(Made().guid));
         script.failingSlot = slot;
         script.failure = failure;
         FakeComponent fake(script);

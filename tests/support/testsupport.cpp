@@ -37,7 +37,7 @@ void RemoveTree(const std::string& path) {
 TempFolder::TempFolder() {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    path_ = std::string(temp) + "corvane-test-" + GuidText(NewGuid()).substr(1, 8);
+    path_ = std::string(temp) + "corvane-test-" + GuidAnsi(NewGuid()).substr(1, 8);
     CreateDirectoryA(path_.c_str(), nullptr);
 }
 
@@ -57,10 +57,8 @@ GUID NewGuid() {
     return guid;
 }
 
-std::string GuidText(const GUID& guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return ToAnsi(std::wstring(text));
+std::string GuidAnsi(const GUID& guid) {
+    return ToAnsi(::GuidText(guid));
 }
 
 HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe) {
@@ -124,7 +122,7 @@ bool KeyExists(HKEY root, const std::string& path) {
 }
 
 void DeleteTypeLibKey(const GUID& guid) {
-    std::string key = "TypeLib\\" + GuidText(guid);
+    std::string key = "TypeLib\\" + GuidAnsi(guid);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, key.c_str());
 }
 

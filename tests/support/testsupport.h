@@ -52,8 +52,8 @@ std::string Hex(unsigned long value);
 
 // A GUID nobody else uses, so that registry tests touch only their own keys.
 GUID NewGuid();
-// "{XXXXXXXX-...}" in upper case, the form the registry uses.
-std::string GuidText(const GUID& guid);
+// "{XXXXXXXX-...}" in upper case, the form the registry uses, as ANSI text.
+std::string GuidAnsi(const GUID& guid);
 
 // Writes a .tlb with CreateTypeLib2 and SaveAllChanges. Returns the HRESULT of the first
 // step that failed, or S_OK.

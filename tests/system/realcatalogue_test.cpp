@@ -75,7 +75,7 @@ std::vector<std::string> InterfaceKeysOf(const std::string& path) {
         TYPEATTR* attributes = nullptr;
         if (FAILED(library->GetTypeInfo(i, info.Put())) || FAILED(info->GetTypeAttr(&attributes)))
             continue;
-        keys.push_back("Interface\\" + testsupport::GuidText(attributes->guid));
+        keys.push_back("Interface\\" + testsupport::GuidAnsi(attributes->guid));
         info->ReleaseTypeAttr(attributes);
     }
     return keys;

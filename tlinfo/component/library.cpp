@@ -21,7 +21,7 @@ HRESULT NewText(const std::wstring& text, BSTR* out) {
 
 class Library final : public ComObject<Library, ITlInfoLibrary> {
   public:
-    explicit Library(reader::LibraryFacts facts) : facts_(std::move(facts)) {}
+    explicit Library(LibraryDescription facts) : facts_(std::move(facts)) {}
 
     static const IID& InterfaceId() { return IID_ITlInfoLibrary; }
 
@@ -48,7 +48,7 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
             if (!guid)
                 return E_POINTER;
             *guid = nullptr;
-            return NewText(GuidText(facts_.guid), guid);
+            return NewText(::GuidText(facts_.guid), guid);
         });
     }
     HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override { return Attribute(lcid, facts_.lcid); }
@@ -149,7 +149,7 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
         return S_OK;
     }
 
-    const reader::LibraryFacts facts_;
+    const LibraryDescription facts_;
 };
 
 } // namespace
@@ -171,7 +171,7 @@ HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
     DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
     if (SysStringLen(path) >= MAX_PATH || fullLength == 0 || fullLength >= MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    reader::LibraryFacts facts;
+    LibraryDescription facts;
     HRESULT hr = reader::ReadLibrary(std::wstring(path, SysStringLen(path)), reader::Depth::Facts, facts);
     if (FAILED(hr))
         return hr;

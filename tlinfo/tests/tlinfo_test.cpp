@@ -51,7 +51,7 @@ Facts SystemFacts(const std::string& path) {
     facts.description = ToAnsi(description.Get() ? description.Get() : name.Get());
     TLIBATTR* attributes = nullptr;
     if (SUCCEEDED(typeLib->GetLibAttr(&attributes))) {
-        facts.guid = GuidText(attributes->guid);
+        facts.guid = GuidAnsi(attributes->guid);
         facts.lcid = attributes->lcid;
         facts.major = static_cast<short>(attributes->wMajorVerNum);
         facts.minor = static_cast<short>(attributes->wMinorVerNum);
@@ -212,7 +212,7 @@ TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
     EXPECT_EQ(recipe.name, got.name);
     // A made library with an empty description has no documentation string at all.
     EXPECT_EQ(recipe.description.empty() ? recipe.name : recipe.description, got.description);
-    EXPECT_EQ(GuidText(recipe.guid), got.guid);
+    EXPECT_EQ(GuidAnsi(recipe.guid), got.guid);
     GUID parsed{};
     EXPECT_EQ(S_OK, CLSIDFromString(ToWide(got.guid).c_str(), &parsed)) << got.guid;
     EXPECT_TRUE(IsEqualGUID(recipe.guid, parsed)) << got.guid;
@@ -243,7 +243,7 @@ TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
     ASSERT_EQ(S_OK, hr) << Hex(hr);
     char version[16];
     std::snprintf(version, sizeof version, "%x.%x", c.major, c.minor);
-    std::string key = "TypeLib\\" + GuidText(recipe.guid) + "\\" + version;
+    std::string key = "TypeLib\\" + GuidAnsi(recipe.guid) + "\\" + version;
     std::string registered = RegistryDefault(key.c_str());
     UnRegisterTypeLib(recipe.guid, c.major, c.minor, c.lcid, SYS_WIN32);
     DeleteTypeLibKey(recipe.guid);
@@ -394,7 +394,7 @@ TEST_F(TlInfoComponent, OpeningByRelativePathLeavesTheLibraryUnregistered) {
     TempFolder folder;
     LibraryRecipe recipe;
     ASSERT_EQ(S_OK, MakeTypeLib(folder.File("relative.tlb"), recipe));
-    std::string key = "TypeLib\\" + GuidText(recipe.guid);
+    std::string key = "TypeLib\\" + GuidAnsi(recipe.guid);
     char previous[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, previous));
     ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));
@@ -404,7 +404,7 @@ TEST_F(TlInfoComponent, OpeningByRelativePathLeavesTheLibraryUnregistered) {
     SetCurrentDirectoryA(previous);
     EXPECT_EQ(S_OK, hr) << Hex(hr);
     if (library) {
-        EXPECT_EQ(GuidText(recipe.guid), Text(library.Get(), &ITlInfoLibrary::GuidText));
+        EXPECT_EQ(GuidAnsi(recipe.guid), Text(library.Get(), &ITlInfoLibrary::GuidText));
     }
     library.Reset();
 
