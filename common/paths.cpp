@@ -31,8 +31,8 @@ HRESULT FullPath(const std::wstring& path, std::wstring& full) {
 bool SearchFile(const std::wstring& name, std::wstring& found) {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
-        DWORD length = SearchPathW(nullptr, name.c_str(), nullptr, static_cast<DWORD>(buffer.size()), &buffer[0],
-                                   nullptr);
+        DWORD length = SearchPathW(nullptr, name.c_str(), nullptr, static_cast<DWORD>(buffer.size()),
+                                   &buffer[0], nullptr);
         if (length == 0)
             return false;
         if (length < buffer.size()) {

@@ -77,12 +77,13 @@ std::string LowerHex(unsigned long value, int minDigits) {
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty())
         return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
     if (size <= 0)
         return std::string();
     std::string utf8(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
+                        nullptr);
     return utf8;
 }
 
@@ -117,4 +118,17 @@ bool ParseGuid(const std::wstring& text, GUID& guid) {
             return false;
     }
     return CLSIDFromString(braced.c_str(), &guid) == NOERROR;
+}
+
+std::wstring DecimalText(unsigned long long value) {
+    wchar_t digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::wstring text;
+    while (count > 0)
+        text.push_back(digits[--count]);
+    return text;
 }
