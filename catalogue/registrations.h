@@ -1,0 +1,158 @@
+// What the registry holds for type libraries: the TypeLib keys of the machine's and the user's
+// classes, one library version or all of them, the files they name, and whether a library is
+// registered to a given file. Plain values and reads: nothing here changes the registry.
+//
+// The two branches are read each on its own, HKEY_LOCAL_MACHINE\Software\Classes and
+// HKEY_CURRENT_USER\Software\Classes: HKEY_CLASSES_ROOT is Windows' merged view of them, which
+// cannot tell whose an entry is (and Wine does not merge them at all). Keys are opened for
+// reading only and values read whole, whatever their length.
+#pragma once
+
+#include <windows.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "reader/reader.h"
+
+// Where a registration lives: machine-wide, in HKEY_LOCAL_MACHINE\Software\Classes (which only
+// administrators may change, and which HKEY_CLASSES_ROOT shows), or for the current user alone,
+// in HKEY_CURRENT_USER\Software\Classes, which Windows lays over the machine's classes for that
+// user.
+enum class Scope { Machine, User };
+
+// "Software\Classes": a branch's classes key under its root key.
+extern const wchar_t kClassesKey[];
+HKEY BranchRoot(Scope scope);            // HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER
+std::wstring BranchKeyName(Scope scope); // "HKEY_LOCAL_MACHINE\Software\Classes", ...
+const char* ScopeName(Scope scope);      // "machine", "user"
+
+// "TypeLib\{GUID}\major.minor", the version numbers in lower-case hexadecimal, as registration
+// names the key.
+std::wstring VersionKeyOf(const LibraryIdentity& identity);
+// "win16", "win32", "win64": the platform's key under a locale key; null for a system kind
+// that has none.
+const char* PlatformKeyName(SYSKIND syskind);
+
+// ---- Files ----------------------------------------------------------------------------------
+
+// A FILE argument or a registered path: a file, optionally followed by "\N", the index of a
+// type-library resource inside a .dll or .exe, as the registry itself writes it.
+struct FileLocation {
+    std::wstring given;    // exactly as typed or as registered
+    std::wstring filePath; // the file part, made absolute
+    int resourceIndex = 0; // 0: none given (the first library in the file)
+    // What the loader is handed: the file and "\N" when an index was given.
+    std::wstring LibraryPath() const;
+};
+
+enum class LocateError { None, Empty, FolderMissing, FileMissing, IsFolder, NotAFile, InUse };
+
+struct Located {
+    FileLocation location;
+    LocateError error = LocateError::None;
+    std::wstring missingFolder; // for FolderMissing
+    HRESULT code = S_OK;        // the system's code for InUse
+};
+
+// The folder part of a path: "C:\Libs" of "C:\Libs\Shapes.tlb", "C:\" of "C:\Shapes.tlb", "" of
+// a bare name.
+std::wstring FolderOf(const std::wstring& path);
+
+// Resolves a FILE argument against the current folder. The whole text names a file when such
+// a file exists; otherwise a trailing "\N" is a resource index when the text before it names a
+// file. A device or pipe is NotAFile; a file another program holds open without sharing read
+// access is InUse.
+Located LocateFile(const std::wstring& given);
+
+// Exists: the file is there, and there is no file in hand to compare it with. Unreadable: the
+// file is there, but no library can be read from it.
+enum class PathState { ThisFile, OtherFile, Exists, Missing, Unreadable };
+const char* PathStateName(PathState state); // "this file", "another file", ...
+// Missing and unreadable files: registrations that can no longer work.
+bool IsBroken(PathState state);
+
+// What a registered path names, seen from the library file in hand (null: no file in hand,
+// then an existing path is Exists). Files are compared by identity (volume and file index), so
+// that different spellings of one file (case, relative parts, 8.3 names, links) compare equal.
+// A registered path with no folder is looked up on the search path, as loading the library
+// would. An absent resource index counts as index 1, the first library.
+PathState ClassifyRegisteredPath(const std::wstring& registeredPath, const FileLocation* file);
+
+// ---- Registrations --------------------------------------------------------------------------
+
+// Which branches hold a registration.
+struct Presence {
+    bool machine = false;
+    bool user = false;
+};
+const char* PresenceName(Presence presence); // "machine", "user", "both", "" for neither
+
+struct PathEntry {
+    std::wstring lcidKey; // the locale key's name, hexadecimal as registration writes it
+    LCID lcid = 0;
+    std::wstring platform; // "win16", "win32", "win64", as found
+    std::wstring path;
+    PathState state = PathState::Missing;
+    Scope scope = Scope::Machine; // the branch the entry was read from
+};
+
+// What one branch's TypeLib key holds for one library version. A version listed from both
+// branches is one Registration: its texts are the user's (which Windows gives the user), its
+// paths those of both branches.
+struct Registration {
+    Scope scope = Scope::Machine; // the branch read (the user's, for a version in both)
+    Presence presence;            // the branches that hold the version key
+    std::wstring guidText;
+    std::wstring versionKeyName; // "major.minor" in hexadecimal, the key's own name
+    std::wstring versionText;    // "major.minor" in decimal
+    bool exists = false;         // the version key exists
+    std::wstring description;    // its default value
+    std::optional<std::wstring> flags;
+    std::optional<std::wstring> helpDir;
+    std::vector<PathEntry> paths;
+    // HKEY_..._CLASSES\TypeLib\{guid}\major.minor in the branch read.
+    std::wstring KeyName() const;
+};
+
+// Reads TypeLib\{guid}\major.minor in one branch; file (may be null) decides ThisFile against
+// OtherFile.
+Registration ReadRegistration(const LibraryIdentity& identity, const FileLocation* file, Scope scope);
+// Every registered library version under TypeLib in the branches asked (both when none), in
+// registry order, a version held by both branches once. Every existing file they name is read
+// through the reader, one child for them all, and one that holds no readable library is
+// Unreadable.
+std::vector<Registration> ListRegistrations(std::optional<Scope> scope);
+// The entry of identity's own locale and platform, or null.
+const PathEntry* FindEntry(const Registration& registration, const LibraryIdentity& identity);
+
+// ---- Status ---------------------------------------------------------------------------------
+
+enum class Status { Registered, NotRegistered, OtherFile, MissingFile };
+const char* StatusName(Status status); // "registered", "not registered", ...
+
+struct StatusDecision {
+    Status status = Status::NotRegistered;
+    const PathEntry* entry = nullptr; // the identity's entry, when there is one
+};
+
+// Looks at the entry of the library's own identity (its locale and platform): registered to
+// this file, to another existing file, to a missing file, or not at all.
+StatusDecision DecideStatus(const Registration& registration, const LibraryIdentity& identity);
+
+// The identity's registration in the branches asked (both when none), and the status Windows
+// gives this user: from the user's entry when there is one, else from the machine's.
+struct Lookup {
+    Lookup() = default;
+    Lookup(const Lookup&) = delete; // decision points into registrations
+    Lookup& operator=(const Lookup&) = delete;
+    Lookup(Lookup&&) = default;
+    Lookup& operator=(Lookup&&) = default;
+
+    std::vector<Registration> registrations; // one per branch read: the user's first
+    size_t deciding = 0;                     // the registration the decision comes from
+    StatusDecision decision;
+    Presence presence; // the branches that hold an entry for the identity
+    const Registration& Deciding() const { return registrations[deciding]; }
+};
+Lookup LookUp(const LibraryIdentity& identity, const FileLocation* file, std::optional<Scope> scope);

@@ -1,0 +1,28 @@
+// What the parts of the registry model share, private to catalogue/: files as the loader finds
+// them, and the TypeLib keys read for reading only.
+#pragma once
+
+#include <windows.h>
+#include <string>
+
+#include "catalogue/registrations.h"
+#include "common/owners.h"
+
+namespace catalogue_detail {
+
+enum class Kind { Missing, File, Folder };
+Kind KindOf(const std::wstring& path);
+// Splits "file\N" into the file and N when a file of that name exists.
+bool SplitExistingResourceIndex(const std::wstring& path, std::wstring& file, int& index);
+
+RegKey OpenForReading(HKEY parent, const std::wstring& path);
+RegKey OpenBranch(Scope scope);
+// Up to eight hexadecimal digits: a locale key's name.
+bool IsHex(const std::wstring& text);
+// Fills a Registration from an open version key.
+void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocation* file);
+// Key names compare without regard to case, as the registry compares them.
+bool SameKeyName(const std::wstring& a, const std::wstring& b);
+extern const wchar_t kTypeLibKey[];
+
+} // namespace catalogue_detail
