@@ -2,6 +2,7 @@
 // before a registration change and the message that reports its outcome.
 #include "app/mainwindow.h"
 
+#include "common/text.h"
 #include "registration/registration.h"
 
 namespace {
@@ -15,6 +16,10 @@ std::string PathFieldText(HWND mainWindow) {
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
     int copied = GetWindowTextA(field, buffer.data(), static_cast<int>(buffer.size()));
     return std::string(buffer.data(), copied > 0 ? static_cast<size_t>(copied) : 0);
+}
+
+std::string DirectionLabel(int registerFlag) {
+    return registerFlag ? "Register Type Library " : "Unregister Type Library ";
 }
 
 void SetCheck(HWND box, int state) {
@@ -47,6 +52,17 @@ std::string RegistrationQuestion(int checkState, const std::string& path) {
 
 int CheckStateBefore(int checkStateAfterClick) {
     return checkStateAfterClick == BST_UNCHECKED ? BST_CHECKED : BST_UNCHECKED;
+}
+
+OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result) {
+    if (result == S_OK)
+        return {DirectionLabel(registerFlag) + path + " succeeded.", MB_OK | MB_ICONINFORMATION};
+    // The code the loader gives for a file that holds no type library has a text of its own,
+    // whichever direction failed.
+    if (result == TYPE_E_CANTLOADLIBRARY)
+        return {"This is not a COM object. It cannot be registered.", MB_OK | MB_ICONHAND};
+    return {DirectionLabel(registerFlag) + path + " failed: the error returned was " + UpperHex(result),
+            MB_OK | MB_ICONHAND};
 }
 
 void OnMainWindowCommand(HWND mainWindow, WPARAM wParam) {

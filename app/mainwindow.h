@@ -131,6 +131,13 @@ std::string RegistrationQuestion(int checkState, const std::string& path);
 // the click left it in.
 int CheckStateBefore(int checkStateAfterClick);
 
+// The message box that reports a registration change's outcome: its text and style.
+struct OutcomeMessage {
+    std::string text;
+    UINT style;
+};
+OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result);
+
 // ---- The operations with what they act on ----------------------------------------------------
 
 // The window's commands (WM_COMMAND): the ".." button and the "Registered" check box.

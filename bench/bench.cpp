@@ -407,7 +407,7 @@ int main(int argc, char** argv) {
                                                   [&] {
                                                       Touch(shapes);
                                                       double started = Now();
-                                                      RegisterLibraryFile(shapes);
+                                                      RegisterLibraryFile(ToWide(shapes));
                                                       double took = Now() - started;
                                                       unregisterShapes();
                                                       return took;

@@ -74,7 +74,7 @@ HRESULT ReadWritten(HKEY root, RegistryTree& tree) {
 
 } // namespace
 
-HRESULT CaptureRegistration(const std::string& path, RegistryTree& tree) {
+HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
     PrivateKey root;
     HRESULT hr = root.Create();
     if (FAILED(hr))

@@ -1,9 +1,8 @@
 #include "registration/classesroot.h"
 
+#include "catalogue/registrations.h"
 #include "common/owners.h"
 #include "common/systemdll.h"
-
-const wchar_t kUserClassesPath[] = L"Software\\Classes";
 
 namespace {
 
@@ -47,7 +46,7 @@ ClassesRootMapping::~ClassesRootMapping() {
 
 HRESULT InUserClassesRoot(const std::function<HRESULT()>& work) {
     RegKey classes;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kUserClassesPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kClassesKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                      KEY_READ | KEY_WRITE, nullptr, classes.Put(), nullptr);
     if (status != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(status);

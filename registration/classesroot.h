@@ -32,10 +32,6 @@ class ClassesRootMapping {
     LSTATUS result_;
 };
 
-// The current user's classes, HKEY_CURRENT_USER\Software\Classes; Windows merges it into that
-// user's HKEY_CLASSES_ROOT, the user's entries first.
-extern const wchar_t kUserClassesPath[];
-
 // Runs work with HKEY_CLASSES_ROOT mapped onto the user's classes (created when missing, as in
 // a fresh Wine prefix), and maps it back on every way out. Anything that reads or writes
 // HKEY_CLASSES_ROOT inside work acts on the user's branch only.
@@ -53,4 +49,4 @@ void RemoveIfEmpty(HKEY classes, const wchar_t* name);
 // "Interface\{...}"); the first-level keys that merely hold them are left out.
 // Registering lets the reader's child read the file first, so a damaged file is refused before
 // anything is written; the private key goes on every way out.
-HRESULT CaptureRegistration(const std::string& path, RegistryTree& tree);
+HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree);

@@ -1,16 +1,18 @@
 #include "registration/registration.h"
 
-#include <cstring>
-
-#include "catalogue/typelibfacts.h"
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/registrytext.h"
 #include "common/text.h"
-#include "reader/reader.h"
 #include "registration/classesroot.h"
 
 namespace {
+
+// The failures after which a registration's file cannot be told apart from a good one: the
+// reader was too slow or is missing. Nothing is deleted on their account.
+bool Undecided(HRESULT hr) {
+    return hr == reader::kTimedOut || hr == reader::kNoReader;
+}
 
 // Lets a child read each file that unregistering the identity would load: the one its own key
 // names, and the one the system's look-up finds (which falls back to other locales). A file that
@@ -18,68 +20,91 @@ namespace {
 HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
     std::vector<std::wstring> files;
     if (const char* platform = PlatformKeyName(identity.syskind)) {
-        std::string key = VersionKey(ToAnsi(GuidText(identity.guid)), identity.major, identity.minor) + "\\" +
-                          LowerHex(identity.lcid) + "\\" + platform;
-        if (std::optional<std::string> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
-            files.push_back(ToWide(*own));
+        std::wstring key =
+            VersionKeyOf(identity) + L"\\" + ToWide(LowerHex(identity.lcid)) + L"\\" + ToWide(platform);
+        if (std::optional<std::wstring> own = ReadRegistryText(HKEY_CLASSES_ROOT, key, nullptr))
+            files.push_back(*own);
     }
     Bstr found;
     if (SUCCEEDED(
             QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
         files.push_back(found.Get() ? std::wstring(found.Get()) : std::wstring()); // up to its first NUL
     for (const std::wstring& file : files) {
-        LibraryDescription facts;
-        HRESULT hr = reader::ReadLibrary(file, reader::Depth::Registration, facts);
-        if (hr == reader::kDamaged || hr == reader::kTimedOut || hr == reader::kNoReader)
+        LibraryDescription description;
+        HRESULT hr = reader::ReadLibrary(file, reader::Depth::Registration, description);
+        if (hr == reader::kDamaged || Undecided(hr))
             return hr;
+    }
+    return S_OK;
+}
+
+bool HasSubkeys(HKEY parent, const std::wstring& path) {
+    RegKey key;
+    return RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
+           !SubkeyNames(key.Get()).empty();
+}
+
+bool IsLocaleKeyName(const std::wstring& name) {
+    return !name.empty() && name.size() <= 8 &&
+           name.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
+}
+
+// Deletes the identity's platform key in the branch, and each key above it that is left with
+// nothing registered. The entry's own key names are used, as found, whatever spelling wrote
+// them.
+HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& entry) {
+    RegKey branch;
+    LSTATUS status =
+        RegOpenKeyExW(BranchRoot(entry.scope), kClassesKey, 0, KEY_READ | KEY_WRITE | DELETE, branch.Put());
+    if (status != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(status);
+    HKEY root = branch.Get();
+    std::wstring versionKey = VersionKeyOf(identity);
+    std::wstring lcidKey = versionKey + L"\\" + entry.lcidKey;
+    status = RegDeleteKeyW(root, (lcidKey + L"\\" + entry.platform).c_str());
+    if (status != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(status);
+    if (!HasSubkeys(root, lcidKey))
+        RegDeleteKeyW(root, lcidKey.c_str());
+    bool localesLeft = false;
+    RegKey version;
+    if (RegOpenKeyExW(root, versionKey.c_str(), 0, KEY_READ, version.Put()) == ERROR_SUCCESS)
+        for (const std::wstring& name : SubkeyNames(version.Get()))
+            localesLeft = localesLeft || IsLocaleKeyName(name);
+    version.Reset();
+    if (!localesLeft) {
+        status = RegDeleteTreeW(root, versionKey.c_str());
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+            return HRESULT_FROM_WIN32(status);
+        std::wstring guidKey = versionKey.substr(0, versionKey.find_last_of(L'\\'));
+        if (!HasSubkeys(root, guidKey))
+            RegDeleteKeyW(root, guidKey.c_str());
     }
     return S_OK;
 }
 
 } // namespace
 
-const char* PlatformKeyName(SYSKIND syskind) {
-    switch (syskind) {
-    case SYS_WIN16:
-        return "win16";
-    case SYS_WIN32:
-        return "win32";
-    case SYS_WIN64:
-        return "win64";
-    default:
-        return nullptr;
-    }
-}
-
-HRESULT RegisterLibraryFile(const std::string& path, Scope scope) {
+HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
     // For the user alone, the system's registration writes with HKEY_CLASSES_ROOT mapped onto
     // the user's classes.
     if (scope == Scope::User)
         return InUserClassesRoot([&] { return RegisterLibraryFile(path, Scope::Machine); });
-    std::string fullPath;
+    std::wstring fullPath;
     HRESULT hr = FullPath(path, fullPath);
     if (hr != S_OK)
         return hr;
-    // No type library is loaded from a path of MAX_PATH characters or more, and Wine's
-    // LoadTypeLib overruns its own buffers on one (seen from 266 characters on): such a
-    // path is refused before it reaches the loader.
-    std::wstring widePath = ToWideTerminated(fullPath);
-    if (widePath.size() - 1 >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     // The file is untrusted: a child reads it first as registering will, every type info
     // included, and only a library that child survived is loaded here.
     LibraryDescription checked;
-    hr = reader::ReadLibrary(ToWide(fullPath), reader::Depth::Registration, checked);
+    hr = reader::ReadLibrary(fullPath, reader::Depth::Registration, checked);
     if (FAILED(hr))
         return hr;
-    std::vector<BYTE> buffer;
-    COPYTOBYTES(widePath, buffer);
-
     ComPtr<ITypeLib> library;
-    hr = LoadTypeLib(reinterpret_cast<LPCOLESTR>(buffer.data()), library.Put());
+    hr = LoadTypeLib(fullPath.c_str(), library.Put());
     if (hr != S_OK)
         return hr;
-    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(widePath.c_str()), nullptr);
+    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(fullPath.c_str()), nullptr);
 }
 
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
@@ -92,17 +117,32 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
             }
             return hr;
         });
-    // The system's unregistration loads the file the registration names, to find the interfaces
-    // it registered: a file that cannot be read safely is not handed to it.
     HRESULT hr = CheckRegisteredFiles(identity);
     if (FAILED(hr))
         return hr;
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 
-void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes) {
-    size_t length = text.size() * sizeof(wchar_t);
-    bytes.assign(length, 0);
-    if (length != 0)
-        std::memcpy(bytes.data(), text.data(), length);
+Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope) {
+    Removal removal;
+    removal.result = UnregisterLibrary(identity, scope);
+    if (SUCCEEDED(removal.result) || Undecided(removal.result))
+        return removal;
+    Registration registration = ReadRegistration(identity, nullptr, scope);
+    const PathEntry* entry = FindEntry(registration, identity);
+    if (!entry)
+        return removal;
+    // The keys go only when the service could not have succeeded: the registered file is gone,
+    // holds no library it could load, or is damaged (then the service was not even asked).
+    bool unreadable = entry->state == PathState::Missing || removal.result == reader::kDamaged;
+    if (!unreadable) {
+        LibraryDescription description;
+        HRESULT read = reader::ReadLibrary(entry->path, reader::Depth::Facts, description);
+        unreadable = FAILED(read) && !Undecided(read);
+    }
+    if (!unreadable)
+        return removal;
+    removal.result = DeleteIdentityKeys(identity, *entry);
+    removal.deletedKeys = true;
+    return removal;
 }

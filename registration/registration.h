@@ -1,49 +1,48 @@
-// Registering and unregistering a type library with the system's registration services, and the
-// texts that report an outcome. Nothing here shows anything: callers decide what the user sees.
+// Registering and unregistering type libraries with the system's registration services,
+// machine-wide or for the current user. Every function returns the outcome as an HRESULT and
+// shows nothing: callers decide what the user sees.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
-#include <vector>
+
+#include "catalogue/registrations.h"
 #include "reader/reader.h"
 #include "tlinfo/tlinfo.h"
 
-// The name of a platform's key under a locale key: "win16", "win32", "win64"; null for a
-// system kind that has none.
-const char* PlatformKeyName(SYSKIND syskind);
+// Registers the library in the file at path: loads it from the full path of path and registers
+// it under that full path, so that a relative path never reaches the registry. The file is
+// untrusted: the reader's child first reads it as registering will, and a path the reader
+// refuses (see reader::ReadLibrary) never reaches the loader.
+HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope = Scope::Machine);
 
-// Where a registration is written: machine-wide, through HKEY_CLASSES_ROOT as the process sees
-// it (the part HKEY_LOCAL_MACHINE\Software\Classes holds, which only administrators may change),
-// or for the current user alone, into HKEY_CURRENT_USER\Software\Classes, which Windows lays
-// over the machine's classes for that user.
-enum class Scope { Machine, User };
+// Removes the registration of identity with the system's service, whichever file it names. The
+// service loads the registered file to find the interfaces it registered, so each file it would
+// load is first read by the reader's child; a damaged one is not handed to it.
+HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
-// Registers the library in the file at path: loads it from the full path of path and registers it
-// under that full path, so that a relative path never reaches the registry. Paths of MAX_PATH
-// characters or more are refused (ERROR_FILENAME_EXCED_RANGE) before they reach the loader.
-HRESULT RegisterLibraryFile(const std::string& path, Scope scope = Scope::Machine);
+// Removes the registration of one identity, as both the window and the console do it. The
+// system's service first; it fails when the registered file is gone or holds no library it can
+// load, which is exactly the leftover a user wants removed, so then the identity's keys are
+// deleted directly (and the locale, version and GUID keys above them once nothing else is
+// under them). Any other refusal (access denied, a file too slow to read, no reader) is
+// returned as it is. deletedKeys tells which way it went.
+struct Removal {
+    HRESULT result = S_OK;
+    bool deletedKeys = false;
+};
+Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
 // Reads, through the component's application object, the identity the file at path declares:
-// its GUID text, major and minor version and locale, in that order; the library object is
-// released before this returns. The platform is always SYS_WIN32. Without an application object
-// the identity cannot be read: REGDB_E_CLASSNOTREG.
+// its GUID text, major and minor version and locale, in that order, the library object
+// released before this returns; and the system kind the file declares, which the component
+// does not give, from the reader's answer for the file. Without an application object the
+// identity cannot be read: REGDB_E_CLASSNOTREG.
 HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string& path,
                              LibraryIdentity& identity);
 
-// Removes the registration of identity, whichever file it names.
-HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
-
-// Registers (registerFlag != 0) the file at path, or unregisters the identity it declares as the
-// component reads it. Returns the HRESULT of the last service that ran.
+// The window's change: registers (registerFlag != 0) the file at path, an ANSI text as typed,
+// or removes the registration of the identity it declares as the component reads it. Returns
+// the HRESULT of the last service that ran.
 HRESULT APPLYREGISTRATION(ITlInfoApplication* application, std::string path, int registerFlag);
-
-// Gives bytes exactly the length of text in bytes and copies text into it unchanged.
-void COPYTOBYTES(const std::wstring& text, std::vector<BYTE>& bytes);
-
-// The message that reports an outcome: its text and message-box style.
-struct OutcomeMessage {
-    std::string text;
-    UINT style;
-};
-OutcomeMessage RegistrationOutcome(int registerFlag, const std::string& path, HRESULT result);

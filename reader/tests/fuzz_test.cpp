@@ -281,7 +281,7 @@ HRESULT OpenAndAsk(ITlInfoApplication* application, const std::string& path) {
 // Registration through the program's engine, which lets the gate read the file first, then
 // unregistration of the identity the gate read. HKEY_CLASSES_ROOT points at a sandbox key.
 HRESULT RegisterAndUnregister(const std::string& path, const LibraryDescription& facts) {
-    HRESULT hr = RegisterLibraryFile(path);
+    HRESULT hr = RegisterLibraryFile(ToWide(path));
     if (FAILED(hr))
         return hr;
     return UnregisterLibrary(facts.Identity());
