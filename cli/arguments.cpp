@@ -1,7 +1,4 @@
-// The command line of corvane-cli: commands, their operands and options.
-#include "cli/cli.h"
-
-#include <objbase.h>
+#include "cli/arguments.h"
 
 #include "common/text.h"
 #include "version.h"
@@ -10,68 +7,222 @@ namespace cli {
 
 namespace {
 
-bool IsOption(const std::string& arg) {
-    return arg.size() > 1 && arg[0] == '-';
-}
-
 // Digits only, at most max; no sign, no blanks.
-bool ParseNumber(const std::string& text, int base, unsigned long max, unsigned long& value) {
+bool ParseNumber(const std::wstring& text, int base, unsigned long max, unsigned long& value) {
     if (text.empty() || text.size() > 10)
         return false;
     unsigned long long result = 0;
-    for (char c : text) {
+    for (wchar_t c : text) {
         int digit;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
+        if (c >= L'0' && c <= L'9')
+            digit = c - L'0';
+        else if (base == 16 && c >= L'a' && c <= L'f')
+            digit = c - L'a' + 10;
+        else if (base == 16 && c >= L'A' && c <= L'F')
+            digit = c - L'A' + 10;
         else
             return false;
         result = result * base + digit;
         if (result > max)
             return false;
     }
-    value = result;
+    value = static_cast<unsigned long>(result);
     return true;
 }
 
-Command CommandByName(const std::string& name, bool& known) {
-    known = true;
-    if (name == "info")
-        return Command::Info;
-    if (name == "status")
-        return Command::Status;
-    if (name == "register")
-        return Command::Register;
-    if (name == "unregister")
-        return Command::Unregister;
-    if (name == "list")
-        return Command::List;
-    if (name == "export")
-        return Command::Export;
-    if (name == "help")
-        return Command::Help;
-    known = false;
-    return Command::Help;
+// What a command takes besides the options every command has.
+enum class Operand { None, File, FileOrIdentity };
+
+struct CommandSpec {
+    const wchar_t* name;
+    Command command;
+    Operand operand;
+    std::vector<std::wstring> options; // besides --user and --machine, which every command takes
+};
+
+const std::vector<CommandSpec>& Commands() {
+    static const std::vector<CommandSpec> commands = {
+        {L"info", Command::Info, Operand::File, {}},
+        {L"status", Command::Status, Operand::File, {}},
+        {L"register", Command::Register, Operand::File, {}},
+        // Inside unregister, --version names the library's version, not the program's.
+        {L"unregister",
+         Command::Unregister,
+         Operand::FileOrIdentity,
+         {L"--guid", L"--version", L"--lcid", L"--syskind"}},
+        {L"list", Command::List, Operand::None, {L"--broken"}},
+        {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o"}},
+        {L"help", Command::Help, Operand::None, {}},
+    };
+    return commands;
 }
 
-ParsedArguments Fail(std::string message) {
+// The state of one parse: what has been seen so far.
+struct Parse {
+    ParsedArguments parsed;
+    const CommandSpec* command = nullptr;
+    bool help = false;
+    bool version = false;
+    bool identityGiven[4] = {}; // --guid, --version, --lcid, --syskind
+    std::vector<std::wstring> operands;
+    Options& options() { return parsed.options; }
+};
+
+using Apply = std::wstring (*)(Parse& parse, const std::wstring& value);
+
+struct OptionSpec {
+    std::wstring name;
+    bool takesValue;
+    Apply apply; // gives an error, or "" when the option was taken
+};
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"'" + text + L"'";
+}
+
+std::wstring ApplyScope(Parse& parse, Scope scope) {
+    Options& options = parse.options();
+    if (options.scope && *options.scope != scope)
+        return L"give either --user or --machine, not both";
+    if (scope == Scope::Machine && options.command == Command::Export)
+        return L"export writes machine-wide keys unless --user is given; --machine is not needed";
+    options.scope = scope;
+    return std::wstring();
+}
+
+std::wstring ApplyIdentityPart(Parse& parse, int part, bool parsed, const std::wstring& value,
+                               const wchar_t* expected) {
+    if (!parsed)
+        return Quoted(value) + L" is not " + expected;
+    parse.identityGiven[part] = true;
+    return std::wstring();
+}
+
+std::wstring NonEmpty(const wchar_t* name, const std::wstring& value, std::wstring& target) {
+    if (value.empty())
+        return std::wstring(L"option '") + name + L"' needs a value";
+    target = value;
+    return std::wstring();
+}
+
+const std::vector<OptionSpec>& CommandOptions() {
+    static const std::vector<OptionSpec> options = {
+        {L"--user", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::User); }},
+        {L"--machine", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::Machine); }},
+        {L"--broken", false,
+         [](Parse& p, const std::wstring&) {
+             p.options().brokenOnly = true;
+             return std::wstring();
+         }},
+        {L"--guid", true,
+         [](Parse& p, const std::wstring& v) {
+             return ApplyIdentityPart(p, 0, ParseGuid(v, p.options().identity.guid), v,
+                                      L"a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
+         }},
+        {L"--version", true,
+         [](Parse& p, const std::wstring& v) {
+             LibraryIdentity& identity = p.options().identity;
+             return ApplyIdentityPart(p, 1, ParseVersion(v, identity.major, identity.minor), v,
+                                      L"a version (expected M.m in decimal, each 0 to 65535)");
+         }},
+        {L"--lcid", true,
+         [](Parse& p, const std::wstring& v) {
+             return ApplyIdentityPart(p, 2, ParseLcid(v, p.options().identity.lcid), v,
+                                      L"a locale id (expected a decimal number or 0x...)");
+         }},
+        {L"--syskind", true,
+         [](Parse& p, const std::wstring& v) {
+             return ApplyIdentityPart(p, 3, ParseSysKind(v, p.options().identity.syskind), v,
+                                      L"a system kind (expected win16, win32 or win64)");
+         }},
+        {L"--install-dir", true,
+         [](Parse& p, const std::wstring& v) {
+             return NonEmpty(L"--install-dir", v, p.options().installDir);
+         }},
+        {L"-o", true,
+         [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
+    };
+    return options;
+}
+
+bool IsOption(const std::wstring& arg) {
+    return arg.size() > 1 && arg[0] == L'-';
+}
+
+// The options every position takes: they may stand before or after the command.
+bool TakeGlobalOption(Parse& parse, const std::wstring& arg) {
+    if (arg == L"--json")
+        parse.options().json = true;
+    else if (arg == L"--help" || arg == L"-h" || arg == L"/?")
+        parse.help = true;
+    else if (arg == L"--version" && !parse.command)
+        parse.version = true;
+    else
+        return false;
+    return true;
+}
+
+// An option the command takes: --user and --machine with every command, the rest as listed.
+const OptionSpec* CommandOption(const Parse& parse, const std::wstring& arg) {
+    if (!parse.command)
+        return nullptr;
+    const std::vector<std::wstring>& own = parse.command->options;
+    bool listed = arg == L"--user" || arg == L"--machine";
+    for (const std::wstring& name : own)
+        listed = listed || name == arg;
+    if (!listed)
+        return nullptr;
+    for (const OptionSpec& option : CommandOptions())
+        if (option.name == arg)
+            return &option;
+    return nullptr;
+}
+
+ParsedArguments Fail(std::wstring message) {
     ParsedArguments parsed;
     parsed.error = std::move(message);
     return parsed;
 }
 
-} // namespace
-
-bool ParseGuid(const std::string& text, GUID& guid) {
-    return ::ParseGuid(ToWide(text), guid);
+// The operands, once every argument has been read.
+std::wstring TakeOperands(Parse& parse) {
+    Options& options = parse.options();
+    const std::vector<std::wstring>& operands = parse.operands;
+    auto tooMany = [&] { return L"too many arguments: " + Quoted(operands[1]); };
+    switch (parse.command->operand) {
+    case Operand::None:
+        if (!operands.empty() && options.command == Command::List)
+            return L"list takes no FILE: " + Quoted(operands[0]);
+        return std::wstring();
+    case Operand::File:
+        if (operands.size() != 1)
+            return operands.empty() ? L"missing FILE" : tooMany();
+        options.file = operands[0];
+        break;
+    case Operand::FileOrIdentity: {
+        const bool* given = parse.identityGiven;
+        if (given[0] || given[1] || given[2] || given[3]) {
+            if (!operands.empty())
+                return L"give either FILE or --guid and --version, not both";
+            if (!given[0] || !given[1])
+                return given[0] ? L"missing --version M.m" : L"missing --guid {G}";
+            options.byIdentity = true;
+            return std::wstring();
+        }
+        if (operands.size() != 1)
+            return operands.empty() ? L"missing FILE (or --guid and --version)" : tooMany();
+        options.file = operands[0];
+        break;
+    }
+    }
+    return options.file.empty() ? L"FILE is empty" : std::wstring();
 }
 
-bool ParseVersion(const std::string& text, WORD& major, WORD& minor) {
-    size_t dot = text.find('.');
-    if (dot == std::string::npos)
+} // namespace
+
+bool ParseVersion(const std::wstring& text, WORD& major, WORD& minor) {
+    size_t dot = text.find(L'.');
+    if (dot == std::wstring::npos)
         return false;
     unsigned long high, low;
     if (!ParseNumber(text.substr(0, dot), 10, 0xFFFF, high) ||
@@ -82,191 +233,115 @@ bool ParseVersion(const std::string& text, WORD& major, WORD& minor) {
     return true;
 }
 
-bool ParseLcid(const std::string& text, LCID& lcid) {
+bool ParseLcid(const std::wstring& text, LCID& lcid) {
     unsigned long value;
-    bool ok = text.size() > 2 && (text.compare(0, 2, "0x") == 0 || text.compare(0, 2, "0X") == 0)
-                  ? ParseNumber(text.substr(2), 16, 0xFFFFFFFFul, value)
+    bool hex = text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X');
+    bool ok = hex ? ParseNumber(text.substr(2), 16, 0xFFFFFFFFul, value)
                   : ParseNumber(text, 10, 0xFFFFFFFFul, value);
     if (ok)
         lcid = value;
     return ok;
 }
 
-bool ParseSysKind(const std::string& text, SYSKIND& syskind) {
-    if (text == "win16")
-        syskind = SYS_WIN16;
-    else if (text == "win32")
-        syskind = SYS_WIN32;
-    else if (text == "win64")
-        syskind = SYS_WIN64;
-    else
-        return false;
-    return true;
+bool ParseSysKind(const std::wstring& text, SYSKIND& syskind) {
+    for (SYSKIND kind : {SYS_WIN16, SYS_WIN32, SYS_WIN64})
+        if (text == ToWide(PlatformKeyName(kind))) {
+            syskind = kind;
+            return true;
+        }
+    return false;
 }
 
-std::string SysKindName(SYSKIND syskind) {
+std::wstring SysKindName(SYSKIND syskind) {
     const char* name = PlatformKeyName(syskind);
-    return name ? name : "syskind " + std::to_string(static_cast<int>(syskind));
+    return name ? ToWide(name) : L"syskind " + DecimalText(static_cast<unsigned>(syskind));
 }
 
-std::string GuidString(const GUID& guid) {
-    return ToAnsi(GuidText(guid));
+std::wstring VersionLine() {
+    return L"corvane-cli " + ToWide(CORVANE_VERSION_TEXT);
 }
 
-std::string VersionLine() {
-    return std::string("corvane-cli ") + CORVANE_VERSION_TEXT;
+std::wstring UsageText() {
+    return L"Usage:\n"
+           L"  corvane-cli info FILE                 the library in FILE and what the registry holds for it\n"
+           L"  corvane-cli status FILE               one line; exit 0 registered to FILE, 1 not registered,\n"
+           L"                                        3 registered to another or a missing file, 2 error\n"
+           L"  corvane-cli register FILE             register the library in FILE\n"
+           L"  corvane-cli unregister FILE           remove the registration of the library in FILE\n"
+           L"  corvane-cli unregister --guid {G} --version M.m [--lcid N] [--syskind win16|win32|win64]\n"
+           L"                                        remove a registration by identity (its file may be "
+           L"gone)\n"
+           L"  corvane-cli list [--broken]           registered libraries; --broken: only missing or "
+           L"unreadable files\n"
+           L"  corvane-cli export FILE [--user] [--install-dir DIR] [-o OUT.reg]\n"
+           L"                                        what registering FILE would write, as a .reg file\n"
+           L"  corvane-cli --help | --version\n"
+           L"\n"
+           L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
+           L"--user: the current user's registrations (HKEY_CURRENT_USER\\Software\\Classes), which need no\n"
+           L"administrator rights; --machine: the machine's only. Without either, info, status and list\n"
+           L"answer for what Windows gives this user, and register and unregister act machine-wide.\n"
+           L"--json (with any command) prints one JSON document instead of text. \"--\" ends the options.\n";
 }
 
-std::string UsageText() {
-    return "Usage:\n"
-           "  corvane-cli info FILE                 the library in FILE and what the registry holds for it\n"
-           "  corvane-cli status FILE               one line; exit 0 registered to FILE, 1 not registered,\n"
-           "                                        3 registered to another or a missing file, 2 error\n"
-           "  corvane-cli register FILE             register the library in FILE\n"
-           "  corvane-cli unregister FILE           remove the registration of the library in FILE\n"
-           "  corvane-cli unregister --guid {G} --version M.m [--lcid N] [--syskind win16|win32|win64]\n"
-           "                                        remove a registration by identity (its file may be "
-           "gone)\n"
-           "  corvane-cli list [--broken]           registered libraries; --broken: only missing or "
-           "unreadable files\n"
-           "  corvane-cli export FILE [--user] [--install-dir DIR] [-o OUT.reg]\n"
-           "                                        what registering FILE would write, as a .reg file\n"
-           "  corvane-cli --help | --version\n"
-           "\n"
-           "FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
-           "--user: the current user's registrations (HKEY_CURRENT_USER\\Software\\Classes), which need no\n"
-           "administrator rights; --machine: the machine's only. Without either, info, status and list\n"
-           "answer for what Windows gives this user, and register and unregister act machine-wide.\n"
-           "--json (with any command) prints one JSON document instead of text. \"--\" ends the options.\n";
-}
-
-ParsedArguments ParseArguments(const std::vector<std::string>& args) {
-    ParsedArguments parsed;
-    Options& options = parsed.options;
-    bool haveCommand = false;
-    bool help = false;
-    bool version = false;
+ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
+    Parse parse;
     bool optionsEnded = false;
-    bool haveGuid = false, haveVersion = false, haveLcid = false, haveSysKind = false;
-    std::vector<std::string> operands;
-
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
+        const std::wstring& arg = args[i];
         if (optionsEnded || !IsOption(arg)) {
-            if (!haveCommand) {
-                bool known;
-                options.command = CommandByName(arg, known);
-                if (!known)
-                    return Fail("unknown command '" + arg + "'");
-                haveCommand = true;
-            } else {
-                operands.push_back(arg);
+            if (parse.command) {
+                parse.operands.push_back(arg);
+                continue;
             }
+            for (const CommandSpec& command : Commands())
+                if (arg == command.name)
+                    parse.command = &command;
+            if (!parse.command)
+                return Fail(L"unknown command " + Quoted(arg));
+            parse.options().command = parse.command->command;
             continue;
         }
-        if (arg == "--") {
+        if (arg == L"--") {
             optionsEnded = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-            help = true;
-        } else if (options.command == Command::Unregister && haveCommand &&
-                   (arg == "--guid" || arg == "--version" || arg == "--lcid" || arg == "--syskind")) {
-            // Inside unregister, --version names the library's version, not the program's.
+            continue;
+        }
+        if (TakeGlobalOption(parse, arg))
+            continue;
+        const OptionSpec* option = CommandOption(parse, arg);
+        if (!option)
+            return Fail(L"unknown option " + Quoted(arg));
+        std::wstring value;
+        if (option->takesValue) {
             if (i + 1 >= args.size())
-                return Fail("option '" + arg + "' needs a value");
-            const std::string& value = args[++i];
-            Identity& identity = options.identity;
-            if (arg == "--guid") {
-                if (!ParseGuid(value, identity.guid))
-                    return Fail("'" + value +
-                                "' is not a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
-                haveGuid = true;
-            } else if (arg == "--version") {
-                if (!ParseVersion(value, identity.major, identity.minor))
-                    return Fail("'" + value +
-                                "' is not a version (expected M.m in decimal, each 0 to 65535)");
-                haveVersion = true;
-            } else if (arg == "--lcid") {
-                if (!ParseLcid(value, identity.lcid))
-                    return Fail("'" + value + "' is not a locale id (expected a decimal number or 0x...)");
-                haveLcid = true;
-            } else {
-                if (!ParseSysKind(value, identity.syskind))
-                    return Fail("'" + value + "' is not a system kind (expected win16, win32 or win64)");
-                haveSysKind = true;
-            }
-        } else if (arg == "--version" && !haveCommand) {
-            version = true;
-        } else if (arg == "--broken" && options.command == Command::List && haveCommand) {
-            options.brokenOnly = true;
-        } else if ((arg == "--user" || arg == "--machine") && haveCommand) {
-            Scope scope = arg == "--user" ? Scope::User : Scope::Machine;
-            if (options.scope && *options.scope != scope)
-                return Fail("give either --user or --machine, not both");
-            if (scope == Scope::Machine && options.command == Command::Export)
-                return Fail(
-                    "export writes machine-wide keys unless --user is given; --machine is not needed");
-            options.scope = scope;
-        } else if ((arg == "--install-dir" || arg == "-o") && haveCommand &&
-                   options.command == Command::Export) {
-            if (i + 1 >= args.size() || args[i + 1].empty())
-                return Fail("option '" + arg + "' needs a value");
-            (arg == "-o" ? options.outFile : options.installDir) = args[++i];
-        } else {
-            return Fail("unknown option '" + arg + "'");
+                return Fail(L"option " + Quoted(arg) + L" needs a value");
+            value = args[++i];
         }
+        std::wstring error = option->apply(parse, value);
+        if (!error.empty())
+            return Fail(error);
     }
 
-    if (help || (haveCommand && options.command == Command::Help)) {
+    Options& options = parse.options();
+    if (parse.help || (parse.command && options.command == Command::Help)) {
         options.command = Command::Help;
-        return parsed;
+        return parse.parsed;
     }
-    if (version) {
-        if (haveCommand)
-            return Fail("--version comes alone, not with a command");
+    if (parse.version) {
+        if (parse.command)
+            return Fail(L"--version comes alone, not with a command");
         options.command = Command::Version;
-        return parsed;
+        return parse.parsed;
     }
-    if (!haveCommand)
-        return Fail("no command given");
-
-    switch (options.command) {
-    case Command::Info:
-    case Command::Status:
-    case Command::Register:
-    case Command::Export:
-        if (operands.size() != 1)
-            return Fail(operands.empty() ? "missing FILE" : "too many arguments: '" + operands[1] + "'");
-        options.file = operands[0];
-        break;
-    case Command::Unregister:
-        if (haveGuid || haveVersion || haveLcid || haveSysKind) {
-            if (!operands.empty())
-                return Fail("give either FILE or --guid and --version, not both");
-            if (!haveGuid || !haveVersion)
-                return Fail(haveGuid ? "missing --version M.m" : "missing --guid {G}");
-            options.byIdentity = true;
-        } else {
-            if (operands.size() != 1)
-                return Fail(operands.empty() ? "missing FILE (or --guid and --version)"
-                                             : "too many arguments: '" + operands[1] + "'");
-            options.file = operands[0];
-        }
-        break;
-    case Command::List:
-        if (!operands.empty())
-            return Fail("list takes no FILE: '" + operands[0] + "'");
-        break;
-    default:
-        break;
-    }
-    if (options.file.empty() && !options.byIdentity && options.command != Command::List)
-        return Fail("FILE is empty");
+    if (!parse.command)
+        return Fail(L"no command given");
+    std::wstring error = TakeOperands(parse);
+    if (!error.empty())
+        return Fail(error);
     // One JSON document and a .reg file cannot share standard output.
     if (options.command == Command::Export && options.json && options.outFile.empty())
-        return Fail("export --json needs -o OUT.reg");
-    return parsed;
+        return Fail(L"export --json needs -o OUT.reg");
+    return parse.parsed;
 }
 
 } // namespace cli

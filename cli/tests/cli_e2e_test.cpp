@@ -7,7 +7,7 @@
 #include <cstring>
 #include <set>
 
-#include "cli/cli.h"
+#include "cli/arguments.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "reader/tests/damage.h"
@@ -338,6 +338,33 @@ TEST_F(CliProgram, TextOutsideAsciiReachesJsonAsUtf8) {
     EXPECT_EQ(document["file"]["path"], folder_ + "\\caf\xC3\xA9.tlb");
 }
 
+TEST_F(CliProgram, EveryCommandTakesALibraryInAFolderNamedOutsideTheAnsiCodePage) {
+    // Code page 1252 has no character for this folder's name; only UTF-16 can give it.
+    std::wstring file = ToWide(temp_.Path()) + L"\\\x5e93";
+    ASSERT_TRUE(CreateDirectoryW(file.c_str(), nullptr));
+    file += L"\\lib.tlb";
+    ASSERT_TRUE(MoveFileW(ToWide(library_).c_str(), file.c_str()));
+    auto run = [](const std::vector<std::wstring>& args) {
+        return driver::RunProgram(ToWide(BesideTests("corvane-cli.exe")), args);
+    };
+    std::string utf8 = ToUtf8(file);
+    EXPECT_EQ(ParseJson(run({L"info", L"--json", file}))["file"]["path"], utf8);
+    EXPECT_EQ(run({L"status", file}).exitCode, 1u);
+    ChildRun registered = run({L"register", file});
+    EXPECT_EQ(registered.exitCode, 0u) << Describe(registered);
+    EXPECT_NE(registered.out.find(utf8), std::string::npos) << "a pipe gets UTF-8: " << Describe(registered);
+    EXPECT_EQ(run({L"status", file}).exitCode, 0u);
+    EXPECT_NE(run({L"list"}).out.find(utf8), std::string::npos);
+    std::wstring exported = ToWide(temp_.File("unicode.reg"));
+    EXPECT_EQ(run({L"export", file, L"-o", exported}).exitCode, 0u);
+    std::string bytes = ReadFileBytes(ToAnsi(exported));
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    EXPECT_NE(text.find(L"\\\\\x5e93\\\\lib.tlb"), std::wstring::npos) << "the .reg file names it";
+    ChildRun removed = run({L"unregister", file});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_EQ(run({L"status", file}).exitCode, 1u);
+}
+
 // A library stored as resource 2 of a .dll, as "lib.dll\2" names it. The .dll is a copy of a
 // program with TYPELIB resources added, which is all that loading a library from it needs.
 TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
@@ -469,6 +496,11 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
     TempFolder temp;
     std::string text = temp.File("notes.txt");
     WriteFileBytes(text, "not a type library");
+    // Held open without sharing read, as an editor or a build may hold a file.
+    std::string locked = temp.File("locked.tlb");
+    WriteFileBytes(locked, "locked");
+    FileHandle holder(CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -511,6 +543,10 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
         {{"info", temp.Path()}, "'" + temp.Path() + "' is a folder, not a type library file", false},
         {{"register", text}, "'" + text + "' holds no type library (error 80029C4A)", false},
         {{"unregister", text}, "'" + text + "' holds no type library (error 80029C4A)", false},
+        {{"info", locked},
+         "'" + locked + "' is in use by another program, which does not let others read it (error 80070020)",
+         false},
+        {{"status", "NUL"}, "'NUL' is a device or a pipe, not a type library file", false},
     };
     for (const Case& c : cases) {
         std::string joined;
@@ -545,12 +581,12 @@ TEST(CliProgramErrors, ADamagedFileIsRefusedInOneLineByEveryCommandThatReadsIt) 
 TEST(CliProgramErrors, HelpAndVersionAnswerOnStdoutWithExitCode0) {
     ChildRun help = RunCli({"--help"});
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_EQ(help.out, cli::UsageText());
-    EXPECT_EQ(RunCli({"status", "--help"}).out, cli::UsageText()) << "--help wins over a command";
+    EXPECT_EQ(help.out, ToUtf8(cli::UsageText()));
+    EXPECT_EQ(RunCli({"status", "--help"}).out, ToUtf8(cli::UsageText())) << "--help wins over a command";
 
     ChildRun version = RunCli({"--version"});
     EXPECT_EQ(version.exitCode, 0u);
-    EXPECT_EQ(version.out, cli::VersionLine() + "\n");
+    EXPECT_EQ(version.out, ToUtf8(cli::VersionLine()) + "\n");
     json document = ParseJson(RunCli({"--version", "--json"}));
     EXPECT_EQ(document["program"], "corvane-cli");
 }
@@ -572,7 +608,7 @@ TEST(CliProgramFile, CarriesItsOwnVersionBlock) {
     };
     EXPECT_EQ(text("FileDescription"), "Corvane command line");
     EXPECT_EQ(text("OriginalFilename"), "corvane-cli.exe");
-    EXPECT_EQ(text("FileVersion"), cli::VersionLine().substr(std::string("corvane-cli ").size()));
+    EXPECT_EQ(text("FileVersion"), ToUtf8(cli::VersionLine()).substr(std::string("corvane-cli ").size()));
 }
 
 } // namespace

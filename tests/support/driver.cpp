@@ -1,5 +1,7 @@
 #include "tests/support/driver.h"
 
+#include "common/text.h"
+
 #include <dlgs.h>
 #include <algorithm>
 #include <utility>
@@ -415,22 +417,22 @@ SeenBox BoxAnswerer::Wait() {
 namespace {
 
 // Quoting as the C runtime splits a command line: a backslash run is doubled before a quote.
-std::string Quote(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+std::wstring Quote(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
         return arg;
-    std::string quoted = "\"";
+    std::wstring quoted = L"\"";
     size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
             ++backslashes;
             continue;
         }
-        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted += c;
     }
-    quoted.append(backslashes * 2, '\\');
-    return quoted + "\"";
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
 }
 
 std::string WithoutCarriageReturns(std::string text) {
@@ -449,10 +451,18 @@ void Drain(HANDLE pipe, std::string* text) {
 
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                     const std::string& folder, DWORD timeoutMs) {
-    ChildRun run;
-    std::string commandLine = Quote(program);
+    std::vector<std::wstring> wide;
     for (const std::string& arg : args)
-        commandLine += " " + Quote(arg);
+        wide.push_back(ToWide(arg));
+    return RunProgram(ToWide(program), wide, ToWide(folder), timeoutMs);
+}
+
+ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
+                    const std::wstring& folder, DWORD timeoutMs) {
+    ChildRun run;
+    std::wstring commandLine = Quote(program);
+    for (const std::wstring& arg : args)
+        commandLine += L" " + Quote(arg);
 
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE outRead, outWrite, errRead, errWrite;
@@ -464,21 +474,22 @@ ChildRun RunProgram(const std::string& program, const std::vector<std::string>& 
     KernelHandle errReader(errRead), errWriter(errWrite);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    KernelHandle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+    KernelHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                                    OPEN_EXISTING, 0, nullptr));
 
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input.Get();
     startup.hStdOutput = outWrite;
     startup.hStdError = errWrite;
     PROCESS_INFORMATION process = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-        run.err = "CreateProcess failed with " + std::to_string(GetLastError()) + " for " + commandLine;
+        run.err =
+            "CreateProcess failed with " + std::to_string(GetLastError()) + " for " + ToUtf8(commandLine);
         return run;
     }
     KernelHandle processHandle(process.hProcess), threadHandle(process.hThread);

@@ -129,6 +129,9 @@ struct ChildRun {
 // (empty: this process's), without a console window and with no input; ends it after timeoutMs.
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                     const std::string& folder = std::string(), DWORD timeoutMs = 60000);
+// The same with UTF-16 arguments, for names outside the ANSI code page.
+ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
+                    const std::wstring& folder = std::wstring(), DWORD timeoutMs = 60000);
 
 // Runs work on a thread of its own while the object lives; the destructor waits for it.
 class BackgroundTask {

@@ -1,0 +1,48 @@
+// corvane-cli's command line: the commands, their operands and options, as a table.
+#pragma once
+
+#include <windows.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue/registrations.h"
+
+namespace cli {
+
+enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export };
+
+struct Options {
+    Command command = Command::Help;
+    bool json = false;
+    std::wstring file;        // info, status, register, unregister, export FILE
+    bool byIdentity = false;  // unregister --guid ... --version ...
+    LibraryIdentity identity; // when byIdentity
+    bool brokenOnly = false;  // list --broken
+    // --machine or --user: one branch only. None: info, status and list answer for what Windows
+    // gives this user (the user's entry over the machine's); register and unregister act
+    // machine-wide.
+    std::optional<Scope> scope;
+    std::wstring installDir; // export --install-dir DIR
+    std::wstring outFile;    // export -o OUT.reg; empty: standard output
+};
+
+struct ParsedArguments {
+    Options options;
+    std::wstring error; // non-empty: a usage error, reported with the usage and exit code 2
+};
+
+// args are the arguments after the program name.
+ParsedArguments ParseArguments(const std::vector<std::wstring>& args);
+std::wstring UsageText();
+std::wstring VersionLine();
+
+// "M.m" in decimal, each part 0..65535.
+bool ParseVersion(const std::wstring& text, WORD& major, WORD& minor);
+// A locale id in decimal, or in hexadecimal with a 0x prefix.
+bool ParseLcid(const std::wstring& text, LCID& lcid);
+// "win16", "win32" or "win64": the names of the platform keys under a locale key.
+bool ParseSysKind(const std::wstring& text, SYSKIND& syskind);
+std::wstring SysKindName(SYSKIND syskind);
+
+} // namespace cli

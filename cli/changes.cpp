@@ -1,0 +1,132 @@
+// The changing commands, register and unregister, through the engine the window uses.
+#include "cli/commands.h"
+#include "common/text.h"
+#include "registration/registration.h"
+
+using nlohmann::json;
+
+namespace cli {
+
+namespace {
+
+// The scope a change acts in: machine-wide unless --user.
+Scope ChangeScope(const Options& options) {
+    return options.scope.value_or(Scope::Machine);
+}
+
+// " (for this user only)" after a per-user change, so that no one mistakes it for a machine-wide one.
+std::wstring ScopeNote(Scope scope) {
+    return scope == Scope::User ? L" (for this user only)" : L"";
+}
+
+// A failed change: the refusal for lack of rights where that is the reason, else the code.
+std::wstring ChangeFailure(const std::wstring& action, HRESULT result, Scope scope) {
+    std::wstring refusal = scope == Scope::Machine ? RightsRefusal(action, result) : std::wstring();
+    return refusal.empty() ? action + L" failed: error " + ToWide(UpperHex(result, 8)) : refusal;
+}
+
+// Both forms of unregister end here: the identity, and what its scope's branch held for it.
+Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
+    Result result;
+    Registration registration = ReadRegistration(identity, nullptr, scope);
+    StatusDecision decision = DecideStatus(registration, identity);
+    document["library"] = IdentityJson(identity);
+    document["scope"] = ScopeName(scope);
+    std::wstring note = ScopeNote(scope);
+    if (decision.status == Status::NotRegistered) {
+        document["changed"] = false;
+        document["previousPath"] = nullptr;
+        result.document = std::move(document);
+        result.text = L"not registered, nothing to remove: " + IdentityText(identity) + note + L"\n";
+        return result;
+    }
+    std::wstring previousPath = decision.entry->path;
+    document["previousPath"] = Utf8(previousPath);
+    Removal removal = RemoveRegistration(identity, scope);
+    document["removedKeysDirectly"] = removal.deletedKeys;
+    std::wstring action = L"unregistering " + IdentityText(identity);
+    if (FAILED(removal.result))
+        return Failure(std::move(document), ChangeFailure(action, removal.result, scope));
+    Registration after = ReadRegistration(identity, nullptr, scope);
+    if (FindEntry(after, identity))
+        return Failure(std::move(document),
+                       action + L" reported success, but the registration is still there");
+    document["changed"] = true;
+    result.document = std::move(document);
+    result.text = L"unregistered: " + IdentityText(identity) + L" (it named " + previousPath + L")";
+    if (removal.deletedKeys)
+        result.text += L"; that file could not be loaded, so its registry keys were deleted directly";
+    result.text += note + L"\n";
+    return result;
+}
+
+} // namespace
+
+std::wstring RightsRefusal(const std::wstring& action, HRESULT result) {
+    if (result != E_ACCESSDENIED && result != TYPE_E_REGISTRYACCESS)
+        return std::wstring();
+    return action + L" machine-wide needs administrator rights (error " + ToWide(UpperHex(result, 8)) +
+           L"): run it from an elevated prompt, or add --user to do it for this user only";
+}
+
+Result Register(const Options& options) {
+    Result result;
+    FileLocation location;
+    LibraryDescription description;
+    const std::wstring& given = options.file;
+    if (!OpenFile("register", given, location, description, result))
+        return result;
+    LibraryIdentity identity = description.Identity();
+    Scope scope = ChangeScope(options);
+    json document = {{"command", "register"},
+                     {"file", FileJson(location)},
+                     {"library", IdentityJson(identity)},
+                     {"scope", ScopeName(scope)}};
+    Registration before = ReadRegistration(identity, &location, scope);
+    StatusDecision decision = DecideStatus(before, identity);
+    std::wstring previousPath = decision.entry ? decision.entry->path : std::wstring();
+    document["previousPath"] = decision.entry ? Utf8(previousPath) : json(nullptr);
+    if (decision.status == Status::Registered) {
+        document["changed"] = false;
+        document["registeredPath"] = Utf8(previousPath);
+        result.document = std::move(document);
+        result.text = L"already registered to this file: " + IdentityText(identity) + L" -> " + previousPath +
+                      ScopeNote(scope) + L"\n";
+        return result;
+    }
+    // The window's own engine: it loads the library from the full path of the given path and
+    // registers it under that full path.
+    std::wstring action = L"registering '" + given + L"'";
+    HRESULT hr = RegisterLibraryFile(given, scope);
+    if (hr != S_OK)
+        return Failure(std::move(document), ChangeFailure(action, hr, scope));
+    Registration after = ReadRegistration(identity, &location, scope);
+    StatusDecision now = DecideStatus(after, identity);
+    if (now.status != Status::Registered)
+        return Failure(std::move(document),
+                       action + L" reported success, but the registry does not name this file");
+    document["changed"] = true;
+    document["registeredPath"] = Utf8(now.entry->path);
+    result.document = std::move(document);
+    result.text = L"registered: " + IdentityText(identity) + L" -> " + now.entry->path;
+    if (!previousPath.empty())
+        result.text += L" (it named " + previousPath + L" before)";
+    result.text += ScopeNote(scope) + L"\n";
+    return result;
+}
+
+// Unregistering a FILE removes the registration of the identity the file declares, whichever
+// file that registration names, as the window does; unregistering by identity needs no file.
+Result Unregister(const Options& options) {
+    if (options.byIdentity)
+        return Remove({{"command", "unregister"}, {"file", nullptr}}, options.identity, ChangeScope(options));
+    Result result;
+    FileLocation location;
+    LibraryDescription description;
+    if (!OpenFile("unregister", options.file, location, description, result))
+        return result;
+    return Remove({{"command", "unregister"}, {"file", FileJson(location)}}, description.Identity(),
+                  ChangeScope(options));
+}
+
+} // namespace cli

@@ -1,0 +1,80 @@
+// The commands of corvane-cli and their two renderings, aligned text for people and one JSON
+// document for scripts, both built from the same facts. Each command gives a Result; Run picks
+// the rendering the arguments asked for.
+#pragma once
+
+#include <windows.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include <nlohmann/json.hpp>
+
+#include "catalogue/registrations.h"
+#include "cli/arguments.h"
+#include "cli/cli.h"
+#include "reader/reader.h"
+
+namespace cli {
+
+struct Result {
+    int exitCode = kExitOk;
+    nlohmann::json document;
+    std::wstring text;
+    std::string bytes; // instead of text: bytes that reach stdout unchanged
+    std::wstring error;
+};
+
+Result Info(const Options& options);
+Result StatusOf(const Options& options);
+Result List(const Options& options);
+Result Register(const Options& options);
+Result Unregister(const Options& options);
+Result Export(const Options& options);
+
+// ---- Pieces the commands share -------------------------------------------------------------
+
+// A failed command: exit code 2, the message on stderr and as "error" in the document.
+Result Failure(nlohmann::json document, const std::wstring& message);
+// Locates FILE and reads its library through the reader; on failure fills result and gives
+// false. command names the command in the failure's document.
+bool OpenFile(const char* command, const std::wstring& given, FileLocation& location,
+              LibraryDescription& description, Result& result);
+// The one-line message for a Located that is not a file to read.
+std::wstring LocateMessage(const Located& located);
+
+// Text in JSON is UTF-8.
+nlohmann::json Utf8(const std::wstring& text);
+nlohmann::json TextOrNull(const std::optional<std::wstring>& text);
+nlohmann::json PresenceJson(Presence presence);
+nlohmann::json FileJson(const FileLocation& location);
+nlohmann::json IdentityJson(const LibraryIdentity& identity);
+// "{GUID} 1.0 lcid 0 win32"
+std::wstring IdentityText(const LibraryIdentity& identity);
+std::wstring VersionTextOf(WORD major, WORD minor);
+// Aligned "label: value" lines: every value starts in one column, two blanks after the longest
+// label's colon.
+using Line = std::pair<std::wstring, std::wstring>;
+std::wstring AlignedLines(const std::vector<Line>& lines, const std::wstring& indent = std::wstring());
+size_t LabelWidth(const std::vector<Line>& lines);
+std::wstring AlignedLine(const Line& line, size_t labelWidth, const std::wstring& indent = std::wstring());
+
+// ---- The renderings of the reading commands ------------------------------------------------
+
+nlohmann::json LibraryJson(const LibraryDescription& description);
+nlohmann::json RegistrationJson(const Registration& registration);
+std::wstring InfoText(const FileLocation& location, const LibraryDescription& description,
+                      const Lookup& lookup);
+std::wstring StatusLine(const Lookup& lookup);
+// hints: after each missing path, the command that removes that registration.
+std::wstring ListText(const std::vector<Registration>& registrations, bool hints);
+// Keeps only the broken paths (missing or unreadable), and the library versions that have one.
+std::vector<Registration> BrokenOnly(std::vector<Registration> registrations);
+
+int StatusExitCode(Status status);
+
+// The one-line refusal for a machine-wide change that the registry refused for lack of rights
+// (E_ACCESSDENIED, TYPE_E_REGISTRYACCESS), naming both ways out; empty for any other failure.
+// action is "registering 'FILE'" or "unregistering {guid} ...".
+std::wstring RightsRefusal(const std::wstring& action, HRESULT result);
+
+} // namespace cli

@@ -1,0 +1,68 @@
+// export: what registering FILE would write, as a .reg file in regedit's own format. The
+// system's own registration runs into a private key of ours and is read back; the live registry
+// is left as it was.
+#include "cli/commands.h"
+#include "common/owners.h"
+#include "common/text.h"
+#include "registration/classesroot.h"
+#include "registration/regfile.h"
+
+using nlohmann::json;
+
+namespace cli {
+
+namespace {
+
+HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    FileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        return HRESULT_FROM_WIN32(GetLastError());
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size())
+        return HRESULT_FROM_WIN32(GetLastError());
+    return S_OK;
+}
+
+} // namespace
+
+Result Export(const Options& options) {
+    Result result;
+    FileLocation location;
+    LibraryDescription description;
+    if (!OpenFile("export", options.file, location, description, result))
+        return result;
+    Scope scope = options.scope.value_or(Scope::Machine);
+    json document = {{"command", "export"},
+                     {"file", FileJson(location)},
+                     {"library", IdentityJson(description.Identity())},
+                     {"scope", ScopeName(scope)}};
+    RegistryTree tree;
+    HRESULT hr = CaptureRegistration(options.file, tree);
+    if (FAILED(hr))
+        return Failure(std::move(document), L"finding what registering '" + options.file +
+                                                L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
+    if (!options.installDir.empty())
+        RelocateFolder(tree, FolderOf(location.filePath), options.installDir);
+    // A machine-wide registration is written as regedit names the classes every user sees.
+    std::wstring root = scope == Scope::User ? BranchKeyName(Scope::User) : L"HKEY_CLASSES_ROOT";
+    std::string bytes = RegFileBytes(RegFileText(tree, root));
+    document["keys"] = tree.size();
+    document["root"] = Utf8(root);
+    if (options.outFile.empty()) {
+        result.document = std::move(document);
+        result.bytes = std::move(bytes);
+        return result;
+    }
+    document["output"] = Utf8(options.outFile);
+    if (FAILED(hr = WriteWholeFile(options.outFile, bytes)))
+        return Failure(std::move(document),
+                       L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
+    result.document = std::move(document);
+    result.text = L"exported: " + IdentityText(description.Identity()) + L", " + DecimalText(tree.size()) +
+                  L" keys under " + root + L" -> " + options.outFile + L"\n";
+    return result;
+}
+
+} // namespace cli

@@ -1,0 +1,231 @@
+// The reading commands, info, status and list, and their renderings.
+#include <algorithm>
+
+#include "cli/commands.h"
+#include "common/text.h"
+
+using nlohmann::json;
+
+namespace cli {
+
+namespace {
+
+using Lines = std::vector<Line>;
+
+// "status (machine)": the status, and the branches that hold an entry.
+std::wstring WithPresence(const std::wstring& text, Presence presence) {
+    const char* name = PresenceName(presence);
+    return *name ? text + L" (" + ToWide(name) + L")" : text;
+}
+
+// The lines under an existing version key's "Registry" line.
+std::wstring RegistrationBlock(const Registration& registration) {
+    Lines lines = {{L"Default value", registration.description},
+                   {L"FLAGS", registration.flags.value_or(L"(none)")},
+                   {L"HELPDIR", registration.helpDir.value_or(L"(none)")}};
+    for (const PathEntry& entry : registration.paths)
+        lines.push_back({entry.lcidKey + L"\\" + entry.platform,
+                         entry.path + L" (" + ToWide(PathStateName(entry.state)) + L")"});
+    if (registration.paths.empty())
+        lines.push_back({L"Paths", L"(none)"});
+    return AlignedLines(lines, L"  ");
+}
+
+} // namespace
+
+int StatusExitCode(Status status) {
+    switch (status) {
+    case Status::Registered:
+        return kExitOk;
+    case Status::NotRegistered:
+        return kExitNotRegistered;
+    case Status::OtherFile:
+    case Status::MissingFile:
+        return kExitElsewhere;
+    }
+    return kExitError;
+}
+
+json LibraryJson(const LibraryDescription& description) {
+    json library = IdentityJson(description.Identity());
+    library["name"] = Utf8(description.name);
+    library["description"] = Utf8(description.documentation);
+    library["major"] = description.major;
+    library["minor"] = description.minor;
+    library["flags"] = description.flags;
+    library["typeInfoCount"] = description.typeInfoCount;
+    return library;
+}
+
+json RegistrationJson(const Registration& registration) {
+    json paths = json::array();
+    for (const PathEntry& entry : registration.paths) {
+        json path = json::object();
+        path["lcid"] = entry.lcid;
+        path["platform"] = Utf8(entry.platform);
+        path["path"] = Utf8(entry.path);
+        path["state"] = PathStateName(entry.state);
+        path["scope"] = ScopeName(entry.scope);
+        paths.push_back(std::move(path));
+    }
+    json document = json::object();
+    document["key"] = Utf8(registration.KeyName());
+    document["scope"] = PresenceJson(registration.presence);
+    document["guid"] = Utf8(registration.guidText);
+    document["version"] = Utf8(registration.versionText);
+    document["exists"] = registration.exists;
+    document["description"] = registration.exists ? Utf8(registration.description) : json(nullptr);
+    document["flags"] = TextOrNull(registration.flags);
+    document["helpDir"] = TextOrNull(registration.helpDir);
+    document["paths"] = std::move(paths);
+    return document;
+}
+
+std::wstring InfoText(const FileLocation& location, const LibraryDescription& description,
+                      const Lookup& lookup) {
+    std::wstring file = location.filePath;
+    if (location.resourceIndex)
+        file += L" (type library resource " + DecimalText(location.resourceIndex) + L")";
+    Lines head = {{L"File", file},
+                  {L"Name", description.name},
+                  {L"Description", description.documentation},
+                  {L"GUID", GuidText(description.guid)},
+                  {L"Version", VersionTextOf(description.major, description.minor)},
+                  {L"Locale", DecimalText(description.lcid)},
+                  {L"System kind", SysKindName(description.syskind)},
+                  {L"Type infos", DecimalText(description.typeInfoCount)},
+                  {L"Status", WithPresence(ToWide(StatusName(lookup.decision.status)), lookup.presence)}};
+    // One "Registry" line per branch read, each existing key's block right below its line; the
+    // head's values, the registry lines' included, start in one column.
+    const size_t firstRegistry = head.size();
+    std::vector<std::wstring> blocks;
+    for (const Registration& registration : lookup.registrations) {
+        head.push_back({L"Registry", registration.exists ? registration.KeyName()
+                                                         : L"nothing under " + registration.KeyName()});
+        blocks.push_back(registration.exists ? RegistrationBlock(registration) : std::wstring());
+    }
+    size_t width = LabelWidth(head);
+    std::wstring text;
+    for (size_t i = 0; i < head.size(); ++i) {
+        text += AlignedLine(head[i], width);
+        if (i >= firstRegistry)
+            text += blocks[i - firstRegistry];
+    }
+    return text;
+}
+
+std::wstring StatusLine(const Lookup& lookup) {
+    const Registration& registration = lookup.Deciding();
+    std::wstring line = ToWide(StatusName(lookup.decision.status)) + L": " + registration.guidText + L" " +
+                        registration.versionText;
+    if (lookup.decision.entry)
+        line += L" -> " + lookup.decision.entry->path;
+    return WithPresence(line, lookup.presence);
+}
+
+std::vector<Registration> BrokenOnly(std::vector<Registration> registrations) {
+    std::vector<Registration> broken;
+    for (Registration& registration : registrations) {
+        std::vector<PathEntry> brokenPaths;
+        for (const PathEntry& entry : registration.paths)
+            if (IsBroken(entry.state))
+                brokenPaths.push_back(entry);
+        if (brokenPaths.empty())
+            continue;
+        registration.paths = std::move(brokenPaths);
+        broken.push_back(std::move(registration));
+    }
+    return broken;
+}
+
+std::wstring ListText(const std::vector<Registration>& registrations, bool hints) {
+    if (registrations.empty())
+        return hints ? L"no registration names a missing or unreadable file\n"
+                     : L"no type library is registered\n";
+    std::wstring text;
+    for (const Registration& registration : registrations) {
+        bool both = registration.presence.machine && registration.presence.user;
+        std::wstring head =
+            registration.guidText + L"  " + registration.versionText + L"  " + registration.description;
+        const char* presence = PresenceName(registration.presence);
+        text += (*presence ? head + L"  (" + ToWide(presence) + L")" : head) + L"\n";
+        Lines lines;
+        for (const PathEntry& entry : registration.paths) {
+            std::wstring value = entry.path;
+            if (IsBroken(entry.state))
+                value += L"  [" + ToWide(PathStateName(entry.state)) + L"]";
+            std::wstring label = entry.lcidKey + L"\\" + entry.platform;
+            if (both)
+                label += L" (" + ToWide(ScopeName(entry.scope)) + L")";
+            lines.push_back({label, value});
+        }
+        text += AlignedLines(lines, L"    ");
+        WORD major, minor;
+        if (!hints || !ParseVersion(registration.versionText, major, minor))
+            continue;
+        for (const PathEntry& entry : registration.paths)
+            text += L"    remove: corvane-cli unregister --guid " + registration.guidText + L" --version " +
+                    registration.versionText + L" --lcid " + DecimalText(entry.lcid) + L" --syskind " +
+                    entry.platform + (entry.scope == Scope::User ? L" --user" : L"") + L"\n";
+    }
+    return text;
+}
+
+Result Info(const Options& options) {
+    Result result;
+    FileLocation location;
+    LibraryDescription description;
+    if (!OpenFile("info", options.file, location, description, result))
+        return result;
+    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    json registries = json::array();
+    for (const Registration& registration : lookup.registrations)
+        registries.push_back(RegistrationJson(registration));
+    result.document = {{"command", "info"},
+                       {"file", FileJson(location)},
+                       {"library", LibraryJson(description)},
+                       {"registry", RegistrationJson(lookup.Deciding())},
+                       {"registries", std::move(registries)},
+                       {"scope", PresenceJson(lookup.presence)},
+                       {"status", StatusName(lookup.decision.status)}};
+    result.text = InfoText(location, description, lookup);
+    return result;
+}
+
+Result StatusOf(const Options& options) {
+    Result result;
+    FileLocation location;
+    LibraryDescription description;
+    if (!OpenFile("status", options.file, location, description, result))
+        return result;
+    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    const StatusDecision& decision = lookup.decision;
+    result.exitCode = StatusExitCode(decision.status);
+    result.document = {{"command", "status"},
+                       {"file", FileJson(location)},
+                       {"library", IdentityJson(description.Identity())},
+                       {"status", StatusName(decision.status)},
+                       {"scope", PresenceJson(lookup.presence)},
+                       {"registeredPath", decision.entry ? Utf8(decision.entry->path) : json(nullptr)},
+                       {"exitCode", result.exitCode}};
+    result.text = StatusLine(lookup) + L"\n";
+    return result;
+}
+
+Result List(const Options& options) {
+    Result result;
+    std::vector<Registration> registrations = ListRegistrations(options.scope);
+    if (options.brokenOnly)
+        registrations = BrokenOnly(std::move(registrations));
+    json libraries = json::array();
+    for (const Registration& registration : registrations)
+        libraries.push_back(RegistrationJson(registration));
+    result.document = {{"command", "list"},
+                       {"broken", options.brokenOnly},
+                       {"count", registrations.size()},
+                       {"libraries", std::move(libraries)}};
+    result.text = ListText(registrations, options.brokenOnly);
+    return result;
+}
+
+} // namespace cli

@@ -1,0 +1,151 @@
+// What the commands share: opening FILE, the messages for files that cannot be read, and the
+// small pieces of both renderings.
+#include <algorithm>
+
+#include "catalogue/typelibfacts.h"
+#include "cli/commands.h"
+#include "common/text.h"
+
+using nlohmann::json;
+
+namespace cli {
+
+namespace {
+
+std::wstring Code(HRESULT hr) {
+    return ToWide(UpperHex(static_cast<unsigned long>(hr), 8));
+}
+
+std::wstring ReadFailureMessage(const FileLocation& location, HRESULT hr) {
+    const std::wstring given = L"'" + location.given + L"'";
+    if (hr == reader::kDamaged || hr == reader::kTimedOut)
+        return given + L" is damaged: it could not be read as a type library (error " + Code(hr) + L")";
+    if (hr == reader::kNoReader)
+        return L"cannot read " + given +
+               L": corvane-reader.exe, which reads libraries for corvane-cli, is missing "
+               L"beside it (error " +
+               Code(hr) + L")";
+    if (hr == TYPE_E_CANTLOADLIBRARY) {
+        if (location.resourceIndex)
+            return L"'" + location.filePath + L"' holds no type library resource " +
+                   DecimalText(location.resourceIndex) + L" (error " + Code(hr) + L")";
+        return given + L" holds no type library (error " + Code(hr) + L")";
+    }
+    return L"cannot read the type library in " + given + L": error " + Code(hr);
+}
+
+} // namespace
+
+Result Failure(json document, const std::wstring& message) {
+    Result result;
+    result.exitCode = kExitError;
+    document["error"] = Utf8(message);
+    document["exitCode"] = kExitError;
+    result.document = std::move(document);
+    result.error = message;
+    return result;
+}
+
+std::wstring LocateMessage(const Located& located) {
+    const FileLocation& location = located.location;
+    const std::wstring given = L"'" + location.given + L"'";
+    switch (located.error) {
+    case LocateError::None:
+        return std::wstring();
+    case LocateError::Empty:
+        return L"FILE is empty";
+    case LocateError::FolderMissing:
+        return L"folder not found: '" + located.missingFolder + L"' (in " + given + L")";
+    case LocateError::FileMissing:
+        return L"file not found: " + given + L" (" + location.filePath + L")";
+    case LocateError::IsFolder:
+        return given + L" is a folder, not a type library file";
+    case LocateError::NotAFile:
+        return given + L" is a device or a pipe, not a type library file";
+    case LocateError::InUse:
+        return given + L" is in use by another program, which does not let others read it (error " +
+               Code(located.code) + L")";
+    }
+    return std::wstring();
+}
+
+bool OpenFile(const char* command, const std::wstring& given, FileLocation& location,
+              LibraryDescription& description, Result& result) {
+    json document = {{"command", command}};
+    Located located = LocateFile(given);
+    location = located.location;
+    document["file"] = FileJson(location);
+    if (located.error != LocateError::None) {
+        result = Failure(std::move(document), LocateMessage(located));
+        return false;
+    }
+    HRESULT hr = reader::ReadLibrary(location.LibraryPath(), reader::Depth::Facts, description);
+    if (FAILED(hr)) {
+        result = Failure(std::move(document), ReadFailureMessage(location, hr));
+        return false;
+    }
+    return true;
+}
+
+// Documents are built member by member: the same document as an initialiser list takes far
+// more code (a release-size matter: each listed member is constructed inline).
+json Utf8(const std::wstring& text) {
+    return json(ToUtf8(text));
+}
+
+json TextOrNull(const std::optional<std::wstring>& text) {
+    return text ? Utf8(*text) : json(nullptr);
+}
+
+json PresenceJson(Presence presence) {
+    const char* name = PresenceName(presence);
+    return *name ? json(name) : json(nullptr);
+}
+
+json FileJson(const FileLocation& location) {
+    json file = json::object();
+    file["given"] = Utf8(location.given);
+    file["path"] = Utf8(location.filePath);
+    file["resourceIndex"] = location.resourceIndex ? json(location.resourceIndex) : json(nullptr);
+    return file;
+}
+
+std::wstring VersionTextOf(WORD major, WORD minor) {
+    return ToWide(VersionText(major, minor));
+}
+
+json IdentityJson(const LibraryIdentity& identity) {
+    json document = json::object();
+    document["guid"] = Utf8(GuidText(identity.guid));
+    document["version"] = Utf8(VersionTextOf(identity.major, identity.minor));
+    document["lcid"] = identity.lcid;
+    document["syskind"] = Utf8(SysKindName(identity.syskind));
+    return document;
+}
+
+std::wstring IdentityText(const LibraryIdentity& identity) {
+    return GuidText(identity.guid) + L" " + VersionTextOf(identity.major, identity.minor) + L" lcid " +
+           DecimalText(identity.lcid) + L" " + SysKindName(identity.syskind);
+}
+
+size_t LabelWidth(const std::vector<Line>& lines) {
+    size_t width = 0;
+    for (const Line& line : lines)
+        width = std::max(width, line.first.size());
+    return width;
+}
+
+std::wstring AlignedLine(const Line& line, size_t labelWidth, const std::wstring& indent) {
+    return indent + line.first + L":" + std::wstring(labelWidth - line.first.size() + 2, L' ') + line.second +
+           L"\n";
+}
+
+std::wstring AlignedLines(const std::vector<Line>& lines, const std::wstring& indent) {
+    size_t width = LabelWidth(lines);
+    std::wstring text;
+    for (const Line& line : lines)
+        text += AlignedLine(line, width, indent);
+    return text;
+}
+
+} // namespace cli

@@ -1,0 +1,68 @@
+// The whole program: the arguments parsed, one command run, its result rendered as asked.
+#include "cli/commands.h"
+#include "common/text.h"
+#include "version.h"
+
+namespace cli {
+
+namespace {
+
+Result Dispatch(const Options& options) {
+    switch (options.command) {
+    case Command::Info:
+        return Info(options);
+    case Command::Status:
+        return StatusOf(options);
+    case Command::Register:
+        return Register(options);
+    case Command::Unregister:
+        return Unregister(options);
+    case Command::List:
+        return List(options);
+    case Command::Export:
+        return Export(options);
+    case Command::Help:
+    case Command::Version:
+        break;
+    }
+    return Result();
+}
+
+} // namespace
+
+Output Run(const std::vector<std::wstring>& args) {
+    Output output;
+    ParsedArguments parsed = ParseArguments(args);
+    if (!parsed.error.empty()) {
+        output.exitCode = kExitError;
+        output.err = L"corvane-cli: " + parsed.error + L"\n" + UsageText();
+        return output;
+    }
+    const Options& options = parsed.options;
+    if (options.command == Command::Help) {
+        output.out = UsageText();
+        return output;
+    }
+    if (options.command == Command::Version) {
+        output.out =
+            options.json
+                ? FromUtf8(nlohmann::json({{"program", "corvane-cli"}, {"version", CORVANE_VERSION_TEXT}})
+                               .dump(2)) +
+                      L"\n"
+                : VersionLine() + L"\n";
+        return output;
+    }
+    Result result = Dispatch(options);
+    output.exitCode = result.exitCode;
+    if (options.json)
+        output.out = FromUtf8(result.document.dump(2)) + L"\n";
+    else if (!result.bytes.empty())
+        output.bytes = std::move(result.bytes);
+    else
+        output.out = result.text;
+    if (!result.error.empty())
+        output.err = L"corvane-cli: " + result.error + L"\n";
+    return output;
+}
+
+} // namespace cli
