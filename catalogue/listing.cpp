@@ -153,3 +153,44 @@ Lookup LookUp(const LibraryIdentity& identity, const FileLocation* file, std::op
     }
     return lookup;
 }
+
+std::wstring BranchKeyName(Scope scope) {
+    return std::wstring(scope == Scope::User ? L"HKEY_CURRENT_USER\\" : L"HKEY_LOCAL_MACHINE\\") +
+           kClassesKey;
+}
+
+const char* ScopeName(Scope scope) {
+    return scope == Scope::User ? "user" : "machine";
+}
+
+const char* PathStateName(PathState state) {
+    switch (state) {
+    case PathState::ThisFile:
+        return "this file";
+    case PathState::OtherFile:
+        return "another file";
+    case PathState::Exists:
+        return "exists";
+    case PathState::Missing:
+        return "missing";
+    case PathState::Unreadable:
+        return "unreadable";
+    }
+    return "";
+}
+
+bool IsBroken(PathState state) {
+    return state == PathState::Missing || state == PathState::Unreadable;
+}
+
+const char* PresenceName(Presence presence) {
+    if (presence.machine && presence.user)
+        return "both";
+    if (presence.user)
+        return "user";
+    return presence.machine ? "machine" : "";
+}
+
+std::wstring Registration::KeyName() const {
+    return BranchKeyName(scope) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" + versionKeyName;
+}

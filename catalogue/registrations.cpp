@@ -125,15 +125,6 @@ HKEY BranchRoot(Scope scope) {
     return scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
-std::wstring BranchKeyName(Scope scope) {
-    return std::wstring(scope == Scope::User ? L"HKEY_CURRENT_USER\\" : L"HKEY_LOCAL_MACHINE\\") +
-           kClassesKey;
-}
-
-const char* ScopeName(Scope scope) {
-    return scope == Scope::User ? "user" : "machine";
-}
-
 std::wstring VersionKeyOf(const LibraryIdentity& identity) {
     return ToWide(VersionKey(ToAnsi(GuidText(identity.guid)), identity.major, identity.minor));
 }
@@ -149,26 +140,6 @@ const char* PlatformKeyName(SYSKIND syskind) {
     default:
         return nullptr;
     }
-}
-
-const char* PathStateName(PathState state) {
-    switch (state) {
-    case PathState::ThisFile:
-        return "this file";
-    case PathState::OtherFile:
-        return "another file";
-    case PathState::Exists:
-        return "exists";
-    case PathState::Missing:
-        return "missing";
-    case PathState::Unreadable:
-        return "unreadable";
-    }
-    return "";
-}
-
-bool IsBroken(PathState state) {
-    return state == PathState::Missing || state == PathState::Unreadable;
 }
 
 PathState ClassifyRegisteredPath(const std::wstring& registeredPath, const FileLocation* file) {
@@ -191,18 +162,6 @@ PathState ClassifyRegisteredPath(const std::wstring& registeredPath, const FileL
     int fileIndex = file->resourceIndex == 0 ? 1 : file->resourceIndex;
     return registeredId == fileId && registeredIndex == fileIndex ? PathState::ThisFile
                                                                   : PathState::OtherFile;
-}
-
-const char* PresenceName(Presence presence) {
-    if (presence.machine && presence.user)
-        return "both";
-    if (presence.user)
-        return "user";
-    return presence.machine ? "machine" : "";
-}
-
-std::wstring Registration::KeyName() const {
-    return BranchKeyName(scope) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" + versionKeyName;
 }
 
 Registration ReadRegistration(const LibraryIdentity& identity, const FileLocation* file, Scope scope) {
