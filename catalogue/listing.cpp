@@ -194,3 +194,24 @@ const char* PresenceName(Presence presence) {
 std::wstring Registration::KeyName() const {
     return BranchKeyName(scope) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" + versionKeyName;
 }
+
+std::vector<InterfaceKeyState> ReadInterfaceKeys(const std::vector<std::wstring>& iids, Scope scope,
+                                                 const LibraryIdentity& identity) {
+    std::vector<InterfaceKeyState> states;
+    for (const std::wstring& iid : iids) {
+        InterfaceKeyState state;
+        state.iid = iid;
+        for (View view : RegistryViews()) {
+            InterfaceKeyState::InView inView;
+            inView.view = view;
+            RegKey key;
+            inView.present =
+                RegOpenKeyExW(BranchRoot(scope), (std::wstring(kInterfaceKey) + L"\\" + iid).c_str(), 0,
+                              KEY_READ | ViewAccess(view), key.Put()) == ERROR_SUCCESS;
+            inView.namesLibrary = inView.present && NamesLibrary(key.Get(), identity);
+            state.views.push_back(inView);
+        }
+        states.push_back(std::move(state));
+    }
+    return states;
+}

@@ -156,3 +156,34 @@ struct Lookup {
     const Registration& Deciding() const { return registrations[deciding]; }
 };
 Lookup LookUp(const LibraryIdentity& identity, const FileLocation* file, std::optional<Scope> scope);
+
+// ---- Registry views -------------------------------------------------------------------------
+
+// On 64-bit Windows a branch's TypeLib key is shared, but its Interface and CLSID keys are
+// redirected: a 32-bit process such as Corvane sees Classes\Wow6432Node\Interface, a 64-bit one
+// Classes\Interface. A client of either kind that marshals an interface of a library needs the
+// interface's key in its own view. On 32-bit Windows there is one view.
+enum class View { Bits32, Bits64 };
+const char* ViewName(View view); // "32-bit", "64-bit"
+// The views this Windows has: both when this 32-bit process runs under WOW64, else one.
+std::vector<View> RegistryViews();
+// What opens a key in view: KEY_WOW64_32KEY or KEY_WOW64_64KEY under WOW64, nothing otherwise.
+REGSAM ViewAccess(View view);
+// "Software\Classes\Interface": the interface keys of a branch, under BranchRoot.
+extern const wchar_t kInterfaceKey[];
+// Whether an open Interface\{IID} key's TypeLib subkey names identity's GUID and its version
+// ("Version", "major.minor" in hexadecimal, as registration writes it and the version key's name).
+bool NamesLibrary(HKEY interfaceKey, const LibraryIdentity& identity);
+
+// One interface's key in each view of a branch.
+struct InterfaceKeyState {
+    struct InView {
+        View view = View::Bits32;
+        bool present = false;
+        bool namesLibrary = false;
+    };
+    std::wstring iid;          // "{...}", the key's name
+    std::vector<InView> views; // one per RegistryViews()
+};
+std::vector<InterfaceKeyState> ReadInterfaceKeys(const std::vector<std::wstring>& iids, Scope scope,
+                                                 const LibraryIdentity& identity);

@@ -25,6 +25,23 @@ std::wstring ChangeFailure(const std::wstring& action, HRESULT result, Scope sco
     return refusal.empty() ? action + L" failed: error " + ToWide(UpperHex(result, 8)) : refusal;
 }
 
+// ", with 3 interface keys naming it in the 32-bit view and 3 in the 64-bit view": what a
+// direct removal deleted besides the TypeLib keys, so that nothing goes unreported.
+std::wstring DeletedInterfacesText(const std::vector<DeletedInterface>& deleted) {
+    std::wstring text;
+    if (deleted.empty())
+        return text;
+    for (View view : RegistryViews()) {
+        size_t count = 0;
+        for (const DeletedInterface& key : deleted)
+            count += key.view == view;
+        text += (text.empty() ? L", with " : L" and ") + DecimalText(count) +
+                (text.empty() ? L" interface keys naming it" : L"") + L" in the " + ToWide(ViewName(view)) +
+                L" view";
+    }
+    return text;
+}
+
 // Both forms of unregister end here: the identity, and what its scope's branch held for it.
 Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
     Result result;
@@ -44,6 +61,14 @@ Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
     document["previousPath"] = Utf8(previousPath);
     Removal removal = RemoveRegistration(identity, scope);
     document["removedKeysDirectly"] = removal.deletedKeys;
+    json interfaces = json::array();
+    for (const DeletedInterface& deleted : removal.deletedInterfaces) {
+        json key = json::object();
+        key["view"] = ViewName(deleted.view);
+        key["iid"] = Utf8(deleted.iid);
+        interfaces.push_back(std::move(key));
+    }
+    document["deletedInterfaces"] = std::move(interfaces);
     std::wstring action = L"unregistering " + IdentityText(identity);
     if (FAILED(removal.result))
         return Failure(std::move(document), ChangeFailure(action, removal.result, scope));
@@ -55,7 +80,8 @@ Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
     result.document = std::move(document);
     result.text = L"unregistered: " + IdentityText(identity) + L" (it named " + previousPath + L")";
     if (removal.deletedKeys)
-        result.text += L"; that file could not be loaded, so its registry keys were deleted directly";
+        result.text += L"; that file could not be loaded, so its registry keys were deleted directly" +
+                       DeletedInterfacesText(removal.deletedInterfaces);
     result.text += note + L"\n";
     return result;
 }

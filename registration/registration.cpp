@@ -51,8 +51,8 @@ bool IsLocaleKeyName(const std::wstring& name) {
 
 // Deletes the identity's platform key in the branch, and each key above it that is left with
 // nothing registered. The entry's own key names are used, as found, whatever spelling wrote
-// them.
-HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& entry) {
+// them. versionGone tells whether the version key went too (no other locale was left in it).
+HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& entry, bool& versionGone) {
     RegKey branch;
     LSTATUS status =
         RegOpenKeyExW(BranchRoot(entry.scope), kClassesKey, 0, KEY_READ | KEY_WRITE | DELETE, branch.Put());
@@ -72,6 +72,7 @@ HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& ent
         for (const std::wstring& name : SubkeyNames(version.Get()))
             localesLeft = localesLeft || IsLocaleKeyName(name);
     version.Reset();
+    versionGone = !localesLeft;
     if (!localesLeft) {
         status = RegDeleteTreeW(root, versionKey.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
@@ -81,6 +82,33 @@ HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& ent
             RegDeleteKeyW(root, guidKey.c_str());
     }
     return S_OK;
+}
+
+// Deletes, in each view of the branch, every Interface key whose TypeLib subkey names the
+// identity's GUID and version: the keys the library's registration wrote, which nothing else
+// would find again once its file and its TypeLib keys are gone. Keys naming any other library
+// or version stay.
+std::vector<DeletedInterface> DeleteInterfaceKeys(const LibraryIdentity& identity, Scope scope) {
+    std::vector<DeletedInterface> deleted;
+    for (View view : RegistryViews()) {
+        RegKey interfaces;
+        if (RegOpenKeyExW(BranchRoot(scope), kInterfaceKey, 0,
+                          KEY_READ | KEY_WRITE | DELETE | ViewAccess(view),
+                          interfaces.Put()) != ERROR_SUCCESS)
+            continue;
+        std::vector<std::wstring> naming;
+        for (const std::wstring& iid : SubkeyNames(interfaces.Get())) {
+            RegKey key;
+            if (RegOpenKeyExW(interfaces.Get(), iid.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
+                NamesLibrary(key.Get(), identity))
+                naming.push_back(iid);
+        }
+        // Deleted after the enumeration, which deleting would disturb.
+        for (const std::wstring& iid : naming)
+            if (RegDeleteTreeW(interfaces.Get(), iid.c_str()) == ERROR_SUCCESS)
+                deleted.push_back({view, iid});
+    }
+    return deleted;
 }
 
 } // namespace
@@ -142,7 +170,12 @@ Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope) {
     }
     if (!unreadable)
         return removal;
-    removal.result = DeleteIdentityKeys(identity, *entry);
+    bool versionGone = false;
+    removal.result = DeleteIdentityKeys(identity, *entry, versionGone);
     removal.deletedKeys = true;
+    // While another locale or platform of the version stays registered, its interface keys
+    // still serve it.
+    if (SUCCEEDED(removal.result) && versionGone)
+        removal.deletedInterfaces = DeleteInterfaceKeys(identity, entry->scope);
     return removal;
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <string>
+#include <vector>
 
 #include "catalogue/registrations.h"
 #include "reader/reader.h"
@@ -26,11 +27,18 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::
 // system's service first; it fails when the registered file is gone or holds no library it can
 // load, which is exactly the leftover a user wants removed, so then the identity's keys are
 // deleted directly (and the locale, version and GUID keys above them once nothing else is
-// under them). Any other refusal (access denied, a file too slow to read, no reader) is
-// returned as it is. deletedKeys tells which way it went.
+// under them). Once the version key is gone, the Interface keys whose TypeLib subkey names
+// the identity's GUID and version are deleted in each registry view of the branch, and only
+// those. Any other refusal (access denied, a file too slow to read, no reader) is returned as
+// it is. deletedKeys tells which way it went, deletedInterfaces which interface keys went.
+struct DeletedInterface {
+    View view;
+    std::wstring iid;
+};
 struct Removal {
     HRESULT result = S_OK;
     bool deletedKeys = false;
+    std::vector<DeletedInterface> deletedInterfaces;
 };
 Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
