@@ -60,11 +60,25 @@ std::wstring AlignedLine(const Line& line, size_t labelWidth, const std::wstring
 
 // ---- The renderings of the reading commands ------------------------------------------------
 
+// The interface keys that registering the library in file writes, read in each registry view of
+// one branch. They are taken from what the system's registration writes (captured, the live
+// registry untouched), so that they are the system's choice of interfaces and not ours.
+struct InterfaceFacts {
+    HRESULT result = E_PENDING; // of finding them; E_PENDING: not looked for
+    Scope scope = Scope::Machine;
+    std::vector<InterfaceKeyState> keys;
+    // How many of the keys are missing from the view.
+    size_t MissingFrom(View view) const;
+};
+InterfaceFacts ReadInterfaceFacts(const std::wstring& file, const LibraryIdentity& identity, Scope scope);
+
 nlohmann::json LibraryJson(const LibraryDescription& description);
 nlohmann::json RegistrationJson(const Registration& registration);
 std::wstring InfoText(const FileLocation& location, const LibraryDescription& description,
-                      const Lookup& lookup);
+                      const Lookup& lookup, const InterfaceFacts& interfaces);
 std::wstring StatusLine(const Lookup& lookup);
+// "incomplete: 2 of 5 interfaces missing from the 32-bit view", a line per such view.
+std::wstring IncompleteLines(const InterfaceFacts& interfaces);
 // hints: after each missing path, the command that removes that registration.
 std::wstring ListText(const std::vector<Registration>& registrations, bool hints);
 // Keeps only the broken paths (missing or unreadable), and the library versions that have one.

@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "common/text.h"
+#include "registration/classesroot.h"
 
 using nlohmann::json;
 
@@ -31,7 +32,94 @@ std::wstring RegistrationBlock(const Registration& registration) {
     return AlignedLines(lines, L"  ");
 }
 
+// One interface's key in each view: "32-bit view: names this library 1.2; 64-bit view: missing".
+std::wstring InterfaceStateText(const InterfaceKeyState& state, const std::wstring& versionText) {
+    std::wstring text;
+    for (const InterfaceKeyState::InView& inView : state.views) {
+        if (!text.empty())
+            text += L"; ";
+        text += ToWide(ViewName(inView.view)) + L" view: ";
+        text += !inView.present       ? L"missing"
+                : inView.namesLibrary ? L"names this library " + versionText
+                                      : L"names another library";
+    }
+    return text;
+}
+
+std::wstring InterfacesBlock(const InterfaceFacts& interfaces, const std::wstring& versionText) {
+    Lines lines;
+    for (const InterfaceKeyState& state : interfaces.keys)
+        lines.push_back({state.iid, InterfaceStateText(state, versionText)});
+    return AlignedLines(lines, L"  ");
+}
+
+std::wstring InterfacesHead(const InterfaceFacts& interfaces) {
+    if (FAILED(interfaces.result))
+        return L"unknown: finding what registering writes failed: error " +
+               ToWide(UpperHex(interfaces.result, 8));
+    return DecimalText(interfaces.keys.size()) + L" that registering writes, under " +
+           BranchKeyName(interfaces.scope) + L"\\Interface";
+}
+
+json InterfacesJson(const InterfaceFacts& interfaces) {
+    if (FAILED(interfaces.result))
+        return nullptr;
+    json keys = json::array();
+    for (const InterfaceKeyState& state : interfaces.keys) {
+        json views = json::array();
+        for (const InterfaceKeyState::InView& inView : state.views) {
+            json view = json::object();
+            view["view"] = ViewName(inView.view);
+            view["present"] = inView.present;
+            view["namesLibrary"] = inView.namesLibrary;
+            views.push_back(std::move(view));
+        }
+        json key = json::object();
+        key["iid"] = Utf8(state.iid);
+        key["views"] = std::move(views);
+        keys.push_back(std::move(key));
+    }
+    return keys;
+}
+
 } // namespace
+
+size_t InterfaceFacts::MissingFrom(View view) const {
+    size_t missing = 0;
+    for (const InterfaceKeyState& state : keys)
+        for (const InterfaceKeyState::InView& inView : state.views)
+            missing += inView.view == view && !inView.present;
+    return missing;
+}
+
+InterfaceFacts ReadInterfaceFacts(const std::wstring& file, const LibraryIdentity& identity, Scope scope) {
+    InterfaceFacts facts;
+    facts.scope = scope;
+    RegistryTree tree;
+    facts.result = CaptureRegistration(file, tree);
+    if (FAILED(facts.result))
+        return facts;
+    // The captured keys are named from the classes root: "Interface\{IID}" and keys below it.
+    const std::wstring prefix = L"Interface\\";
+    std::vector<std::wstring> iids;
+    for (const RegistryKeyEntry& key : tree)
+        if (key.path.compare(0, prefix.size(), prefix) == 0 &&
+            key.path.find(L'\\', prefix.size()) == std::wstring::npos)
+            iids.push_back(key.path.substr(prefix.size()));
+    facts.keys = ReadInterfaceKeys(iids, scope, identity);
+    return facts;
+}
+
+std::wstring IncompleteLines(const InterfaceFacts& interfaces) {
+    std::wstring text;
+    if (FAILED(interfaces.result))
+        return text;
+    for (View view : RegistryViews())
+        if (size_t missing = interfaces.MissingFrom(view))
+            text += L"incomplete: " + DecimalText(missing) + L" of " + DecimalText(interfaces.keys.size()) +
+                    L" interfaces missing from the " + ToWide(ViewName(view)) + L" view\n";
+    return text;
+}
 
 int StatusExitCode(Status status) {
     switch (status) {
@@ -82,7 +170,7 @@ json RegistrationJson(const Registration& registration) {
 }
 
 std::wstring InfoText(const FileLocation& location, const LibraryDescription& description,
-                      const Lookup& lookup) {
+                      const Lookup& lookup, const InterfaceFacts& interfaces) {
     std::wstring file = location.filePath;
     if (location.resourceIndex)
         file += L" (type library resource " + DecimalText(location.resourceIndex) + L")";
@@ -104,6 +192,9 @@ std::wstring InfoText(const FileLocation& location, const LibraryDescription& de
                                                          : L"nothing under " + registration.KeyName()});
         blocks.push_back(registration.exists ? RegistrationBlock(registration) : std::wstring());
     }
+    head.push_back({L"Interfaces", InterfacesHead(interfaces)});
+    blocks.push_back(FAILED(interfaces.result) ? std::wstring()
+                                               : InterfacesBlock(interfaces, lookup.Deciding().versionText));
     size_t width = LabelWidth(head);
     std::wstring text;
     for (size_t i = 0; i < head.size(); ++i) {
@@ -178,6 +269,8 @@ Result Info(const Options& options) {
     if (!OpenFile("info", options.file, location, description, result))
         return result;
     Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    InterfaceFacts interfaces =
+        ReadInterfaceFacts(options.file, description.Identity(), lookup.Deciding().scope);
     json registries = json::array();
     for (const Registration& registration : lookup.registrations)
         registries.push_back(RegistrationJson(registration));
@@ -186,9 +279,10 @@ Result Info(const Options& options) {
                        {"library", LibraryJson(description)},
                        {"registry", RegistrationJson(lookup.Deciding())},
                        {"registries", std::move(registries)},
+                       {"interfaces", InterfacesJson(interfaces)},
                        {"scope", PresenceJson(lookup.presence)},
                        {"status", StatusName(lookup.decision.status)}};
-    result.text = InfoText(location, description, lookup);
+    result.text = InfoText(location, description, lookup, interfaces);
     return result;
 }
 
@@ -208,7 +302,18 @@ Result StatusOf(const Options& options) {
                        {"scope", PresenceJson(lookup.presence)},
                        {"registeredPath", decision.entry ? Utf8(decision.entry->path) : json(nullptr)},
                        {"exitCode", result.exitCode}};
-    result.text = StatusLine(lookup) + L"\n";
+    // Where the library is registered, whether a client of each kind finds its interfaces.
+    InterfaceFacts interfaces;
+    if (decision.status != Status::NotRegistered)
+        interfaces = ReadInterfaceFacts(options.file, description.Identity(), lookup.Deciding().scope);
+    json missing = json::object();
+    if (SUCCEEDED(interfaces.result))
+        for (View view : RegistryViews())
+            missing[ViewName(view)] = interfaces.MissingFrom(view);
+    result.document["interfaces"] =
+        SUCCEEDED(interfaces.result) ? json(interfaces.keys.size()) : json(nullptr);
+    result.document["interfacesMissing"] = SUCCEEDED(interfaces.result) ? missing : json(nullptr);
+    result.text = StatusLine(lookup) + L"\n" + IncompleteLines(interfaces);
     return result;
 }
 
