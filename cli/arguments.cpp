@@ -51,7 +51,7 @@ const std::vector<CommandSpec>& Commands() {
          Operand::FileOrIdentity,
          {L"--guid", L"--version", L"--lcid", L"--syskind"}},
         {L"list", Command::List, Operand::None, {L"--broken"}},
-        {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o"}},
+        {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
         {L"help", Command::Help, Operand::None, {}},
     };
     return commands;
@@ -141,6 +141,13 @@ const std::vector<OptionSpec>& CommandOptions() {
          }},
         {L"-o", true,
          [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
+        {L"--bitness", true,
+         [](Parse& p, const std::wstring& v) {
+             if (v != L"32" && v != L"64")
+                 return Quoted(v) + L" is not a bitness (expected 32 or 64)";
+             p.options().bitness = v == L"32" ? 32 : 64;
+             return std::wstring();
+         }},
     };
     return options;
 }
@@ -273,8 +280,9 @@ std::wstring UsageText() {
            L"gone)\n"
            L"  corvane-cli list [--broken]           registered libraries; --broken: only missing or "
            L"unreadable files\n"
-           L"  corvane-cli export FILE [--user] [--install-dir DIR] [-o OUT.reg]\n"
+           L"  corvane-cli export FILE [--user] [--install-dir DIR] [--bitness 32|64] [-o OUT.reg]\n"
            L"                                        what registering FILE would write, as a .reg file\n"
+           L"                                        for 32- or 64-bit Windows (default: this one)\n"
            L"  corvane-cli --help | --version\n"
            L"\n"
            L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"

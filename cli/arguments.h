@@ -25,6 +25,7 @@ struct Options {
     std::optional<Scope> scope;
     std::wstring installDir; // export --install-dir DIR
     std::wstring outFile;    // export -o OUT.reg; empty: standard output
+    int bitness = 0;         // export --bitness 32|64; 0: that of the Windows it runs on
 };
 
 struct ParsedArguments {

@@ -45,6 +45,11 @@ Result Export(const Options& options) {
                                                 L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
     if (!options.installDir.empty())
         RelocateFolder(tree, FolderOf(location.filePath), options.installDir);
+    // 64-bit Windows has two views of the interface keys, and each kind of client needs its own.
+    int bitness = options.bitness ? options.bitness : RegistryViews().size() > 1 ? 64 : 32;
+    if (bitness == 64)
+        AddThirtyTwoBitInterfaceKeys(tree);
+    document["bitness"] = bitness;
     // A machine-wide registration is written as regedit names the classes every user sees.
     std::wstring root = scope == Scope::User ? BranchKeyName(Scope::User) : L"HKEY_CLASSES_ROOT";
     std::string bytes = RegFileBytes(RegFileText(tree, root));
@@ -61,7 +66,8 @@ Result Export(const Options& options) {
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     result.document = std::move(document);
     result.text = L"exported: " + IdentityText(description.Identity()) + L", " + DecimalText(tree.size()) +
-                  L" keys under " + root + L" -> " + options.outFile + L"\n";
+                  L" keys under " + root + L" for " + DecimalText(bitness) + L"-bit Windows -> " +
+                  options.outFile + L"\n";
     return result;
 }
 

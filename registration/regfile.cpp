@@ -2,6 +2,7 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -185,4 +186,18 @@ size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const 
         }
     }
     return changed;
+}
+
+void AddThirtyTwoBitInterfaceKeys(RegistryTree& tree) {
+    const std::wstring interfaceKey = L"Interface";
+    RegistryTree copies;
+    for (const RegistryKeyEntry& key : tree) {
+        if (!SameText(key.path, std::min(key.path.size(), interfaceKey.size()), interfaceKey) ||
+            (key.path.size() > interfaceKey.size() && key.path[interfaceKey.size()] != L'\\'))
+            continue;
+        RegistryKeyEntry copy = key;
+        copy.path = L"Wow6432Node\\" + key.path;
+        copies.push_back(std::move(copy));
+    }
+    tree.insert(tree.end(), copies.begin(), copies.end());
 }

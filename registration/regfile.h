@@ -40,3 +40,9 @@ std::string RegFileBytes(const std::wstring& text);
 // These are the registered library paths (with any resource index after them) and HELPDIR.
 // Returns how many values changed.
 size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const std::wstring& toFolder);
+
+// For a .reg file that 64-bit Windows imports into both registry views: after the tree, a copy
+// of every key under Interface as Wow6432Node\Interface\..., the name through which the 64-bit
+// regedit (the one a double-click starts there) reaches the 32-bit view, while Interface\...
+// stays its own, 64-bit view. TypeLib is shared by both views and written once.
+void AddThirtyTwoBitInterfaceKeys(RegistryTree& tree);
