@@ -84,7 +84,11 @@ GUID TypeGuid(const GUID& library, BYTE number) {
 
 } // namespace
 
-HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid) {
+GUID InterfaceIid(const GUID& library, int number) {
+    return TypeGuid(library, static_cast<BYTE>(number));
+}
+
+HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid, SYSKIND syskind) {
     ComPtr<ITypeLib> stdole;
     HRESULT hr = LoadTypeLibEx(L"stdole2.tlb", REGKIND_NONE, stdole.Put());
     ComPtr<ITypeInfo> unknown, dispatch;
@@ -94,7 +98,7 @@ HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid) {
 
     ComPtr<ICreateTypeLib2> library;
     std::wstring widePath = ToWide(path);
-    if (FAILED(hr = CreateTypeLib2(SYS_WIN32, widePath.c_str(), library.Put())) ||
+    if (FAILED(hr = CreateTypeLib2(syskind, widePath.c_str(), library.Put())) ||
         FAILED(hr = library->SetGuid(guid)) ||
         FAILED(hr = library->SetName(const_cast<LPOLESTR>(L"CorvaneShapes"))) ||
         FAILED(hr = library->SetDocString(const_cast<LPOLESTR>(L"Corvane shapes library"))) ||

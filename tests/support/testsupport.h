@@ -63,7 +63,9 @@ HRESULT MakeTypeLib(const std::string& path, const LibraryRecipe& recipe);
 // interface of six methods deriving from IUnknown; IDrawing, a dual interface of four; an
 // enumeration of three values; a structure of two fields; and the class Drawing implementing
 // both interfaces. Registering it writes Interface keys besides its TypeLib key.
-HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid);
+HRESULT MakeTypeLibWithInterfaces(const std::string& path, const GUID& guid, SYSKIND syskind = SYS_WIN32);
+// The IIDs of that library's IShapes (number 1) and IDrawing (2).
+GUID InterfaceIid(const GUID& library, int number);
 
 // Writes a file with the given bytes (for files that hold no type library).
 void WriteFileBytes(const std::string& path, const std::string& bytes);
