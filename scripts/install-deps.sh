@@ -16,6 +16,8 @@ have_cmd ninja || need+=(ninja-build)
 have_cmd make || need+=(make)
 have_cmd wine || need+=(wine)
 have_pkg wine32:i386 || need+=(wine32:i386)
+# The 64-bit loader and server: the tests of the 32-bit programs under WOW64 in a 64-bit prefix.
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 have_cmd Xvfb || need+=(xvfb)
 have_cmd xdotool || need+=(xdotool)
 have_cmd import || need+=(imagemagick)

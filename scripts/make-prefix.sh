@@ -13,7 +13,7 @@ fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating Wine prefix $WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    timeout 180 wineboot -i >/dev/null 2>&1
+    boot_prefix >/dev/null 2>&1
     timeout 60 wineserver -w
     # The title bar's buttons are drawn with Wine's Marlett font, which this Wine build does
     # not find in its own data folder; in the prefix's font folder it does.
@@ -21,4 +21,4 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
         cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
     fi
 fi
-timeout 60 wine regsvr32 /s "$(timeout 10 winepath -w "$component")"
+timeout 60 wine "$SYSTEM32\\regsvr32.exe" /s "$(timeout 10 winepath -w "$component")"

@@ -3,10 +3,17 @@
 # exactly what a real registration of the same library adds in another fresh prefix: the same
 # lines in `reg query HKCR /s` and nothing under HKCU\Software. scripts/test.sh runs it after
 # ctest (see there why not inside it); it needs the build's binaries and no display.
+#
+# With --in-this-prefix it runs in the 64-bit prefix whose session is running (scripts/test.sh
+# makes one per run): there the .reg file is exported for 64-bit Windows and imported with the
+# 64-bit regedit, and the lines compared are those of both registry views. Instead of a second
+# fresh prefix, the registration is removed again and the registry must then be as it was, so
+# that the import starts from the same fresh state.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(readlink -f "${1:-build}")
-work="$build/capture-import"
+in_this_prefix=$([ "${2:-}" = --in-this-prefix ] && echo 1 || echo 0)
+work="$build/capture-import$([ $in_this_prefix = 1 ] && echo 64)"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -31,7 +38,12 @@ clean_up() {
 trap clean_up EXIT
 
 snapshot() {
-    { timeout 120 wine reg query 'HKCR' /s; timeout 60 wine reg query 'HKCU\Software' /s; } 2>/dev/null | tr -d '\r'
+    if [ $in_this_prefix = 1 ]; then
+        { for view in 64 32; do timeout 120 "$WINE64" reg query 'HKCR' /s /reg:$view; done
+          timeout 60 "$WINE64" reg query 'HKCU\Software' /s; } 2>/dev/null | tr -d '\r'
+    else
+        { timeout 120 wine reg query 'HKCR' /s; timeout 60 wine reg query 'HKCU\Software' /s; } 2>/dev/null | tr -d '\r'
+    fi
 }
 
 # The lines that the function named $1 adds to or removes from the current prefix's registry.
@@ -51,15 +63,42 @@ import_capture() {
     timeout 60 wine regedit /s "$regfile"
 }
 
-use_fresh_prefix registered
-library=$(timeout 10 winepath -w "$build/bin/capturelib.tlb")
-registered=$(changes_made_by register_library)
-end_prefix
+unregister_library() {
+    timeout 60 wine "$build/bin/corvane-cli.exe" unregister "$library" </dev/null >/dev/null
+}
 
-use_fresh_prefix imported
-regfile=$(timeout 10 winepath -w "$work/capture.reg")
-imported=$(changes_made_by import_capture)
-end_prefix
+import_capture64() {
+    timeout 60 wine "$build/bin/corvane-cli.exe" export "$library" --bitness 64 -o "$regfile"
+    timeout 60 "$WINE64" regedit /s "$regfile"
+}
+
+if [ $in_this_prefix = 1 ]; then
+    trap - EXIT
+    source "$here/wine-env.sh"
+    library=$(timeout 10 winepath -w "$build/bin/capturelib.tlb")
+    regfile=$(timeout 10 winepath -w "$work/capture.reg")
+    snapshot >"$work/fresh.txt"
+    registered=$(changes_made_by register_library)
+    unregister_library
+    snapshot >"$work/removed.txt"
+    if ! cmp -s "$work/fresh.txt" "$work/removed.txt"; then
+        echo "FAIL: unregistering did not give back the fresh registry:"
+        diff "$work/fresh.txt" "$work/removed.txt" | grep '^[<>]' | head -20
+        exit 1
+    fi
+    imported=$(changes_made_by import_capture64)
+    unregister_library
+else
+    use_fresh_prefix registered
+    library=$(timeout 10 winepath -w "$build/bin/capturelib.tlb")
+    registered=$(changes_made_by register_library)
+    end_prefix
+
+    use_fresh_prefix imported
+    regfile=$(timeout 10 winepath -w "$work/capture.reg")
+    imported=$(changes_made_by import_capture)
+    end_prefix
+fi
 
 if [ -z "$registered" ] || ! grep -q 'Interface' <<<"$registered"; then
     echo "FAIL: registration added no Interface keys:"
@@ -71,4 +110,4 @@ if [ "$registered" != "$imported" ]; then
     diff <(echo "$registered") <(echo "$imported") || true
     exit 1
 fi
-echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering"
+echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)')"

@@ -1,23 +1,50 @@
 #!/usr/bin/env bash
 # Runs every test through ctest: a fresh Wine prefix with our component registered, a virtual
-# display for the window tests, and one wineserver kept alive for the whole run.
+# display for the window tests, and one wineserver kept alive for the whole run. A whole run
+# then runs the tests labelled wow64 again in a fresh 64-bit prefix, where our 32-bit programs
+# run under WOW64 as on 64-bit Windows.
+#   scripts/test.sh BUILD [ctest arguments]           the 32-bit prefix; all tests, or those asked
+#   scripts/test.sh BUILD --wow64 [ctest arguments]   the 64-bit prefix only; the wow64 label
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(readlink -f "${1:-build}")
 shift || true
+wow64_only=0
+if [ "${1:-}" = --wow64 ]; then
+    wow64_only=1
+    shift
+fi
+whole_run=$([ $# -eq 0 ] && echo 1 || echo 0)
 
-export CORVANE_PREFIX="$build/test-prefix"
-FRESH=1 "$here/make-prefix.sh" "$build/bin/CorvaneTLInfo.dll"
-source "$here/wine-env.sh"
-source "$here/wine-session.sh"
-start_wine_session
-echo "Testing in prefix $WINEPREFIX on display $DISPLAY"
-ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+# Makes the prefix named $1 with our component registered, and starts its session.
+start_prefix() {
+    export CORVANE_PREFIX="$build/$1"
+    FRESH=1 "$here/make-prefix.sh" "$build/bin/CorvaneTLInfo.dll"
+    source "$here/wine-env.sh"
+    source "$here/wine-session.sh"
+    start_wine_session
+    echo "Testing in prefix $WINEPREFIX ($WINEARCH) on display $DISPLAY"
+}
 
-# A whole run ends with the captured .reg file checked against a real registration, each in a
-# fresh prefix of its own. Not inside ctest: the test prefix would sit idle for so long that Wine
-# ends its desktop process, and the next test program would start it again holding that
-# program's output pipes, which then never close.
-if [ $# -eq 0 ]; then
-    bash "$here/test-capture-import.sh" "$build"
+if [ $wow64_only = 0 ]; then
+    start_prefix test-prefix
+    ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+    end_wine_session
+    # A whole run ends with the captured .reg file checked against a real registration, each in a
+    # fresh prefix of its own. Not inside ctest: the test prefix would sit idle for so long that
+    # Wine ends its desktop process, and the next test program would start it again holding that
+    # program's output pipes, which then never close.
+    if [ $whole_run = 1 ]; then
+        bash "$here/test-capture-import.sh" "$build"
+    fi
+fi
+
+if [ $wow64_only = 1 ] || [ $whole_run = 1 ]; then
+    export CORVANE_WINEARCH=win64
+    start_prefix test-prefix64
+    # The import check first, while the fresh prefix holds nothing of the tests.
+    if [ $# -eq 0 ]; then
+        bash "$here/test-capture-import.sh" "$build" --in-this-prefix
+    fi
+    ctest --test-dir "$build" --output-on-failure --timeout 600 -L wow64 "$@"
 fi
