@@ -8,6 +8,8 @@
 #            uninstall.
 #   twice:   installing over an earlier install keeps the component ours, so that one
 #            uninstall still removes everything.
+#   wow64:   a 64-bit prefix, as 64-bit Windows: the 32-bit installer installs into Program
+#            Files (x86) and registers the component's class in the 32-bit registry view only.
 # Ends with "N passed, M failed" for the cases; exits non-zero when a case failed.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -162,7 +164,7 @@ new_prefix() {
     rm -rf "$CORVANE_PREFIX"
     source "$here/wine-env.sh"
     mkdir -p "$CORVANE_PREFIX"
-    timeout 180 wineboot -i >/dev/null 2>&1 </dev/null && settle
+    boot_prefix >/dev/null 2>&1 </dev/null && settle
 }
 unix_path() { timeout 30 winepath -u "$1" 2>/dev/null; }
 
@@ -358,6 +360,30 @@ if new_prefix twice; then
         "$work/exports/twice-after"
 else
     bad "a fresh Wine prefix could be made"
+fi
+end_case
+
+# ---- Case: 64-bit Windows ---------------------------------------------------------------------
+
+# The class seen by a 64-bit process: a 32-bit in-process server must not appear there.
+absent_from_64bit_view() { ! timeout 60 "$WINE64" reg query "$1" /reg:64 >/dev/null 2>&1; }
+begin_case wow64 "on 64-bit Windows: installed into Program Files (x86), the class in the 32-bit view only"
+export CORVANE_WINEARCH=win64
+installed='C:\Program Files (x86)\Corvane'
+if new_prefix wow64; then
+    check "silent install succeeds" install
+    check "installed files are ours and nothing else" installed_files_are_ours
+    check "the class names the installed DLL in the 32-bit view" value_is "HKCR\\CLSID\\$clsid\\InprocServer32" \
+        "$installed\\CorvaneTLInfo.dll"
+    check "no class in the 64-bit view" absent_from_64bit_view "HKCR\\CLSID\\$clsid"
+    check "installed Corvane.exe reads stdole2.tlb through the open dialog" gui_reads_library
+    check "installed corvane-cli status on stdole2.tlb" cli_status
+    check "silent uninstall succeeds" uninstall
+    check "installed folder gone" folder_gone
+    check "Corvane's own keys gone" corvane_state_gone
+    check "our registration gone" reg_absent "HKCR\\CLSID\\$clsid"
+else
+    bad "a fresh 64-bit Wine prefix could be made"
 fi
 end_case
 
