@@ -70,19 +70,18 @@ std::wstring RightsRefusal(const std::wstring& action, HRESULT result) {
 }
 
 Result Register(const Options& options) {
-    Result result;
-    FileLocation location;
-    LibraryDescription description;
     const std::wstring& given = options.file;
-    if (!OpenFile("register", given, location, description, result))
+    Result result;
+    std::optional<OpenedFile> file = OpenFile("register", options.file, result);
+    if (!file)
         return result;
-    LibraryIdentity identity = description.Identity();
+    LibraryIdentity identity = file->description.Identity();
     Scope scope = ChangeScope(options);
     json document = {{"command", "register"},
-                     {"file", FileJson(location)},
+                     {"file", FileJson(file->location)},
                      {"library", IdentityJson(identity)},
                      {"scope", ScopeName(scope)}};
-    Registration before = ReadRegistration(identity, &location, scope);
+    Registration before = ReadRegistration(identity, &file->location, scope);
     StatusDecision decision = DecideStatus(before, identity);
     std::wstring previousPath = decision.entry ? decision.entry->path : std::wstring();
     document["previousPath"] = decision.entry ? Utf8(previousPath) : json(nullptr);
@@ -100,7 +99,7 @@ Result Register(const Options& options) {
     HRESULT hr = RegisterLibraryFile(given, scope);
     if (hr != S_OK)
         return Failure(std::move(document), ChangeFailure(action, hr, scope));
-    Registration after = ReadRegistration(identity, &location, scope);
+    Registration after = ReadRegistration(identity, &file->location, scope);
     StatusDecision now = DecideStatus(after, identity);
     if (now.status != Status::Registered)
         return Failure(std::move(document),
@@ -121,12 +120,11 @@ Result Unregister(const Options& options) {
     if (options.byIdentity)
         return Remove({{"command", "unregister"}, {"file", nullptr}}, options.identity, ChangeScope(options));
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("unregister", options.file, location, description, result))
+    std::optional<OpenedFile> file = OpenFile("unregister", options.file, result);
+    if (!file)
         return result;
-    return Remove({{"command", "unregister"}, {"file", FileJson(location)}}, description.Identity(),
-                  ChangeScope(options));
+    return Remove({{"command", "unregister"}, {"file", FileJson(file->location)}},
+                  file->description.Identity(), ChangeScope(options));
 }
 
 } // namespace cli

@@ -29,14 +29,13 @@ HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 
 Result Export(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("export", options.file, location, description, result))
+    std::optional<OpenedFile> file = OpenFile("export", options.file, result);
+    if (!file)
         return result;
     Scope scope = options.scope.value_or(Scope::Machine);
     json document = {{"command", "export"},
-                     {"file", FileJson(location)},
-                     {"library", IdentityJson(description.Identity())},
+                     {"file", FileJson(file->location)},
+                     {"library", IdentityJson(file->description.Identity())},
                      {"scope", ScopeName(scope)}};
     RegistryTree tree;
     HRESULT hr = CaptureRegistration(options.file, tree);
@@ -44,7 +43,7 @@ Result Export(const Options& options) {
         return Failure(std::move(document), L"finding what registering '" + options.file +
                                                 L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
     if (!options.installDir.empty())
-        RelocateFolder(tree, FolderOf(location.filePath), options.installDir);
+        RelocateFolder(tree, FolderOf(file->location.filePath), options.installDir);
     // A machine-wide registration is written as regedit names the classes every user sees.
     std::wstring root = scope == Scope::User ? BranchKeyName(Scope::User) : L"HKEY_CLASSES_ROOT";
     std::string bytes = RegFileBytes(RegFileText(tree, root));
@@ -60,8 +59,8 @@ Result Export(const Options& options) {
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     result.document = std::move(document);
-    result.text = L"exported: " + IdentityText(description.Identity()) + L", " + DecimalText(tree.size()) +
-                  L" keys under " + root + L" -> " + options.outFile + L"\n";
+    result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " +
+                  DecimalText(tree.size()) + L" keys under " + root + L" -> " + options.outFile + L"\n";
     return result;
 }
 

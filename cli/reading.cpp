@@ -171,39 +171,57 @@ std::wstring ListText(const std::vector<Registration>& registrations, bool hints
     return text;
 }
 
+namespace {
+
+// What info and status both start with: FILE opened, and its identity looked up in the
+// branches asked.
+struct LookedUp {
+    OpenedFile file;
+    Lookup lookup;
+};
+std::optional<LookedUp> OpenAndLookUp(const char* command, const Options& options, Result& failure) {
+    std::optional<OpenedFile> file = OpenFile(command, options.file, failure);
+    if (!file)
+        return std::nullopt;
+    Lookup lookup = LookUp(file->description.Identity(), &file->location, options.scope);
+    return LookedUp{std::move(*file), std::move(lookup)};
+}
+
+} // namespace
+
 Result Info(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("info", options.file, location, description, result))
+    std::optional<LookedUp> found = OpenAndLookUp("info", options, result);
+    if (!found)
         return result;
-    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    const OpenedFile* file = &found->file;
+    const Lookup& lookup = found->lookup;
     json registries = json::array();
     for (const Registration& registration : lookup.registrations)
         registries.push_back(RegistrationJson(registration));
     result.document = {{"command", "info"},
-                       {"file", FileJson(location)},
-                       {"library", LibraryJson(description)},
+                       {"file", FileJson(file->location)},
+                       {"library", LibraryJson(file->description)},
                        {"registry", RegistrationJson(lookup.Deciding())},
                        {"registries", std::move(registries)},
                        {"scope", PresenceJson(lookup.presence)},
                        {"status", StatusName(lookup.decision.status)}};
-    result.text = InfoText(location, description, lookup);
+    result.text = InfoText(file->location, file->description, lookup);
     return result;
 }
 
 Result StatusOf(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("status", options.file, location, description, result))
+    std::optional<LookedUp> found = OpenAndLookUp("status", options, result);
+    if (!found)
         return result;
-    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    const OpenedFile* file = &found->file;
+    const Lookup& lookup = found->lookup;
     const StatusDecision& decision = lookup.decision;
     result.exitCode = StatusExitCode(decision.status);
     result.document = {{"command", "status"},
-                       {"file", FileJson(location)},
-                       {"library", IdentityJson(description.Identity())},
+                       {"file", FileJson(file->location)},
+                       {"library", IdentityJson(file->description.Identity())},
                        {"status", StatusName(decision.status)},
                        {"scope", PresenceJson(lookup.presence)},
                        {"registeredPath", decision.entry ? Utf8(decision.entry->path) : json(nullptr)},
