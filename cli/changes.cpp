@@ -25,9 +25,13 @@ std::wstring ChangeFailure(const std::wstring& action, HRESULT result, Scope sco
     return refusal.empty() ? action + L" failed: error " + ToWide(UpperHex(result, 8)) : refusal;
 }
 
-// Both forms of unregister end here: the identity, and what its scope's branch held for it.
-Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
+// Both forms of unregister end here: the FILE given (null when by identity), the identity, and
+// what its scope's branch held for it.
+Result Remove(json file, const LibraryIdentity& identity, Scope scope) {
     Result result;
+    json document = json::object();
+    document["command"] = "unregister";
+    document["file"] = std::move(file);
     Registration registration = ReadRegistration(identity, nullptr, scope);
     StatusDecision decision = DecideStatus(registration, identity);
     document["library"] = IdentityJson(identity);
@@ -77,10 +81,11 @@ Result Register(const Options& options) {
         return result;
     LibraryIdentity identity = file->description.Identity();
     Scope scope = ChangeScope(options);
-    json document = {{"command", "register"},
-                     {"file", FileJson(file->location)},
-                     {"library", IdentityJson(identity)},
-                     {"scope", ScopeName(scope)}};
+    json document = json::object();
+    document["command"] = "register";
+    document["file"] = FileJson(file->location);
+    document["library"] = IdentityJson(identity);
+    document["scope"] = ScopeName(scope);
     Registration before = ReadRegistration(identity, &file->location, scope);
     StatusDecision decision = DecideStatus(before, identity);
     std::wstring previousPath = decision.entry ? decision.entry->path : std::wstring();
@@ -118,13 +123,12 @@ Result Register(const Options& options) {
 // file that registration names, as the window does; unregistering by identity needs no file.
 Result Unregister(const Options& options) {
     if (options.byIdentity)
-        return Remove({{"command", "unregister"}, {"file", nullptr}}, options.identity, ChangeScope(options));
+        return Remove(nullptr, options.identity, ChangeScope(options));
     Result result;
     std::optional<OpenedFile> file = OpenFile("unregister", options.file, result);
     if (!file)
         return result;
-    return Remove({{"command", "unregister"}, {"file", FileJson(file->location)}},
-                  file->description.Identity(), ChangeScope(options));
+    return Remove(FileJson(file->location), file->description.Identity(), ChangeScope(options));
 }
 
 } // namespace cli

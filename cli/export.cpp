@@ -33,10 +33,11 @@ Result Export(const Options& options) {
     if (!file)
         return result;
     Scope scope = options.scope.value_or(Scope::Machine);
-    json document = {{"command", "export"},
-                     {"file", FileJson(file->location)},
-                     {"library", IdentityJson(file->description.Identity())},
-                     {"scope", ScopeName(scope)}};
+    json document = json::object();
+    document["command"] = "export";
+    document["file"] = FileJson(file->location);
+    document["library"] = IdentityJson(file->description.Identity());
+    document["scope"] = ScopeName(scope);
     RegistryTree tree;
     HRESULT hr = CaptureRegistration(options.file, tree);
     if (FAILED(hr))

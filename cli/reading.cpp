@@ -199,13 +199,14 @@ Result Info(const Options& options) {
     json registries = json::array();
     for (const Registration& registration : lookup.registrations)
         registries.push_back(RegistrationJson(registration));
-    result.document = {{"command", "info"},
-                       {"file", FileJson(file->location)},
-                       {"library", LibraryJson(file->description)},
-                       {"registry", RegistrationJson(lookup.Deciding())},
-                       {"registries", std::move(registries)},
-                       {"scope", PresenceJson(lookup.presence)},
-                       {"status", StatusName(lookup.decision.status)}};
+    result.document = json::object();
+    result.document["command"] = "info";
+    result.document["file"] = FileJson(file->location);
+    result.document["library"] = LibraryJson(file->description);
+    result.document["registry"] = RegistrationJson(lookup.Deciding());
+    result.document["registries"] = std::move(registries);
+    result.document["scope"] = PresenceJson(lookup.presence);
+    result.document["status"] = StatusName(lookup.decision.status);
     result.text = InfoText(file->location, file->description, lookup);
     return result;
 }
@@ -219,13 +220,14 @@ Result StatusOf(const Options& options) {
     const Lookup& lookup = found->lookup;
     const StatusDecision& decision = lookup.decision;
     result.exitCode = StatusExitCode(decision.status);
-    result.document = {{"command", "status"},
-                       {"file", FileJson(file->location)},
-                       {"library", IdentityJson(file->description.Identity())},
-                       {"status", StatusName(decision.status)},
-                       {"scope", PresenceJson(lookup.presence)},
-                       {"registeredPath", decision.entry ? Utf8(decision.entry->path) : json(nullptr)},
-                       {"exitCode", result.exitCode}};
+    result.document = json::object();
+    result.document["command"] = "status";
+    result.document["file"] = FileJson(file->location);
+    result.document["library"] = IdentityJson(file->description.Identity());
+    result.document["status"] = StatusName(decision.status);
+    result.document["scope"] = PresenceJson(lookup.presence);
+    result.document["registeredPath"] = decision.entry ? Utf8(decision.entry->path) : json(nullptr);
+    result.document["exitCode"] = result.exitCode;
     result.text = StatusLine(lookup) + L"\n";
     return result;
 }
@@ -238,10 +240,11 @@ Result List(const Options& options) {
     json libraries = json::array();
     for (const Registration& registration : registrations)
         libraries.push_back(RegistrationJson(registration));
-    result.document = {{"command", "list"},
-                       {"broken", options.brokenOnly},
-                       {"count", registrations.size()},
-                       {"libraries", std::move(libraries)}};
+    result.document = json::object();
+    result.document["command"] = "list";
+    result.document["broken"] = options.brokenOnly;
+    result.document["count"] = registrations.size();
+    result.document["libraries"] = std::move(libraries);
     result.text = ListText(registrations, options.brokenOnly);
     return result;
 }

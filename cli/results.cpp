@@ -70,7 +70,8 @@ std::wstring LocateMessage(const Located& located) {
 }
 
 std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure) {
-    json document = {{"command", command}};
+    json document = json::object();
+    document["command"] = command;
     Located located = LocateFile(given);
     document["file"] = FileJson(located.location);
     if (located.error != LocateError::None) {
