@@ -37,25 +37,23 @@ struct CommandSpec {
     const wchar_t* name;
     Command command;
     Operand operand;
-    std::vector<std::wstring> options; // besides --user and --machine, which every command takes
+    const wchar_t* options[4]; // besides --user and --machine, which every command takes
 };
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands = {
-        {L"info", Command::Info, Operand::File, {}},
-        {L"status", Command::Status, Operand::File, {}},
-        {L"register", Command::Register, Operand::File, {}},
-        // Inside unregister, --version names the library's version, not the program's.
-        {L"unregister",
-         Command::Unregister,
-         Operand::FileOrIdentity,
-         {L"--guid", L"--version", L"--lcid", L"--syskind"}},
-        {L"list", Command::List, Operand::None, {L"--broken"}},
-        {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
-        {L"help", Command::Help, Operand::None, {}},
-    };
-    return commands;
-}
+// Constant tables: no code runs to build them.
+constexpr CommandSpec kCommands[] = {
+    {L"info", Command::Info, Operand::File, {}},
+    {L"status", Command::Status, Operand::File, {}},
+    {L"register", Command::Register, Operand::File, {}},
+    // Inside unregister, --version names the library's version, not the program's.
+    {L"unregister",
+     Command::Unregister,
+     Operand::FileOrIdentity,
+     {L"--guid", L"--version", L"--lcid", L"--syskind"}},
+    {L"list", Command::List, Operand::None, {L"--broken"}},
+    {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
+    {L"help", Command::Help, Operand::None, {}},
+};
 
 // The state of one parse: what has been seen so far.
 struct Parse {
@@ -71,7 +69,7 @@ struct Parse {
 using Apply = std::wstring (*)(Parse& parse, const std::wstring& value);
 
 struct OptionSpec {
-    std::wstring name;
+    const wchar_t* name;
     bool takesValue;
     Apply apply; // gives an error, or "" when the option was taken
 };
@@ -105,52 +103,46 @@ std::wstring NonEmpty(const wchar_t* name, const std::wstring& value, std::wstri
     return std::wstring();
 }
 
-const std::vector<OptionSpec>& CommandOptions() {
-    static const std::vector<OptionSpec> options = {
-        {L"--user", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::User); }},
-        {L"--machine", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::Machine); }},
-        {L"--broken", false,
-         [](Parse& p, const std::wstring&) {
-             p.options().brokenOnly = true;
-             return std::wstring();
-         }},
-        {L"--guid", true,
-         [](Parse& p, const std::wstring& v) {
-             return ApplyIdentityPart(p, 0, ParseGuid(v, p.options().identity.guid), v,
-                                      L"a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
-         }},
-        {L"--version", true,
-         [](Parse& p, const std::wstring& v) {
-             LibraryIdentity& identity = p.options().identity;
-             return ApplyIdentityPart(p, 1, ParseVersion(v, identity.major, identity.minor), v,
-                                      L"a version (expected M.m in decimal, each 0 to 65535)");
-         }},
-        {L"--lcid", true,
-         [](Parse& p, const std::wstring& v) {
-             return ApplyIdentityPart(p, 2, ParseLcid(v, p.options().identity.lcid), v,
-                                      L"a locale id (expected a decimal number or 0x...)");
-         }},
-        {L"--syskind", true,
-         [](Parse& p, const std::wstring& v) {
-             return ApplyIdentityPart(p, 3, ParseSysKind(v, p.options().identity.syskind), v,
-                                      L"a system kind (expected win16, win32 or win64)");
-         }},
-        {L"--install-dir", true,
-         [](Parse& p, const std::wstring& v) {
-             return NonEmpty(L"--install-dir", v, p.options().installDir);
-         }},
-        {L"-o", true,
-         [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
-        {L"--bitness", true,
-         [](Parse& p, const std::wstring& v) {
-             if (v != L"32" && v != L"64")
-                 return Quoted(v) + L" is not a bitness (expected 32 or 64)";
-             p.options().bitness = v == L"32" ? 32 : 64;
-             return std::wstring();
-         }},
-    };
-    return options;
-}
+const OptionSpec kOptions[] = {
+    {L"--user", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::User); }},
+    {L"--machine", false, [](Parse& p, const std::wstring&) { return ApplyScope(p, Scope::Machine); }},
+    {L"--broken", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().brokenOnly = true;
+         return std::wstring();
+     }},
+    {L"--guid", true,
+     [](Parse& p, const std::wstring& v) {
+         return ApplyIdentityPart(p, 0, ParseGuid(v, p.options().identity.guid), v,
+                                  L"a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})");
+     }},
+    {L"--version", true,
+     [](Parse& p, const std::wstring& v) {
+         LibraryIdentity& identity = p.options().identity;
+         return ApplyIdentityPart(p, 1, ParseVersion(v, identity.major, identity.minor), v,
+                                  L"a version (expected M.m in decimal, each 0 to 65535)");
+     }},
+    {L"--lcid", true,
+     [](Parse& p, const std::wstring& v) {
+         return ApplyIdentityPart(p, 2, ParseLcid(v, p.options().identity.lcid), v,
+                                  L"a locale id (expected a decimal number or 0x...)");
+     }},
+    {L"--syskind", true,
+     [](Parse& p, const std::wstring& v) {
+         return ApplyIdentityPart(p, 3, ParseSysKind(v, p.options().identity.syskind), v,
+                                  L"a system kind (expected win16, win32 or win64)");
+     }},
+    {L"--install-dir", true,
+     [](Parse& p, const std::wstring& v) { return NonEmpty(L"--install-dir", v, p.options().installDir); }},
+    {L"-o", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
+    {L"--bitness", true,
+     [](Parse& p, const std::wstring& v) {
+         if (v != L"32" && v != L"64")
+             return Quoted(v) + L" is not a bitness (expected 32 or 64)";
+         p.options().bitness = v == L"32" ? 32 : 64;
+         return std::wstring();
+     }},
+};
 
 bool IsOption(const std::wstring& arg) {
     return arg.size() > 1 && arg[0] == L'-';
@@ -173,14 +165,13 @@ bool TakeGlobalOption(Parse& parse, const std::wstring& arg) {
 const OptionSpec* CommandOption(const Parse& parse, const std::wstring& arg) {
     if (!parse.command)
         return nullptr;
-    const std::vector<std::wstring>& own = parse.command->options;
     bool listed = arg == L"--user" || arg == L"--machine";
-    for (const std::wstring& name : own)
-        listed = listed || name == arg;
+    for (const wchar_t* name : parse.command->options)
+        listed = listed || (name && arg == name);
     if (!listed)
         return nullptr;
-    for (const OptionSpec& option : CommandOptions())
-        if (option.name == arg)
+    for (const OptionSpec& option : kOptions)
+        if (arg == option.name)
             return &option;
     return nullptr;
 }
@@ -302,7 +293,7 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
                 parse.operands.push_back(arg);
                 continue;
             }
-            for (const CommandSpec& command : Commands())
+            for (const CommandSpec& command : kCommands)
                 if (arg == command.name)
                     parse.command = &command;
             if (!parse.command)

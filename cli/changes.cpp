@@ -42,9 +42,13 @@ std::wstring DeletedInterfacesText(const std::vector<DeletedInterface>& deleted)
     return text;
 }
 
-// Both forms of unregister end here: the identity, and what its scope's branch held for it.
-Result Remove(json document, const LibraryIdentity& identity, Scope scope) {
+// Both forms of unregister end here: the FILE given (null when by identity), the identity, and
+// what its scope's branch held for it.
+Result Remove(json file, const LibraryIdentity& identity, Scope scope) {
     Result result;
+    json document = json::object();
+    document["command"] = "unregister";
+    document["file"] = std::move(file);
     Registration registration = ReadRegistration(identity, nullptr, scope);
     StatusDecision decision = DecideStatus(registration, identity);
     document["library"] = IdentityJson(identity);
@@ -96,19 +100,19 @@ std::wstring RightsRefusal(const std::wstring& action, HRESULT result) {
 }
 
 Result Register(const Options& options) {
-    Result result;
-    FileLocation location;
-    LibraryDescription description;
     const std::wstring& given = options.file;
-    if (!OpenFile("register", given, location, description, result))
+    Result result;
+    std::optional<OpenedFile> file = OpenFile("register", options.file, result);
+    if (!file)
         return result;
-    LibraryIdentity identity = description.Identity();
+    LibraryIdentity identity = file->description.Identity();
     Scope scope = ChangeScope(options);
-    json document = {{"command", "register"},
-                     {"file", FileJson(location)},
-                     {"library", IdentityJson(identity)},
-                     {"scope", ScopeName(scope)}};
-    Registration before = ReadRegistration(identity, &location, scope);
+    json document = json::object();
+    document["command"] = "register";
+    document["file"] = FileJson(file->location);
+    document["library"] = IdentityJson(identity);
+    document["scope"] = ScopeName(scope);
+    Registration before = ReadRegistration(identity, &file->location, scope);
     StatusDecision decision = DecideStatus(before, identity);
     std::wstring previousPath = decision.entry ? decision.entry->path : std::wstring();
     document["previousPath"] = decision.entry ? Utf8(previousPath) : json(nullptr);
@@ -126,7 +130,7 @@ Result Register(const Options& options) {
     HRESULT hr = RegisterLibraryFile(given, scope);
     if (hr != S_OK)
         return Failure(std::move(document), ChangeFailure(action, hr, scope));
-    Registration after = ReadRegistration(identity, &location, scope);
+    Registration after = ReadRegistration(identity, &file->location, scope);
     StatusDecision now = DecideStatus(after, identity);
     if (now.status != Status::Registered)
         return Failure(std::move(document),
@@ -145,14 +149,12 @@ Result Register(const Options& options) {
 // file that registration names, as the window does; unregistering by identity needs no file.
 Result Unregister(const Options& options) {
     if (options.byIdentity)
-        return Remove({{"command", "unregister"}, {"file", nullptr}}, options.identity, ChangeScope(options));
+        return Remove(nullptr, options.identity, ChangeScope(options));
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("unregister", options.file, location, description, result))
+    std::optional<OpenedFile> file = OpenFile("unregister", options.file, result);
+    if (!file)
         return result;
-    return Remove({{"command", "unregister"}, {"file", FileJson(location)}}, description.Identity(),
-                  ChangeScope(options));
+    return Remove(FileJson(file->location), file->description.Identity(), ChangeScope(options));
 }
 
 } // namespace cli

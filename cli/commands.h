@@ -35,10 +35,13 @@ Result Export(const Options& options);
 
 // A failed command: exit code 2, the message on stderr and as "error" in the document.
 Result Failure(nlohmann::json document, const std::wstring& message);
-// Locates FILE and reads its library through the reader; on failure fills result and gives
-// false. command names the command in the failure's document.
-bool OpenFile(const char* command, const std::wstring& given, FileLocation& location,
-              LibraryDescription& description, Result& result);
+// FILE located and its library read through the reader.
+struct OpenedFile {
+    FileLocation location;
+    LibraryDescription description;
+};
+// Opens FILE for command; on failure gives nothing and fills failure with the one-line message.
+std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure);
 // The one-line message for a Located that is not a file to read.
 std::wstring LocateMessage(const Located& located);
 

@@ -29,22 +29,22 @@ HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 
 Result Export(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("export", options.file, location, description, result))
+    std::optional<OpenedFile> file = OpenFile("export", options.file, result);
+    if (!file)
         return result;
     Scope scope = options.scope.value_or(Scope::Machine);
-    json document = {{"command", "export"},
-                     {"file", FileJson(location)},
-                     {"library", IdentityJson(description.Identity())},
-                     {"scope", ScopeName(scope)}};
+    json document = json::object();
+    document["command"] = "export";
+    document["file"] = FileJson(file->location);
+    document["library"] = IdentityJson(file->description.Identity());
+    document["scope"] = ScopeName(scope);
     RegistryTree tree;
     HRESULT hr = CaptureRegistration(options.file, tree);
     if (FAILED(hr))
         return Failure(std::move(document), L"finding what registering '" + options.file +
                                                 L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
     if (!options.installDir.empty())
-        RelocateFolder(tree, FolderOf(location.filePath), options.installDir);
+        RelocateFolder(tree, FolderOf(file->location.filePath), options.installDir);
     // 64-bit Windows has two views of the interface keys, and each kind of client needs its own.
     int bitness = options.bitness ? options.bitness : RegistryViews().size() > 1 ? 64 : 32;
     if (bitness == 64)
@@ -65,9 +65,9 @@ Result Export(const Options& options) {
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     result.document = std::move(document);
-    result.text = L"exported: " + IdentityText(description.Identity()) + L", " + DecimalText(tree.size()) +
-                  L" keys under " + root + L" for " + DecimalText(bitness) + L"-bit Windows -> " +
-                  options.outFile + L"\n";
+    result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " +
+                  DecimalText(tree.size()) + L" keys under " + root + L" for " + DecimalText(bitness) +
+                  L"-bit Windows -> " + options.outFile + L"\n";
     return result;
 }
 

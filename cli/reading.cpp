@@ -262,50 +262,70 @@ std::wstring ListText(const std::vector<Registration>& registrations, bool hints
     return text;
 }
 
+namespace {
+
+// What info and status both start with: FILE opened, and its identity looked up in the
+// branches asked.
+struct LookedUp {
+    OpenedFile file;
+    Lookup lookup;
+};
+std::optional<LookedUp> OpenAndLookUp(const char* command, const Options& options, Result& failure) {
+    std::optional<OpenedFile> file = OpenFile(command, options.file, failure);
+    if (!file)
+        return std::nullopt;
+    Lookup lookup = LookUp(file->description.Identity(), &file->location, options.scope);
+    return LookedUp{std::move(*file), std::move(lookup)};
+}
+
+} // namespace
+
 Result Info(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("info", options.file, location, description, result))
+    std::optional<LookedUp> found = OpenAndLookUp("info", options, result);
+    if (!found)
         return result;
-    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    const OpenedFile* file = &found->file;
+    const Lookup& lookup = found->lookup;
     InterfaceFacts interfaces =
-        ReadInterfaceFacts(options.file, description.Identity(), lookup.Deciding().scope);
+        ReadInterfaceFacts(options.file, file->description.Identity(), lookup.Deciding().scope);
     json registries = json::array();
     for (const Registration& registration : lookup.registrations)
         registries.push_back(RegistrationJson(registration));
-    result.document = {{"command", "info"},
-                       {"file", FileJson(location)},
-                       {"library", LibraryJson(description)},
-                       {"registry", RegistrationJson(lookup.Deciding())},
-                       {"registries", std::move(registries)},
-                       {"interfaces", InterfacesJson(interfaces)},
-                       {"scope", PresenceJson(lookup.presence)},
-                       {"status", StatusName(lookup.decision.status)}};
-    result.text = InfoText(location, description, lookup, interfaces);
+    result.document = json::object();
+    result.document["command"] = "info";
+    result.document["file"] = FileJson(file->location);
+    result.document["library"] = LibraryJson(file->description);
+    result.document["registry"] = RegistrationJson(lookup.Deciding());
+    result.document["registries"] = std::move(registries);
+    result.document["interfaces"] = InterfacesJson(interfaces);
+    result.document["scope"] = PresenceJson(lookup.presence);
+    result.document["status"] = StatusName(lookup.decision.status);
+    result.text = InfoText(file->location, file->description, lookup, interfaces);
     return result;
 }
 
 Result StatusOf(const Options& options) {
     Result result;
-    FileLocation location;
-    LibraryDescription description;
-    if (!OpenFile("status", options.file, location, description, result))
+    std::optional<LookedUp> found = OpenAndLookUp("status", options, result);
+    if (!found)
         return result;
-    Lookup lookup = LookUp(description.Identity(), &location, options.scope);
+    const OpenedFile* file = &found->file;
+    const Lookup& lookup = found->lookup;
     const StatusDecision& decision = lookup.decision;
     result.exitCode = StatusExitCode(decision.status);
-    result.document = {{"command", "status"},
-                       {"file", FileJson(location)},
-                       {"library", IdentityJson(description.Identity())},
-                       {"status", StatusName(decision.status)},
-                       {"scope", PresenceJson(lookup.presence)},
-                       {"registeredPath", decision.entry ? Utf8(decision.entry->path) : json(nullptr)},
-                       {"exitCode", result.exitCode}};
+    result.document = json::object();
+    result.document["command"] = "status";
+    result.document["file"] = FileJson(file->location);
+    result.document["library"] = IdentityJson(file->description.Identity());
+    result.document["status"] = StatusName(decision.status);
+    result.document["scope"] = PresenceJson(lookup.presence);
+    result.document["registeredPath"] = decision.entry ? Utf8(decision.entry->path) : json(nullptr);
+    result.document["exitCode"] = result.exitCode;
     // Where the library is registered, whether a client of each kind finds its interfaces.
     InterfaceFacts interfaces;
     if (decision.status != Status::NotRegistered)
-        interfaces = ReadInterfaceFacts(options.file, description.Identity(), lookup.Deciding().scope);
+        interfaces = ReadInterfaceFacts(options.file, file->description.Identity(), lookup.Deciding().scope);
     json missing = json::object();
     if (SUCCEEDED(interfaces.result))
         for (View view : RegistryViews())
@@ -325,10 +345,11 @@ Result List(const Options& options) {
     json libraries = json::array();
     for (const Registration& registration : registrations)
         libraries.push_back(RegistrationJson(registration));
-    result.document = {{"command", "list"},
-                       {"broken", options.brokenOnly},
-                       {"count", registrations.size()},
-                       {"libraries", std::move(libraries)}};
+    result.document = json::object();
+    result.document["command"] = "list";
+    result.document["broken"] = options.brokenOnly;
+    result.document["count"] = registrations.size();
+    result.document["libraries"] = std::move(libraries);
     result.text = ListText(registrations, options.brokenOnly);
     return result;
 }

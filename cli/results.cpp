@@ -69,22 +69,22 @@ std::wstring LocateMessage(const Located& located) {
     return std::wstring();
 }
 
-bool OpenFile(const char* command, const std::wstring& given, FileLocation& location,
-              LibraryDescription& description, Result& result) {
-    json document = {{"command", command}};
+std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure) {
+    json document = json::object();
+    document["command"] = command;
     Located located = LocateFile(given);
-    location = located.location;
-    document["file"] = FileJson(location);
+    document["file"] = FileJson(located.location);
     if (located.error != LocateError::None) {
-        result = Failure(std::move(document), LocateMessage(located));
-        return false;
+        failure = Failure(std::move(document), LocateMessage(located));
+        return std::nullopt;
     }
-    HRESULT hr = reader::ReadLibrary(location.LibraryPath(), reader::Depth::Facts, description);
+    OpenedFile file{located.location, LibraryDescription()};
+    HRESULT hr = reader::ReadLibrary(file.location.LibraryPath(), reader::Depth::Facts, file.description);
     if (FAILED(hr)) {
-        result = Failure(std::move(document), ReadFailureMessage(location, hr));
-        return false;
+        failure = Failure(std::move(document), ReadFailureMessage(file.location, hr));
+        return std::nullopt;
     }
-    return true;
+    return file;
 }
 
 // Documents are built member by member: the same document as an initialiser list takes far

@@ -44,12 +44,10 @@ Output Run(const std::vector<std::wstring>& args) {
         return output;
     }
     if (options.command == Command::Version) {
-        output.out =
-            options.json
-                ? FromUtf8(nlohmann::json({{"program", "corvane-cli"}, {"version", CORVANE_VERSION_TEXT}})
-                               .dump(2)) +
-                      L"\n"
-                : VersionLine() + L"\n";
+        nlohmann::json document = nlohmann::json::object();
+        document["program"] = "corvane-cli";
+        document["version"] = CORVANE_VERSION_TEXT;
+        output.out = options.json ? FromUtf8(document.dump(2)) + L"\n" : VersionLine() + L"\n";
         return output;
     }
     Result result = Dispatch(options);

@@ -81,29 +81,23 @@ TEST_F(RegistrationChange, AFileWithoutATypeLibraryIsReportedAsNotACOMObject) {
     EXPECT_EQ(Icon(seen), static_cast<UINT>(MB_ICONHAND));
 }
 
-TEST(RegistrationOutcome, SuccessNamesTheDirectionAndThePathExactlyAsTyped) {
-    OutcomeMessage registered = RegistrationOutcome(1, "sub\\Shapes.tlb", S_OK);
-    EXPECT_EQ(registered.text, "Register Type Library sub\\Shapes.tlb succeeded.");
-    EXPECT_EQ(registered.style, 0x40u);
-    OutcomeMessage unregistered = RegistrationOutcome(0, "C:\\libs\\Shapes.tlb", S_OK);
-    EXPECT_EQ(unregistered.text, "Unregister Type Library C:\\libs\\Shapes.tlb succeeded.");
-    EXPECT_EQ(unregistered.style, 0x40u);
-}
-
-TEST(RegistrationOutcome, AFileWithoutATypeLibraryHasItsOwnTextInBothDirections) {
-    for (int direction : {1, 0}) {
-        SCOPED_TRACE(direction ? "register" : "unregister");
-        OutcomeMessage message = RegistrationOutcome(direction, "notes.txt", TYPE_E_CANTLOADLIBRARY);
-        EXPECT_EQ(message.text, kNotACOMObjectText);
-        EXPECT_EQ(message.style, 0x10u);
+// The texts the tests above do not see in a box: the other direction of each outcome, and a code
+// with hexadecimal letters.
+TEST(RegistrationOutcome, NamesTheDirectionThePathAsTypedAndTheCodeInUpperCaseHex) {
+    const struct {
+        int registerFlag;
+        const char* path;
+        HRESULT result;
+        std::string text;
+        UINT style;
+    } cases[] = {
+        {0, "C:\\libs\\Shapes.tlb", S_OK, "Unregister Type Library C:\\libs\\Shapes.tlb succeeded.", 0x40},
+        {0, "notes.txt", TYPE_E_CANTLOADLIBRARY, kNotACOMObjectText, 0x10},
+        {1, "b.olb", static_cast<HRESULT>(0x8002801C),
+         "Register Type Library b.olb failed: the error returned was 8002801C", 0x10}};
+    for (const auto& c : cases) {
+        OutcomeMessage message = RegistrationOutcome(c.registerFlag, c.path, c.result);
+        EXPECT_EQ(message.text, c.text);
+        EXPECT_EQ(message.style, c.style) << message.text;
     }
-}
-
-TEST(RegistrationOutcome, OtherFailuresShowTheCodeAsEightUpperCaseHexDigits) {
-    OutcomeMessage failed = RegistrationOutcome(0, "a.tlb", E_FAIL);
-    EXPECT_EQ(failed.text, "Unregister Type Library a.tlb failed: the error returned was 80004005");
-    EXPECT_EQ(failed.style, 0x10u);
-    OutcomeMessage elementNotFound = RegistrationOutcome(1, "b.olb", static_cast<HRESULT>(0x8002801C));
-    EXPECT_EQ(elementNotFound.text, "Register Type Library b.olb failed: the error returned was 8002801C");
-    EXPECT_EQ(elementNotFound.style, 0x10u);
 }

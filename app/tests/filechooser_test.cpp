@@ -1,6 +1,7 @@
 // The ".." command: the open-file request, what the dialog's answer means, and the command
 // against a stand-in main window, with the real dialog or one that gives a chosen answer.
-// Choosing files in the running program is tested through the GUI driver (chooser_gui_test).
+// Choosing files in the running program, where the dialog is placed, its filter and Cancel, are
+// tested through the GUI driver (commands_gui_test).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -131,15 +132,6 @@ class StandInWindow {
     OwnedWindow window_;
 };
 
-// Lets the test thread's own windows handle what is queued for them.
-void PumpMessages() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
 } // namespace
 
 TEST(FileRequest, AsksForAnExistingTypeLibraryFileInTheFullStructure) {
@@ -187,14 +179,6 @@ TEST(ChosenFileAnswer, APathIsTheBufferUpToItsFirstNul) {
     EXPECT_EQ(InterpretChosenFile(TRUE, 0, full.data()).path, std::string(kChosenPathBufferSize, 'a'));
 }
 
-TEST(ChosenFileAnswer, ABufferTooSmallIsTooLongAndItsSizeBytesAreNoPath) {
-    // The dialog puts the size it needed into the first two bytes of the buffer.
-    char buffer[kChosenPathBufferSize] = "\x30\x05";
-    ChosenFile chosen = InterpretChosenFile(FALSE, FNERR_BUFFERTOOSMALL, buffer);
-    EXPECT_EQ(chosen.kind, ChosenFile::TooLong);
-    EXPECT_EQ(chosen.path, "");
-}
-
 // Under Wine, ntdll exports wine_get_version.
 bool RunningUnderWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -224,40 +208,6 @@ class Chooser : public testing::Test {
     TempFolder folder_;
     testsupport::LibraryRecipe spec_;
 };
-
-TEST_F(Chooser, TheDialogOpensThirtyPixelsFromTheMainWindowAndCancelChangesNothing) {
-    for (POINT place : {POINT{137, 91}, POINT{402, 260}}) {
-        SCOPED_TRACE("main window at " + std::to_string(place.x) + "," + std::to_string(place.y));
-        StandInWindow main(place.x, place.y);
-        main.AddToList("A:\\first.tlb");
-        SetWindowTextA(main.Item(IDC_PATH), "typed by hand");
-        SetWindowTextA(main.Item(IDC_NAME), "earlier name");
-        RECT mainRect;
-        GetWindowRect(main.Get(), &mainRect);
-        RECT dialogRect = {};
-        std::string filter;
-        DialogHandler handler([&](HWND dialog) {
-            GetWindowRect(dialog, &dialogRect);
-            char entry[256] = "";
-            SendMessageA(GetDlgItem(dialog, cmb1), CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(entry));
-            filter = entry;
-            CancelDialog(dialog);
-        });
-
-        CHOOSETYPELIBFILE(main.Get());
-
-        ASSERT_TRUE(handler.Found()) << "no dialog titled " << kDialogTitle;
-        EXPECT_EQ(dialogRect.left, mainRect.left + 30);
-        EXPECT_EQ(dialogRect.top, mainRect.top + 30);
-        // The type box shows the description; Windows adds nothing to it either when the
-        // description is given.
-        EXPECT_EQ(filter, "Type Libraries");
-        EXPECT_EQ(main.Text(IDC_PATH), "typed by hand");
-        EXPECT_EQ(main.PathList(), std::vector<std::string>{"A:\\first.tlb"});
-        EXPECT_EQ(main.Text(IDC_NAME), "earlier name");
-        PumpMessages();
-    }
-}
 
 TEST_F(Chooser, ANameTypedWithoutExtensionGetsTheDefaultOne) {
     // Windows' dialog adds the default extension before it checks that the file exists. Wine 8's

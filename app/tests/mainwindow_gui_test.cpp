@@ -181,11 +181,14 @@ TEST(CorvaneWindow, CreatesTheTwelveControlsOfTheTableInOrder) {
     ASSERT_STARTED(corvane);
     DialogBase base = MsSansSerif8Base();
 
+    ASSERT_EQ(12u, MainWindowControls().size());
     HWND child = GetWindow(corvane.window, GW_CHILD);
+    int expectedId = 1001; // the ids run from 1001 in creation order
     for (const ControlRow& recipe : MainWindowControls()) {
         SCOPED_TRACE("control " + std::to_string(recipe.id));
         ASSERT_TRUE(child) << "fewer controls than the table";
-        EXPECT_EQ(recipe.id, GetDlgCtrlID(child)) << "creation order";
+        EXPECT_EQ(expectedId++, GetDlgCtrlID(child)) << "creation order";
+        EXPECT_EQ(recipe.id, GetDlgCtrlID(child));
         EXPECT_EQ(0, lstrcmpiA(recipe.className, driver::ClassName(child).c_str()))
             << driver::ClassName(child);
         EXPECT_EQ(recipe.text, driver::Text(child));
@@ -273,33 +276,37 @@ TEST(CorvaneWindow, StaysOpenWhenEscIsPressed) {
     EXPECT_TRUE(corvane.CloseAndExit());
 }
 
-class CorvaneClosing : public ::testing::TestWithParam<const char*> {};
+// Each way of closing, started with other arguments each time: Corvane ignores its arguments.
+struct Closing {
+    const char* how;
+    const char* arguments;
+    void (*close)(const Corvane&);
+};
+void PrintTo(const Closing& closing, std::ostream* out) {
+    *out << closing.how << " after arguments '" << closing.arguments << "'";
+}
 
-TEST_P(CorvaneClosing, EndsTheProcessWithExitCodeZeroWhateverTheArguments) {
-    Corvane corvane(GetParam());
+class CorvaneClosing : public ::testing::TestWithParam<Closing> {};
+
+TEST_P(CorvaneClosing, EndsTheProcessWithExitCodeZero) {
+    Corvane corvane(GetParam().arguments);
     ASSERT_STARTED(corvane);
-    EXPECT_TRUE(corvane.CloseAndExit()) << "arguments: " << GetParam();
+    GetParam().close(corvane);
+    EXPECT_TRUE(corvane.ExitsWithZero());
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, CorvaneClosing,
-                         ::testing::Values("", "/s /u C:\\none.tlb --help", "\"a b\" -1 %1"));
-
-TEST(CorvaneWindow, ClosesOnAltF4AndOnTheCloseMessage) {
-    {
-        Corvane corvane;
-        ASSERT_STARTED(corvane);
-        HWND edit = GetWindow(corvane.Item(IDC_PATH), GW_CHILD);
-        // Alt+F4: the system key with the Alt bit (29) set in lParam.
-        PostMessageA(edit, WM_SYSKEYDOWN, VK_F4, 0x203E0001);
-        EXPECT_TRUE(corvane.ExitsWithZero()) << "Alt+F4";
-    }
-    {
-        Corvane corvane;
-        ASSERT_STARTED(corvane);
-        PostMessageA(corvane.window, WM_CLOSE, 0, 0);
-        EXPECT_TRUE(corvane.ExitsWithZero()) << "WM_CLOSE";
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ways, CorvaneClosing,
+    ::testing::Values(
+        Closing{"the system menu", "",
+                [](const Corvane& c) { PostMessageA(c.window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        // The system key with the Alt bit (29) set in lParam, as the keyboard sends it to the path field.
+        Closing{"Alt+F4", "/s /u C:\\none.tlb --help",
+                [](const Corvane& c) {
+                    PostMessageA(GetWindow(c.Item(IDC_PATH), GW_CHILD), WM_SYSKEYDOWN, VK_F4, 0x203E0001);
+                }},
+        Closing{"WM_CLOSE", "\"a b\" -1 %1",
+                [](const Corvane& c) { PostMessageA(c.window, WM_CLOSE, 0, 0); }}));
 
 // ---- Without the component ----
 
@@ -433,20 +440,22 @@ TEST(CorvaneWindowInProcess, ShowsTheHandOnlyOverTheLinkLabel) {
         auto centre = [window](int id) { return CentreInClient(window, GetDlgItem(window, id)); };
 
         POINT link = centre(IDC_MORE);
+        // A point left of the client area arrives as a large unsigned x where no child
+        // answers: the hovered id, and with it the cursor, stay as they were.
+        EXPECT_EQ(arrow, MoveTo(window, -5, link.y)) << "outside, before the link";
+        EXPECT_EQ(0, g_program.hoveredControlId);
+
         EXPECT_EQ(hand, MoveTo(window, link.x, link.y)) << "over the link";
         EXPECT_EQ(IDC_MORE, g_program.hoveredControlId);
-
-        // A point left of the client area arrives as a large unsigned x where no child
-        // answers: the hovered id, and with it the hand, stay.
         EXPECT_EQ(hand, MoveTo(window, -5, link.y)) << "outside, after the link";
         EXPECT_EQ(IDC_MORE, g_program.hoveredControlId);
 
-        EXPECT_EQ(arrow, MoveTo(window, 2, 2)) << "over the background";
-        EXPECT_NE(IDC_MORE, g_program.hoveredControlId);
-
         POINT label = centre(IDC_NAMELABEL);
-        EXPECT_EQ(arrow, MoveTo(window, label.x, label.y)) << "over another label";
+        EXPECT_EQ(arrow, MoveTo(window, label.x, label.y)) << "from the link onto another label";
         EXPECT_EQ(IDC_NAMELABEL, g_program.hoveredControlId);
+
+        EXPECT_EQ(arrow, MoveTo(window, 2, 2)) << "over the background";
+        EXPECT_EQ(0, g_program.hoveredControlId);
 
         // A disabled field is skipped: the window itself answers.
         POINT field = centre(IDC_GUID);
@@ -494,48 +503,41 @@ TEST(CorvaneWindowInProcess, DrawsTheLinkInABlueItalicUnderlinedArialAndReleases
     EXPECT_FALSE(g_program.linkFont) << "the link font is released with the window";
 }
 
-// Records the rectangle each child of the main window is created with.
+// Records the height the path field is created with: the window the child process shows is
+// only the closed box (CorvaneWindow.CreatesTheTwelveControlsOfTheTableInOrder).
 class CreationRecorder {
   public:
     CreationRecorder() { hook_ = SetWindowsHookExA(WH_CBT, OnCbt, nullptr, GetCurrentThreadId()); }
     CreationRecorder(const CreationRecorder&) = delete;
     CreationRecorder& operator=(const CreationRecorder&) = delete;
     ~CreationRecorder() { UnhookWindowsHookEx(hook_); }
-    static RECT Created(int id) { return created_[id - 1001]; }
+    static int PathFieldHeight() { return pathFieldHeight_; }
 
   private:
     static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
         if (code == HCBT_CREATEWND) {
             const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
-            int id = static_cast<int>(reinterpret_cast<INT_PTR>(create->hMenu));
-            // Only the window's own controls: the combo box makes children with ids of its own.
+            // Only the window's own control: the combo box makes children with ids of its own.
             char parentClass[16] = "";
             GetClassNameA(create->hwndParent, parentClass, sizeof(parentClass));
-            if ((create->style & WS_CHILD) && id >= 1001 && id <= 1012 &&
+            if ((create->style & WS_CHILD) && reinterpret_cast<INT_PTR>(create->hMenu) == IDC_PATH &&
                 lstrcmpA(parentClass, "#32770") == 0)
-                created_[id - 1001] = {create->x, create->y, create->x + create->cx, create->y + create->cy};
+                pathFieldHeight_ = create->cy;
         }
-        (void)wParam;
         return CallNextHookEx(nullptr, code, wParam, lParam);
     }
     HHOOK hook_;
-    static RECT created_[kMainWindowControlCount];
+    static int pathFieldHeight_;
 };
-RECT CreationRecorder::created_[kMainWindowControlCount];
+int CreationRecorder::pathFieldHeight_ = 0;
 
-TEST(CorvaneWindowInProcess, CreatesEachControlWithItsTableRectangleInDialogUnits) {
+TEST(CorvaneWindowInProcess, CreatesThePathFieldWithTheHeightOfItsOpenList) {
     ComApartment apartment;
     CreationRecorder recorder;
     InProcessWindow::Run([](HWND) {
-        DialogBase base = MsSansSerif8Base();
-        for (const ControlRow& recipe : MainWindowControls()) {
-            SCOPED_TRACE("control " + std::to_string(recipe.id));
-            DialogRect rect = ToDialogUnits(CreationRecorder::Created(recipe.id), base);
-            EXPECT_EQ(recipe.x, rect.x);
-            EXPECT_EQ(recipe.y, rect.y);
-            EXPECT_EQ(recipe.width, rect.width);
-            EXPECT_EQ(recipe.height, rect.height);
-        }
+        int height = MulDiv(CreationRecorder::PathFieldHeight(), 8, MsSansSerif8Base().y);
+        EXPECT_EQ(MainWindowControls()[IDC_PATH - 1001].height, height)
+            << CreationRecorder::PathFieldHeight() << " px";
     });
 }
 
@@ -567,16 +569,19 @@ TEST(CorvaneWindowInProcess, ShowsTheProgramIconBigAndSmall) {
 TEST(CorvaneWindowInProcess, MovesTabOnlyAmongThePathFieldTheBrowseButtonAndTheCheckBox) {
     ComApartment apartment;
     InProcessWindow::Run([](HWND window) {
-        HWND path = GetDlgItem(window, IDC_PATH);
-        HWND browse = GetDlgItem(window, IDC_BROWSE);
-        HWND box = GetDlgItem(window, IDC_REGISTERED);
-        EXPECT_EQ(browse, GetNextDlgTabItem(window, path, FALSE));
-        EXPECT_EQ(box, GetNextDlgTabItem(window, browse, FALSE));
-        EXPECT_EQ(path, GetNextDlgTabItem(window, box, FALSE));
-        EXPECT_EQ(browse, GetNextDlgTabItem(window, box, TRUE));
-        // Esc is the cancel command, which nothing answers.
-        SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
-        EXPECT_TRUE(IsWindow(window));
+        // Both ways round the cycle: any other control that Tab reached would show up in it.
+        const struct {
+            int from;
+            BOOL backwards;
+            int to;
+        } steps[] = {{IDC_PATH, FALSE, IDC_BROWSE},      {IDC_BROWSE, FALSE, IDC_REGISTERED},
+                     {IDC_REGISTERED, FALSE, IDC_PATH},  {IDC_PATH, TRUE, IDC_REGISTERED},
+                     {IDC_REGISTERED, TRUE, IDC_BROWSE}, {IDC_BROWSE, TRUE, IDC_PATH}};
+        for (const auto& step : steps) {
+            HWND next = GetNextDlgTabItem(window, GetDlgItem(window, step.from), step.backwards);
+            EXPECT_EQ(step.to, GetDlgCtrlID(next))
+                << (step.backwards ? "Shift+Tab" : "Tab") << " from " << step.from;
+        }
     });
 }
 

@@ -264,26 +264,6 @@ TEST_F(FactsWithComponent, ReadsAMadeLibraryAndItsRegistration) {
     EXPECT_TRUE(Read(path).registered) << "registration wrote TypeLib\\{guid}\\2.a";
 }
 
-TEST_F(FactsWithComponent, HighVersionsAndLongDescriptionsAreRecognisedAsRegistered) {
-    LibraryRecipe recipe;
-    recipe.major = 65535;
-    recipe.minor = 1;
-    recipe.description = std::string(290, 'L') + " Library";
-    std::string path = Make(recipe, "high.tlb");
-    Register(path);
-    TypeLibFacts facts = Read(path);
-    EXPECT_EQ(VersionText(facts), "65535.1");
-    EXPECT_TRUE(facts.registered) << "registration writes the key ffff.1 with the whole description";
-}
-
-TEST_F(FactsWithComponent, DescriptionThatDiffersOnlyInCaseIsNotRegistered) {
-    LibraryRecipe recipe;
-    recipe.description = "Case Library";
-    std::string path = Make(recipe, "case.tlb");
-    WriteVersionKey(GuidAnsi(recipe.guid), "1.0", "case library");
-    EXPECT_FALSE(Read(path).registered);
-}
-
 // A library without a documentation string is registered under its name, and the component
 // answers its name as the descriptive text, so such a library is recognised once registered.
 TEST_F(FactsWithComponent, LibraryWithoutDocumentationStringIsRecognisedByItsName) {

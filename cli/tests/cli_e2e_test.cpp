@@ -472,6 +472,12 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
 TEST_F(CliProgram, APerUserRoundTripWritesOnlyTheUsersClassesAndLeavesBothAsTheyWere) {
     std::string userKey = "Software\\Classes\\TypeLib\\" + guid_ + "\\1.0\\0\\win32";
     const wchar_t userClasses[] = L"Software\\Classes";
+    // Every Windows profile has the user's classes key; a fresh Wine prefix has none until
+    // something writes there.
+    RegKey classes;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, userClasses, 0, nullptr, 0, KEY_READ, nullptr, classes.Put(),
+                              nullptr),
+              ERROR_SUCCESS);
     Branches before(userClasses);
 
     ChildRun registered = RunCli({"register", "--user", library_});

@@ -180,18 +180,22 @@ TEST_F(Engine, RegisteringNeverAsksTheComponent) {
 TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
     // The version key's numbers are hexadecimal and the locale names a subkey of its own:
     // each must come from the file for the right registration to go.
+    // A 64-bit library is registered under win64, and only unregistering win64 removes it.
     struct Identity {
         WORD major, minor;
         LCID lcid;
+        SYSKIND syskind;
     };
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    const Identity identities[] = {{1, 0, 0}, {2, 10, 0x409}, {65535, 1, 0}};
+    const Identity identities[] = {{1, 0, 0, SYS_WIN32}, {2, 10, 0x409, SYS_WIN32}, {65535, 1, 0, SYS_WIN32},
+                                   {3, 0, 0, SYS_WIN64}};
     for (const Identity& identity : identities) {
         LibraryRecipe recipe;
         recipe.major = identity.major;
         recipe.minor = identity.minor;
         recipe.lcid = identity.lcid;
+        recipe.syskind = identity.syskind;
         SCOPED_TRACE(VersionKey(recipe));
         std::string path = MakeLibrary(GuidAnsi(recipe.guid) + ".tlb", recipe);
         ASSERT_EQ(RegisterLibraryFile(ToWide(path)), 0);
