@@ -550,6 +550,8 @@ HRESULT STDMETHODCALLTYPE OwnReader::ReadLibraries(BSTR requests, BSTR* answers)
         return *answers ? S_OK : E_OUTOFMEMORY;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED; // nothing may be thrown across the interface
     }
 }
 
