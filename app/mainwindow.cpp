@@ -5,6 +5,7 @@
 
 #include "app/weblink.h"
 #include "common/systemdll.h"
+#include "reader/reader.h"
 
 ProgramState g_program;
 
@@ -58,6 +59,8 @@ void ApplyLinkFont(HWND window) {
 void OnInitialise(HWND window) {
     g_program.mainWindow = window;
     CreateApplicationObject();
+    // The program's reads go to the component's reader: one set of remembered answers.
+    reader::ShareReaderOf(g_program.application.Get());
     if (!g_program.application)
         MessageBoxA(nullptr, kNoComponentText, kProgramCaption, MB_OK);
     ApplyLinkFont(window);

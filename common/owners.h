@@ -1,11 +1,12 @@
-// Small move-only owners for Windows handles, registry keys, COM pointers and BSTRs, so that
-// every way out of a function gives back what it acquired. Copying is deleted: two owners of
-// one handle would close it twice.
+// Small move-only owners for Windows handles, registry keys, COM pointers, BSTRs, the
+// descriptions type libraries hand out, and SRW locks, so that every way out of a function gives
+// back what it acquired. Copying is deleted: two owners of one handle would close it twice.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 #include <utility>
+#include <vector>
 
 // Owns a handle of one kind; Traits names the empty value and the function that closes it.
 template <class Traits> class UniqueHandle {
@@ -153,6 +154,83 @@ class Bstr {
   private:
     BSTR s_ = nullptr;
 };
+
+// Owns the BSTRs a call writes into an array (ITypeInfo::GetNames): every element is freed when
+// the scope ends, however many the call filled.
+class BstrArray {
+  public:
+    explicit BstrArray(size_t size) : names_(size, nullptr) {}
+    BstrArray(const BstrArray&) = delete;
+    BstrArray& operator=(const BstrArray&) = delete;
+    ~BstrArray() {
+        for (BSTR name : names_)
+            SysFreeString(name);
+    }
+
+    BSTR* Data() { return names_.data(); }
+    UINT Size() const { return static_cast<UINT>(names_.size()); }
+
+  private:
+    std::vector<BSTR> names_;
+};
+
+// Owns a description that a type library or type info hands out (TLIBATTR, TYPEATTR, FUNCDESC,
+// VARDESC) and gives it back to its source with Release, that source's own release method.
+template <class Source, class Description, void (STDMETHODCALLTYPE Source::*Release)(Description*)>
+class SourcedDescription {
+  public:
+    explicit SourcedDescription(Source* source) : source_(source) {}
+    SourcedDescription(const SourcedDescription&) = delete;
+    SourcedDescription& operator=(const SourcedDescription&) = delete;
+    ~SourcedDescription() { Reset(); }
+
+    const Description* Get() const { return description_; }
+    const Description* operator->() const { return description_; }
+    explicit operator bool() const { return description_ != nullptr; }
+    void Reset() {
+        if (Description* old = std::exchange(description_, nullptr))
+            (source_->*Release)(old);
+    }
+    // For the source's out-parameter: gives back what is held first.
+    Description** Put() {
+        Reset();
+        return &description_;
+    }
+
+  private:
+    Source* source_;
+    Description* description_ = nullptr;
+};
+
+using LibraryAttributes = SourcedDescription<ITypeLib, TLIBATTR, &ITypeLib::ReleaseTLibAttr>;
+using TypeAttributes = SourcedDescription<ITypeInfo, TYPEATTR, &ITypeInfo::ReleaseTypeAttr>;
+using FunctionDescription = SourcedDescription<ITypeInfo, FUNCDESC, &ITypeInfo::ReleaseFuncDesc>;
+using VariableDescription = SourcedDescription<ITypeInfo, VARDESC, &ITypeInfo::ReleaseVarDesc>;
+
+// Holds an SRW lock for the life of the scope: exclusively, or shared with other readers.
+enum class LockMode { Exclusive, Shared };
+template <LockMode Mode> class SrwLockGuard {
+  public:
+    explicit SrwLockGuard(SRWLOCK& lock) : lock_(lock) {
+        if (Mode == LockMode::Exclusive)
+            AcquireSRWLockExclusive(&lock_);
+        else
+            AcquireSRWLockShared(&lock_);
+    }
+    SrwLockGuard(const SrwLockGuard&) = delete;
+    SrwLockGuard& operator=(const SrwLockGuard&) = delete;
+    ~SrwLockGuard() {
+        if (Mode == LockMode::Exclusive)
+            ReleaseSRWLockExclusive(&lock_);
+        else
+            ReleaseSRWLockShared(&lock_);
+    }
+
+  private:
+    SRWLOCK& lock_;
+};
+using ExclusiveLock = SrwLockGuard<LockMode::Exclusive>;
+using SharedLock = SrwLockGuard<LockMode::Shared>;
 
 // Enters a single-threaded COM apartment for the life of the scope.
 class ComApartment {

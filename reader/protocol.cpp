@@ -86,6 +86,18 @@ uint32_t RecordLength(const char* header, bool request) {
     return length >= kRecordHeaderSize + 4 && length <= kMaxRecordSize ? length : 0;
 }
 
+bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records) {
+    records.clear();
+    for (size_t at = 0; at < bytes.size();) {
+        uint32_t length = bytes.size() - at >= kRecordHeaderSize ? RecordLength(&bytes[at], request) : 0;
+        if (length == 0 || length > bytes.size() - at)
+            return false;
+        records.push_back(bytes.substr(at, length));
+        at += length;
+    }
+    return true;
+}
+
 std::string EncodeRequest(Request kind, const std::wstring& path) {
     Writer writer(kRequestMagic);
     writer.Number(static_cast<uint32_t>(kind));
@@ -103,21 +115,21 @@ bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path)
     return true;
 }
 
-std::string EncodeAnswer(HRESULT result, const LibraryDescription& facts) {
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& description) {
     Writer writer(kAnswerMagic);
     writer.Number(static_cast<uint32_t>(result));
-    writer.Raw(&facts.guid, sizeof facts.guid);
-    writer.Number(facts.major | static_cast<uint32_t>(facts.minor) << 16);
-    writer.Number(facts.lcid);
-    writer.Number(static_cast<uint32_t>(facts.syskind));
-    writer.Number(facts.flags | (facts.hasDocumentation ? 1u << 16 : 0u));
-    writer.Number(facts.typeInfoCount);
-    writer.Text(facts.name);
-    writer.Text(facts.documentation);
+    writer.Raw(&description.guid, sizeof description.guid);
+    writer.Number(description.major | static_cast<uint32_t>(description.minor) << 16);
+    writer.Number(description.lcid);
+    writer.Number(static_cast<uint32_t>(description.syskind));
+    writer.Number(description.flags | (description.hasDocumentation ? 1u << 16 : 0u));
+    writer.Number(description.typeInfoCount);
+    writer.Text(description.name);
+    writer.Text(description.documentation);
     return writer.Finish();
 }
 
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& facts) {
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description) {
     Reader reader(record, false);
     LibraryDescription read;
     uint32_t code = reader.Number();
@@ -136,7 +148,7 @@ bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription
     if (!reader.Complete())
         return false;
     result = static_cast<HRESULT>(code);
-    facts = std::move(read);
+    description = std::move(read);
     return true;
 }
 

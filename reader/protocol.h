@@ -1,4 +1,5 @@
-// The records the gate and its child exchange over their pipe, private to the reader. Each
+// The records the gate and its child exchange over their pipe, and a module that reads through
+// another module's reader across their boundary; private to the reader. Each
 // record is: a 4-byte magic, its whole length as a 32-bit number, the fields, and a 4-byte end
 // marker. A side that reads anything else (a short read, a wrong magic, a length out of range,
 // fields that do not fill the record exactly, no end marker) treats the other as broken.
@@ -7,6 +8,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "reader/reader.h"
 
@@ -24,10 +26,14 @@ constexpr uint32_t kMaxRecordSize = 1u << 20;
 // records (request == true: a request; false: an answer) or the length is out of range.
 uint32_t RecordLength(const char* header, bool request);
 
+// Splits bytes, records of one kind one after another, into those records. False when anything
+// in bytes is not a whole record of that kind.
+bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records);
+
 std::string EncodeRequest(Request kind, const std::wstring& path);
 bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
 
-std::string EncodeAnswer(HRESULT result, const LibraryDescription& facts);
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& facts);
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& description);
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description);
 
 } // namespace reader

@@ -1,10 +1,11 @@
 #include "reader/reader.h"
 
-#include <cwchar>
 #include <map>
+#include <new>
 
 #include "common/owners.h"
 #include "common/paths.h"
+#include "common/systemdll.h"
 #include "common/text.h"
 #include "reader/protocol.h"
 
@@ -32,6 +33,9 @@ constexpr DWORD kTimeLimitPerMiB = 5000;
 constexpr DWORD kGrace = 2000;
 // The pipe's buffers hold a whole request or answer of ordinary size in one go.
 constexpr DWORD kPipeBuffer = 64 * 1024;
+// A window's thread that waits for a child looks at its queue at least this often: Windows
+// calls a window hung when its thread has not done so for 5 s.
+constexpr DWORD kQueueInterval = 1000;
 
 SRWLOCK g_answersLock = SRWLOCK_INIT;
 // Held while a child is started, so that no other child of ours, started at the same moment on
@@ -40,6 +44,11 @@ SRWLOCK g_startLock = SRWLOCK_INIT;
 LONG g_childrenStarted = 0;
 LONG g_pipeNumber = 0;
 volatile DWORD g_testTimeLimit = 0;
+// The component's reader that this module's reads go to, holding one reference; null while this
+// module reads with its own state. A plain pointer, so that no destructor releases it after COM
+// is gone at the end of the process.
+SRWLOCK g_sharedLock = SRWLOCK_INIT;
+ICorvaneReader* g_shared = nullptr;
 
 DWORD TimeLimit(uint64_t fileSize) {
     if (g_testTimeLimit != 0)
@@ -89,19 +98,17 @@ std::map<std::wstring, Remembered>& Answers() {
 }
 
 bool Recall(const Target& target, Depth depth, Answer& answer) {
-    AcquireSRWLockShared(&g_answersLock);
-    bool found = false;
+    SharedLock lock(g_answersLock);
     auto entry = Answers().find(target.file + target.resource);
-    if (entry != Answers().end()) {
-        const Remembered& remembered = entry->second;
-        // A registration read is a facts read and more, so it also answers a facts request.
-        found = remembered.size == FileSize(target) &&
-                CompareFileTime(&remembered.written, &target.data.ftLastWriteTime) == 0 &&
-                (remembered.depth == depth || remembered.depth == Depth::Registration);
-        if (found)
-            answer = remembered.answer;
-    }
-    ReleaseSRWLockShared(&g_answersLock);
+    if (entry == Answers().end())
+        return false;
+    const Remembered& remembered = entry->second;
+    // A registration read is a facts read and more, so it also answers a facts request.
+    bool found = remembered.size == FileSize(target) &&
+                 CompareFileTime(&remembered.written, &target.data.ftLastWriteTime) == 0 &&
+                 (remembered.depth == depth || remembered.depth == Depth::Registration);
+    if (found)
+        answer = remembered.answer;
     return found;
 }
 
@@ -110,10 +117,67 @@ void Remember(const Target& target, Depth depth, const Answer& answer) {
     // back: neither says anything lasting about the file.
     if (answer.result == kTimedOut || answer.result == kNoReader)
         return;
-    AcquireSRWLockExclusive(&g_answersLock);
+    ExclusiveLock lock(g_answersLock);
     Answers()[target.file + target.resource] =
         Remembered{FileSize(target), target.data.ftLastWriteTime, depth, answer};
-    ReleaseSRWLockExclusive(&g_answersLock);
+}
+
+// ---- Waiting on a window's thread -----------------------------------------------------------
+
+// The window functions the wait needs, looked up rather than imported: the component and the
+// console program import no user32, and a thread can have windows only where user32 is loaded.
+struct WindowCalls {
+    decltype(&EnumThreadWindows) enumThreadWindows;
+    decltype(&MsgWaitForMultipleObjectsEx) msgWait;
+    decltype(&PeekMessageW) peekMessage;
+    decltype(&DispatchMessageW) dispatchMessage;
+};
+
+const WindowCalls& User32() {
+    static const WindowCalls calls = {
+        SystemFunctionOf<decltype(&EnumThreadWindows)>("user32.dll", "EnumThreadWindows"),
+        SystemFunctionOf<decltype(&MsgWaitForMultipleObjectsEx)>("user32.dll", "MsgWaitForMultipleObjectsEx"),
+        SystemFunctionOf<decltype(&PeekMessageW)>("user32.dll", "PeekMessageW"),
+        SystemFunctionOf<decltype(&DispatchMessageW)>("user32.dll", "DispatchMessageW")};
+    return calls;
+}
+
+BOOL CALLBACK NoteWindow(HWND, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return FALSE;
+}
+
+// Whether the calling thread owns a top-level window: the window's thread, not the console's.
+bool ThreadHasWindows(const WindowCalls& user) {
+    bool found = false;
+    if (user.enumThreadWindows && user.msgWait && user.peekMessage && user.dispatchMessage)
+        user.enumThreadWindows(GetCurrentThreadId(), NoteWindow, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+// Waits until one of the two handles is signalled or the deadline passes, as
+// WaitForMultipleObjects does. On a thread with windows it also lets them repaint meanwhile:
+// PeekMessage delivers the messages other threads send, and only paint messages are taken from
+// the queue, so that input, timers and posted commands stay queued and no second command can
+// start during the wait; the thread looks at its queue at least every kQueueInterval, so that
+// Windows never marks its windows "Not responding".
+DWORD WaitFor(HANDLE (&handles)[2], ULONGLONG deadline) {
+    const WindowCalls& user = User32();
+    bool windows = ThreadHasWindows(user);
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        if (!windows)
+            return WaitForMultipleObjects(2, handles, FALSE, left);
+        MSG message;
+        while (GetTickCount64() < deadline &&
+               user.peekMessage(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT))
+            user.dispatchMessage(&message);
+        DWORD slice = left < kQueueInterval ? left : kQueueInterval;
+        DWORD which = user.msgWait(2, handles, slice, QS_PAINT | QS_SENDMESSAGE, 0);
+        if (which != WAIT_OBJECT_0 + 2 && (which != WAIT_TIMEOUT || slice == left))
+            return which;
+    }
 }
 
 // ---- The child ---------------------------------------------------------------------------
@@ -217,19 +281,16 @@ class Child {
         startup.StartupInfo.hStdOutput = childEnd.Get();
         std::wstring commandLine = L"\"" + program + L"\"";
         PROCESS_INFORMATION started = {};
-        AcquireSRWLockExclusive(&g_startLock);
-        BOOL created;
         {
+            ExclusiveLock lock(g_startLock);
             InheritOnly only(childEnd.Get());
             startup.lpAttributeList = only.Get();
             DWORD flags = CREATE_NO_WINDOW | (only.Get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
-            created = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                     nullptr, &startup.StartupInfo, &started);
+            if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                nullptr, &startup.StartupInfo, &started))
+                return kNoReader;
         }
-        ReleaseSRWLockExclusive(&g_startLock);
-        if (!created)
-            return kNoReader;
-        CloseHandle(started.hThread);
+        KernelHandle thread(started.hThread);
         InterlockedIncrement(&g_childrenStarted);
         process_.Reset(started.hProcess);
         pipe_ = std::move(pipe);
@@ -240,7 +301,7 @@ class Child {
     // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
     // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
     // those two cases the child has been ended.
-    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& facts) {
+    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description) {
         ULONGLONG deadline = GetTickCount64() + limit;
         std::string request = EncodeRequest(kind, path);
         Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
@@ -255,10 +316,10 @@ class Child {
             io = Transfer(false, &answer[sizeof header], length - sizeof header, deadline);
         }
         HRESULT result = E_UNEXPECTED;
-        if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, facts))
+        if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, description))
             return result;
         End(true);
-        facts = LibraryDescription();
+        description = LibraryDescription();
         return io == Io::TimedOut ? kTimedOut : kDamaged;
     }
 
@@ -301,10 +362,8 @@ class Child {
     }
 
     Io Await(OVERLAPPED& overlapped, ULONGLONG deadline) {
-        ULONGLONG now = GetTickCount64();
-        DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
         HANDLE handles[2] = {event_.Get(), process_.Get()};
-        DWORD which = WaitForMultipleObjects(2, handles, FALSE, left);
+        DWORD which = WaitFor(handles, deadline);
         if (which == WAIT_OBJECT_0)
             return Io::Done;
         // A child that ended may have written its answer first; with its end of the pipe
@@ -323,23 +382,14 @@ class Child {
     KernelHandle event_;
 };
 
-// Refusals that need no child: paths no loader can take.
-HRESULT Refusal(const std::wstring& path) {
-    if (path.empty() || path.find(L'\0') != std::wstring::npos)
-        return E_INVALIDARG;
-    if (path.size() >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    return S_OK;
-}
+// ---- This module's own state -------------------------------------------------------------
 
-} // namespace
-
-std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth) {
+std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth) {
     std::vector<Answer> answers;
     answers.reserve(paths.size());
     Child child;
     for (const std::wstring& path : paths) {
-        Answer answer{Refusal(path), LibraryDescription()};
+        Answer answer{RefusePath(path), LibraryDescription()};
         Target target;
         bool located = SUCCEEDED(answer.result) && Locate(path, target);
         if (FAILED(answer.result) || (located && Recall(target, depth, answer))) {
@@ -363,10 +413,73 @@ std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth 
     return answers;
 }
 
-HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& facts) {
+unsigned ChildrenStartedHere() {
+    return static_cast<unsigned>(InterlockedCompareExchange(&g_childrenStarted, 0, 0));
+}
+
+void ForgetAnswersHere() {
+    ExclusiveLock lock(g_answersLock);
+    Answers().clear();
+}
+
+// ---- The component's reader ----------------------------------------------------------------
+
+ComPtr<ICorvaneReader> Shared() {
+    SharedLock lock(g_sharedLock);
+    if (g_shared)
+        g_shared->AddRef();
+    return ComPtr<ICorvaneReader>::Attach(g_shared);
+}
+
+Request RequestOf(Depth depth) {
+    return depth == Depth::Registration ? Request::Registration : Request::Facts;
+}
+
+// Has the shared reader read the files; false when it could not answer for every one of them.
+bool ReadThere(ICorvaneReader* shared, const std::vector<std::wstring>& paths, Depth depth,
+               std::vector<Answer>& answers) {
+    std::string requests;
+    for (const std::wstring& path : paths)
+        requests += EncodeRequest(RequestOf(depth), path);
+    Bstr sent(SysAllocStringByteLen(requests.data(), static_cast<UINT>(requests.size())));
+    Bstr received;
+    std::vector<std::string> records;
+    if (!sent.Get() || FAILED(shared->ReadLibraries(sent.Get(), received.Put())) || !received.Get() ||
+        !SplitRecords(
+            std::string(reinterpret_cast<const char*>(received.Get()), SysStringByteLen(received.Get())),
+            false, records) ||
+        records.size() != paths.size())
+        return false;
+    answers.assign(records.size(), Answer{E_UNEXPECTED, LibraryDescription()});
+    for (size_t i = 0; i < records.size(); ++i)
+        if (!DecodeAnswer(records[i], answers[i].result, answers[i].description))
+            return false;
+    return true;
+}
+
+} // namespace
+
+HRESULT RefusePath(const std::wstring& path) {
+    if (path.empty() || path.find(L'\0') != std::wstring::npos)
+        return E_INVALIDARG;
+    std::wstring full;
+    if (path.size() >= MAX_PATH || FAILED(FullPath(path, full)) || full.size() >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    return S_OK;
+}
+
+std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth) {
+    std::vector<Answer> answers;
+    ComPtr<ICorvaneReader> shared = Shared();
+    if (shared && ReadThere(shared.Get(), paths, depth, answers))
+        return answers;
+    return ReadHere(paths, depth);
+}
+
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& description) {
     Answer answer = std::move(ReadLibraries({path}, depth).front());
     if (SUCCEEDED(answer.result))
-        facts = std::move(answer.description);
+        description = std::move(answer.description);
     return answer.result;
 }
 
@@ -380,17 +493,83 @@ HRESULT AskIdleChild() {
 }
 
 unsigned ChildrenStarted() {
-    return static_cast<unsigned>(InterlockedCompareExchange(&g_childrenStarted, 0, 0));
+    ULONG there = 0;
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        shared->ChildrenStarted(&there);
+    return ChildrenStartedHere() + there;
 }
 
 void ForgetAnswers() {
-    AcquireSRWLockExclusive(&g_answersLock);
-    Answers().clear();
-    ReleaseSRWLockExclusive(&g_answersLock);
+    ForgetAnswersHere();
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        shared->ForgetAnswers();
 }
 
 void SetTimeLimitForTests(DWORD milliseconds) {
     g_testTimeLimit = milliseconds;
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        shared->SetTimeLimitForTests(milliseconds);
+}
+
+bool ShareReaderOf(IUnknown* application) {
+    ComPtr<ICorvaneReader> shared;
+    if (application && FAILED(application->QueryInterface(IID_ICorvaneReader, shared.PutVoid())))
+        shared.Reset();
+    bool sharing = static_cast<bool>(shared);
+    ComPtr<ICorvaneReader> previous;
+    {
+        ExclusiveLock lock(g_sharedLock);
+        *previous.Put() = std::exchange(g_shared, shared.Detach());
+    }
+    return sharing;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::ReadLibraries(BSTR requests, BSTR* answers) {
+    if (!answers)
+        return E_POINTER;
+    *answers = nullptr;
+    try {
+        std::vector<std::string> records;
+        if (!SplitRecords(std::string(reinterpret_cast<const char*>(requests), SysStringByteLen(requests)),
+                          true, records))
+            return E_INVALIDARG;
+        std::vector<std::wstring> paths(records.size());
+        Request kind = Request::Nothing;
+        for (size_t i = 0; i < records.size(); ++i) {
+            Request each;
+            if (!DecodeRequest(records[i], each, paths[i]) || each == Request::Nothing ||
+                (i > 0 && each != kind))
+                return E_INVALIDARG;
+            kind = each;
+        }
+        std::string bytes;
+        for (const Answer& answer :
+             ReadHere(paths, kind == Request::Registration ? Depth::Registration : Depth::Facts))
+            bytes += EncodeAnswer(answer.result, answer.description);
+        *answers = SysAllocStringByteLen(bytes.data(), static_cast<UINT>(bytes.size()));
+        return *answers ? S_OK : E_OUTOFMEMORY;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED; // nothing may be thrown across the interface
+    }
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::ChildrenStarted(ULONG* count) {
+    if (!count)
+        return E_POINTER;
+    *count = ChildrenStartedHere();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::ForgetAnswers() {
+    ForgetAnswersHere();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::SetTimeLimitForTests(ULONG milliseconds) {
+    g_testTimeLimit = milliseconds;
+    return S_OK;
 }
 
 } // namespace reader

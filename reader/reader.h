@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tlinfo/tlinfo.h"
+
 // The registration of one library version for one locale and one platform: the key
 // TypeLib\{guid}\major.minor\lcid\platform, the unit that registering writes and unregistering
 // removes.
@@ -53,13 +55,20 @@ constexpr HRESULT kTimedOut = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 // corvane-reader.exe is not beside this module, or could not be started.
 constexpr HRESULT kNoReader = HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
 
+// The refusals that need no child, for paths no loader can take: E_INVALIDARG for an empty path
+// or one with a NUL inside (the loader would read a shorter path than the caller gave, and open
+// a file nobody asked for); HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE) when the path or its
+// full path has MAX_PATH characters or more (no library loads from one, and the loader overruns
+// its own buffers on one: seen under Wine from 266 characters on). S_OK for any other path.
+HRESULT RefusePath(const std::wstring& path);
+
 // Reads the library at path ("lib.dll\2" names TYPELIB resource 2 of lib.dll) in a child. The
-// loader's own failure code (e.g. TYPE_E_CANTLOADLIBRARY) comes back unchanged; a path with a
-// NUL inside gives E_INVALIDARG and one of MAX_PATH characters or more
-// HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), without a child. facts is filled on success
-// only. Answers are remembered for the run, per file (full path, size, last-write time) and
-// depth: asking again about an unchanged file starts no child.
-HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& facts);
+// loader's own failure code (e.g. TYPE_E_CANTLOADLIBRARY) comes back unchanged; a path that
+// RefusePath refuses gets its code without a child. description is filled on success only.
+// Answers are remembered for the run, per file (full path, size, last-write time) and depth:
+// asking again about an unchanged file starts no child. On a thread that has windows the wait
+// for the child lets them repaint, and nothing else: input and posted messages stay queued.
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& description);
 
 struct Answer {
     HRESULT result;
@@ -73,10 +82,33 @@ std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth 
 // read through the gate costs, for the benchmark.
 HRESULT AskIdleChild();
 
-// For tests and the benchmark: the number of children this process has started, forgetting
-// every remembered answer, and a time limit of their own (0 restores the program's).
+// For tests and the benchmark: the number of children this process's reads have started,
+// forgetting every remembered answer, and a time limit of their own (0 restores the program's).
 unsigned ChildrenStarted();
 void ForgetAnswers();
 void SetTimeLimitForTests(DWORD milliseconds);
+
+// ---- One reader per process ------------------------------------------------------------------
+// Corvane.exe and CorvaneTLInfo.dll each hold a copy of this code, and each copy has its own
+// remembered answers. A process that reads a file through the component and then registers it
+// would pay for two children. So a module that loaded our component in-process hands its reads
+// to the component's copy, which answers ICorvaneReader (tlinfo/tlinfo.h).
+
+// From now on this module's reads, and the functions above, go to the reader behind
+// application when application is our server's object in this process; with any other object
+// (someone else's server, a proxy, a fake) or null, this module reads with its own state again.
+// True when the reads now go to the component. Call it with null before application is
+// released.
+bool ShareReaderOf(IUnknown* application);
+
+// The component's side: ICorvaneReader answered from this module's own state, never from a
+// reader it shares. Our server's application object derives from it and adds IUnknown.
+class OwnReader : public ICorvaneReader {
+  public:
+    HRESULT STDMETHODCALLTYPE ReadLibraries(BSTR requests, BSTR* answers) override;
+    HRESULT STDMETHODCALLTYPE ChildrenStarted(ULONG* count) override;
+    HRESULT STDMETHODCALLTYPE ForgetAnswers() override;
+    HRESULT STDMETHODCALLTYPE SetTimeLimitForTests(ULONG milliseconds) override;
+};
 
 } // namespace reader

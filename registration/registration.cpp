@@ -118,9 +118,12 @@ HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
     // the user's classes.
     if (scope == Scope::User)
         return InUserClassesRoot([&] { return RegisterLibraryFile(path, Scope::Machine); });
+    // A path no loader can take is refused before it is made absolute: a NUL inside would cut it.
+    HRESULT hr = reader::RefusePath(path);
+    if (FAILED(hr))
+        return hr;
     std::wstring fullPath;
-    HRESULT hr = FullPath(path, fullPath);
-    if (hr != S_OK)
+    if ((hr = FullPath(path, fullPath)) != S_OK)
         return hr;
     // The file is untrusted: a child reads it first as registering will, every type info
     // included, and only a library that child survived is loaded here.

@@ -82,7 +82,8 @@ struct Corvane {
             return ::testing::AssertionFailure() << "the open-file dialog stayed";
         if (!driver::WaitUntil([&] { return driver::Text(Item(IDC_PATH)) == path; }))
             return ::testing::AssertionFailure() << "the path field does not show " << path;
-        if (driver::Text(Item(IDC_GUID)).empty() == showsFacts)
+        // The window answers while the file is read, so the path shows before the facts do.
+        if (!driver::WaitUntil([&] { return driver::Text(Item(IDC_GUID)).empty() != showsFacts; }))
             return ::testing::AssertionFailure()
                    << (showsFacts ? "no facts shown for " : "facts shown for ") << path;
         return ::testing::AssertionSuccess();

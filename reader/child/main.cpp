@@ -15,7 +15,6 @@
 
 namespace {
 
-
 using reader::Request;
 
 // A crash must end this process at once and quietly: no error box, no debugger started (Wine
@@ -80,26 +79,6 @@ bool ReadRecord(HANDLE from, std::string& record) {
     return ReadExactly(from, &record[sizeof header], length - sizeof header);
 }
 
-// The attributes of a type info, handed back when the scope ends.
-class TypeAttributes {
-  public:
-    explicit TypeAttributes(ITypeInfo* info) : info_(info) {
-        if (FAILED(info_->GetTypeAttr(&attributes_)))
-            attributes_ = nullptr;
-    }
-    TypeAttributes(const TypeAttributes&) = delete;
-    TypeAttributes& operator=(const TypeAttributes&) = delete;
-    ~TypeAttributes() {
-        if (attributes_)
-            info_->ReleaseTypeAttr(attributes_);
-    }
-    const TYPEATTR* Get() const { return attributes_; }
-
-  private:
-    ITypeInfo* info_;
-    TYPEATTR* attributes_ = nullptr;
-};
-
 void ReadDocumentation(ITypeInfo* info, MEMBERID member) {
     Bstr name, documentation, helpFile;
     DWORD context = 0;
@@ -107,25 +86,20 @@ void ReadDocumentation(ITypeInfo* info, MEMBERID member) {
 }
 
 void WalkFunction(ITypeInfo* info, UINT index) {
-    FUNCDESC* function = nullptr;
-    if (FAILED(info->GetFuncDesc(index, &function)) || !function)
+    FunctionDescription function(info);
+    if (FAILED(info->GetFuncDesc(index, function.Put())) || !function)
         return;
     // The function's name and one per parameter.
-    std::vector<BSTR> names(static_cast<size_t>(function->cParams > 0 ? function->cParams : 0) + 1, nullptr);
+    BstrArray names(static_cast<size_t>(function->cParams > 0 ? function->cParams : 0) + 1);
     UINT count = 0;
-    if (SUCCEEDED(info->GetNames(function->memid, names.data(), static_cast<UINT>(names.size()), &count)))
-        for (UINT i = 0; i < count && i < names.size(); ++i)
-            SysFreeString(names[i]);
+    info->GetNames(function->memid, names.Data(), names.Size(), &count);
     ReadDocumentation(info, function->memid);
-    info->ReleaseFuncDesc(function);
 }
 
 void WalkVariable(ITypeInfo* info, UINT index) {
-    VARDESC* variable = nullptr;
-    if (FAILED(info->GetVarDesc(index, &variable)) || !variable)
-        return;
-    ReadDocumentation(info, variable->memid);
-    info->ReleaseVarDesc(variable);
+    VariableDescription variable(info);
+    if (SUCCEEDED(info->GetVarDesc(index, variable.Put())) && variable)
+        ReadDocumentation(info, variable->memid);
 }
 
 // Reads what RegisterTypeLib reads of one type info: its attributes and documentation, its
@@ -134,7 +108,7 @@ void WalkVariable(ITypeInfo* info, UINT index) {
 // them as errors in the parent; only a crash matters, and that ends this process.
 void WalkTypeInfo(ITypeInfo* info, bool otherHalf) {
     TypeAttributes attributes(info);
-    if (!attributes.Get())
+    if (FAILED(info->GetTypeAttr(attributes.Put())) || !attributes)
         return;
     const TYPEATTR& type = *attributes.Get();
     ReadDocumentation(info, MEMBERID_NIL);
@@ -151,6 +125,7 @@ void WalkTypeInfo(ITypeInfo* info, bool otherHalf) {
             FAILED(info->GetRefTypeInfo(reference, implemented.Put())) || !implemented)
             continue;
         TypeAttributes implementedAttributes(implemented.Get());
+        implemented->GetTypeAttr(implementedAttributes.Put());
         ReadDocumentation(implemented.Get(), MEMBERID_NIL);
     }
     HREFTYPE otherReference = 0;
@@ -175,7 +150,7 @@ void WalkLibrary(ITypeLib* library, UINT count) {
     }
 }
 
-HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& facts) {
+HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& description) {
     // REGKIND_NONE: reading must never register the library.
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
@@ -183,30 +158,31 @@ HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& facts) 
         return hr;
     if (!library)
         return TYPE_E_CANTLOADLIBRARY;
-    TLIBATTR* attributes = nullptr;
-    hr = library->GetLibAttr(&attributes);
-    if (FAILED(hr))
-        return hr;
-    if (!attributes)
-        return E_UNEXPECTED;
-    facts.guid = attributes->guid;
-    facts.major = attributes->wMajorVerNum;
-    facts.minor = attributes->wMinorVerNum;
-    facts.lcid = attributes->lcid;
-    facts.syskind = attributes->syskind;
-    facts.flags = attributes->wLibFlags;
-    library->ReleaseTLibAttr(attributes);
+    {
+        LibraryAttributes attributes(library.Get());
+        hr = library->GetLibAttr(attributes.Put());
+        if (FAILED(hr))
+            return hr;
+        if (!attributes)
+            return E_UNEXPECTED;
+        description.guid = attributes->guid;
+        description.major = attributes->wMajorVerNum;
+        description.minor = attributes->wMinorVerNum;
+        description.lcid = attributes->lcid;
+        description.syskind = attributes->syskind;
+        description.flags = attributes->wLibFlags;
+    }
     Bstr name, documentation, helpFile;
     DWORD context = 0;
     hr = library->GetDocumentation(-1, name.Put(), documentation.Put(), &context, helpFile.Put());
     if (FAILED(hr))
         return hr;
-    facts.name.assign(name.Get() ? name.Get() : L"", name.Length());
-    facts.hasDocumentation = documentation.Get() != nullptr;
-    facts.documentation.assign(documentation.Get() ? documentation.Get() : L"", documentation.Length());
-    facts.typeInfoCount = library->GetTypeInfoCount();
+    description.name.assign(name.Get() ? name.Get() : L"", name.Length());
+    description.hasDocumentation = documentation.Get() != nullptr;
+    description.documentation.assign(documentation.Get() ? documentation.Get() : L"", documentation.Length());
+    description.typeInfoCount = library->GetTypeInfoCount();
     if (kind == Request::Registration)
-        WalkLibrary(library.Get(), facts.typeInfoCount);
+        WalkLibrary(library.Get(), description.typeInfoCount);
     return S_OK;
 }
 
@@ -226,16 +202,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         std::wstring path;
         if (!reader::DecodeRequest(record, kind, path))
             return 2;
-        LibraryDescription facts;
+        LibraryDescription description;
         static bool limited = false;
         if (kind != Request::Nothing && !limited) {
             LeaveOnlyRoomForTheLoader();
             limited = true;
         }
-        HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, facts);
+        HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, description);
         if (FAILED(hr))
-            facts = LibraryDescription();
-        if (!WriteAll(out, reader::EncodeAnswer(hr, facts)))
+            description = LibraryDescription();
+        if (!WriteAll(out, reader::EncodeAnswer(hr, description)))
             return 3;
     }
 }

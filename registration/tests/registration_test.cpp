@@ -135,35 +135,6 @@ TEST_F(Engine, RegisteringAFileWithoutATypeLibraryFailsAndRegistersNothing) {
     EXPECT_EQ(RegisteredLibraryCount(), before) << "libraries under HKCR\\TypeLib";
 }
 
-TEST_F(Engine, APathOfMaxPathCharactersOrMoreIsRefusedWithoutLoadingIt) {
-    // The longest full path a type library loads from is MAX_PATH - 1 characters.
-    std::string longest =
-        folder_.File(std::string(MAX_PATH - 1 - folder_.Path().size() - 1 - 4, 'n') + ".tlb");
-    ASSERT_EQ(longest.size(), static_cast<size_t>(MAX_PATH - 1));
-    MakeLibrary(longest.substr(folder_.Path().size() + 1));
-    HRESULT result = RegisterLibraryFile(ToWide(longest));
-    EXPECT_EQ(result, 0) << Hex(result);
-    ExpectRegistered(Made());
-
-    const HRESULT tooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    for (size_t length : {size_t(MAX_PATH), size_t(300), size_t(1039)}) {
-        SCOPED_TRACE(length);
-        std::string path = folder_.File(std::string(length - folder_.Path().size() - 1, 'x'));
-        EXPECT_EQ(RegisterLibraryFile(ToWide(path)), tooLong);
-    }
-}
-
-TEST_F(Engine, UnregisteringAVeryLongTypedPathFailsWithoutHarm) {
-    // The path field takes any text; the component must answer such a path with a failure.
-    ComPtr<ITlInfoApplication> component = CreateComponent();
-    ASSERT_TRUE(component);
-    std::string path = folder_.File(std::string(1039 - folder_.Path().size() - 1, 'x'));
-
-    HRESULT result = Unregister(component.Get(), path);
-
-    EXPECT_TRUE(FAILED(result)) << Hex(result);
-}
-
 TEST_F(Engine, RegisteringNeverAsksTheComponent) {
     // A library whose facts the component cannot read can still be registered.
     ComponentScript script;

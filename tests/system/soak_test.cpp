@@ -94,7 +94,10 @@ TEST(Soak, AThousandFactsViewsAndTwoHundredRoundTripsLeaveNoHandleBehind) {
     // GetGuiResources and GetProcessHandleCount answer 0 under Wine, so the slots that new objects
     // get are what show a leak here. The fresh GDI slot is only printed: GDI reuses the slot freed
     // last, which depends on the order of frees, not only on what is in use.
-    EXPECT_EQ(after.gdiInUse, before.gdiInUse) << "GDI objects were left behind";
+    // The window repaints while the reader's child reads, and Wine holds a GDI object or two for a
+    // window that waits to be painted: the count at one moment depends on which paints are
+    // pending (seen: 190, 189 and 188 in one run). A leak makes it grow with the repetitions.
+    EXPECT_LE(after.gdiInUse, before.gdiInUse) << "GDI objects were left behind";
     EXPECT_EQ(after.kernelInUse, before.kernelInUse)
         << "kernel handles (files, keys, events) were left behind";
     EXPECT_EQ(after.kernelHandle, before.kernelHandle) << "the lowest free kernel handle moved up";

@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "common/owners.h"
 #include "common/text.h"
+#include "reader/reader.h"
 
 namespace systemtest {
 
@@ -92,6 +93,7 @@ bool RunInsideMainWindow(const std::function<void(HWND)>& work) {
     SHOWMAINWINDOW(nullptr);
     KillTimer(nullptr, timer);
     // What the program's end does after the modal run.
+    reader::ShareReaderOf(nullptr);
     g_program.application.Reset();
     g_program.mainWindow = nullptr;
     g_work = nullptr;

@@ -1,14 +1,28 @@
 // The application object: the entry point a client creates by class id, which opens library
-// files and hands back their information objects.
+// files and hands back their information objects. It also answers for this module's reader
+// (ICorvaneReader), so that a program that loaded it reads every file through that one reader.
 #include "tlinfo/component/component.h"
+
+#include "reader/reader.h"
 
 namespace tlinfo {
 
 namespace {
 
-class Application final : public ComObject<Application, ITlInfoApplication> {
+class Application final : public ComObject<Application, ITlInfoApplication>, public reader::OwnReader {
   public:
     static const IID& InterfaceId() { return IID_ITlInfoApplication; }
+
+    // IUnknown for both interfaces; the reader's is one more answer of the same object.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv || !IsEqualIID(riid, IID_ICorvaneReader))
+            return ComObject::QueryInterface(riid, ppv);
+        *ppv = static_cast<ICorvaneReader*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ComObject::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return ComObject::Release(); }
 
     TLINFO_NOT_IMPLEMENTED(3)
     TLINFO_NOT_IMPLEMENTED(4)

@@ -3,8 +3,6 @@
 // take down whatever process the loader reads it in, and here that would be the program's.
 #include "tlinfo/component/component.h"
 
-#include <cwchar>
-
 #include "common/text.h"
 #include "reader/reader.h"
 
@@ -21,7 +19,7 @@ HRESULT NewText(const std::wstring& text, BSTR* out) {
 
 class Library final : public ComObject<Library, ITlInfoLibrary> {
   public:
-    explicit Library(LibraryDescription facts) : facts_(std::move(facts)) {}
+    explicit Library(LibraryDescription description) : description_(std::move(description)) {}
 
     static const IID& InterfaceId() { return IID_ITlInfoLibrary; }
 
@@ -48,20 +46,20 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
             if (!guid)
                 return E_POINTER;
             *guid = nullptr;
-            return NewText(::GuidText(facts_.guid), guid);
+            return NewText(::GuidText(description_.guid), guid);
         });
     }
-    HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override { return Attribute(lcid, facts_.lcid); }
+    HRESULT STDMETHODCALLTYPE Locale(LCID* lcid) override { return Attribute(lcid, description_.lcid); }
 
     TLINFO_NOT_IMPLEMENTED(18)
 
     // The versions are unsigned 16-bit numbers in the library; the interface hands them over
     // as signed ones, so 65535 arrives as -1 and a client converts it back.
     HRESULT STDMETHODCALLTYPE MajorVersion(short* major) override {
-        return Attribute(major, static_cast<short>(facts_.major));
+        return Attribute(major, static_cast<short>(description_.major));
     }
     HRESULT STDMETHODCALLTYPE MinorVersion(short* minor) override {
-        return Attribute(minor, static_cast<short>(facts_.minor));
+        return Attribute(minor, static_cast<short>(description_.minor));
     }
 
     TLINFO_NOT_IMPLEMENTED(21)
@@ -138,8 +136,8 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        bool documented = which == Text::Description && facts_.hasDocumentation;
-        return NewText(documented ? facts_.documentation : facts_.name, out);
+        bool documented = which == Text::Description && description_.hasDocumentation;
+        return NewText(documented ? description_.documentation : description_.name, out);
     }
 
     template <class T> HRESULT Attribute(T* out, T value) {
@@ -149,7 +147,7 @@ class Library final : public ComObject<Library, ITlInfoLibrary> {
         return S_OK;
     }
 
-    const LibraryDescription facts_;
+    const LibraryDescription description_;
 };
 
 } // namespace
@@ -158,24 +156,14 @@ HRESULT OpenLibrary(BSTR path, ITlInfoLibrary** library) {
     if (!library)
         return E_POINTER;
     *library = nullptr;
-    if (!path || SysStringLen(path) == 0)
-        return E_INVALIDARG;
-    // A NUL inside the path would make the loader read a shorter path than the caller gave,
-    // and open a file nobody asked for.
-    if (wcslen(path) != SysStringLen(path))
-        return E_INVALIDARG;
-    // No library can be loaded from a path of MAX_PATH characters or more, and the loader
-    // overruns its own buffers on one (seen under Wine from 266 characters on): such a path
-    // is refused before it gets there. The path field takes any typed text.
-    wchar_t full[MAX_PATH];
-    DWORD fullLength = GetFullPathNameW(path, MAX_PATH, full, nullptr);
-    if (SysStringLen(path) >= MAX_PATH || fullLength == 0 || fullLength >= MAX_PATH)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    LibraryDescription facts;
-    HRESULT hr = reader::ReadLibrary(std::wstring(path, SysStringLen(path)), reader::Depth::Facts, facts);
+    // The reader refuses, without a child, what reader::RefusePath refuses: an empty path, one
+    // with a NUL inside and one too long for any loader. The path field takes any typed text.
+    LibraryDescription description;
+    HRESULT hr = reader::ReadLibrary(std::wstring(path ? path : L"", SysStringLen(path)),
+                                     reader::Depth::Facts, description);
     if (FAILED(hr))
         return hr;
-    Library* created = new (std::nothrow) Library(std::move(facts));
+    Library* created = new (std::nothrow) Library(std::move(description));
     if (!created)
         return E_OUTOFMEMORY;
     *library = created;

@@ -338,7 +338,7 @@ TEST_F(TlInfoComponent, ReadsALibraryWhoseDirectoryOverstatesATableLength) {
     DeleteTypeLibKey(recipe.guid);
 }
 
-TEST_F(TlInfoComponent, RefusesEmptyNullCutAndOverlongPathsAndNullOutPointers) {
+TEST_F(TlInfoComponent, RefusesEmptyNullAndCutPathsAndNullOutPointers) {
     TempFolder folder;
     LibraryRecipe recipe;
     ASSERT_EQ(S_OK, MakeTypeLib(folder.File("valid.tlb"), recipe));
@@ -362,18 +362,6 @@ TEST_F(TlInfoComponent, RefusesEmptyNullCutAndOverlongPathsAndNullOutPointers) {
     hr = application_->OpenLibraryFile(cutPath.Get(), &library);
     EXPECT_EQ(E_INVALIDARG, hr) << "path with a NUL inside gave " << Hex(hr);
     EXPECT_EQ(nullptr, library);
-
-    // A path the loader cannot take, typed into the path field: refused, not a crash.
-    for (size_t length : {260u, 300u, 1039u}) {
-        std::string tooLong = folder.Path() + "\\";
-        tooLong += std::string(length - tooLong.size() - 4, 'a') + ".tlb";
-        Bstr longPath = ToBstr(tooLong);
-        library = reinterpret_cast<ITlInfoLibrary*>(this);
-        hr = application_->OpenLibraryFile(longPath.Get(), &library);
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), hr)
-            << "path of " << length << " characters gave " << Hex(hr);
-        EXPECT_EQ(nullptr, library);
-    }
 
     Bstr validPath = ToBstr(folder.File("valid.tlb"));
     hr = application_->OpenLibraryFile(validPath.Get(), nullptr);
