@@ -33,23 +33,23 @@ std::wstring RegistrationBlock(const Registration& registration) {
 }
 
 // One interface's key in each view: "32-bit view: names this library 1.2; 64-bit view: missing".
-std::wstring InterfaceStateText(const InterfaceKeyState& state, const std::wstring& versionText) {
-    std::wstring text;
-    for (const InterfaceKeyState::InView& inView : state.views) {
-        if (!text.empty())
-            text += L"; ";
-        text += ToWide(ViewName(inView.view)) + L" view: ";
-        text += !inView.present       ? L"missing"
-                : inView.namesLibrary ? L"names this library " + versionText
-                                      : L"names another library";
-    }
-    return text;
-}
-
+// Each interface's key in each view: "32-bit view: names this library 1.2; 64-bit view: missing".
 std::wstring InterfacesBlock(const InterfaceFacts& interfaces, const std::wstring& versionText) {
     Lines lines;
-    for (const InterfaceKeyState& state : interfaces.keys)
-        lines.push_back({state.iid, InterfaceStateText(state, versionText)});
+    for (const InterfaceKeyState& state : interfaces.keys) {
+        std::wstring text;
+        for (const InterfaceKeyState::InView& inView : state.views) {
+            if (!text.empty())
+                text += L"; ";
+            text += ToWide(ViewName(inView.view));
+            text += !inView.present       ? L" view: missing"
+                    : inView.namesLibrary ? L" view: names this library "
+                                          : L" view: names another library";
+            if (inView.present && inView.namesLibrary)
+                text += versionText;
+        }
+        lines.push_back({state.iid, std::move(text)});
+    }
     return AlignedLines(lines, L"  ");
 }
 
