@@ -13,7 +13,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(readlink -f "${1:-build}")
 in_this_prefix=$([ "${2:-}" = --in-this-prefix ] && echo 1 || echo 0)
-work="$build/capture-import$([ $in_this_prefix = 1 ] && echo 64)"
+suffix=$([ $in_this_prefix = 1 ] && echo 64 || true)
+work="$build/capture-import$suffix"
 rm -rf "$work"
 mkdir -p "$work"
 
@@ -110,4 +111,4 @@ if [ "$registered" != "$imported" ]; then
     diff <(echo "$registered") <(echo "$imported") || true
     exit 1
 fi
-echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)')"
+echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
