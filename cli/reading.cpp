@@ -95,17 +95,10 @@ size_t InterfaceFacts::MissingFrom(View view) const {
 InterfaceFacts ReadInterfaceFacts(const std::wstring& file, const LibraryIdentity& identity, Scope scope) {
     InterfaceFacts facts;
     facts.scope = scope;
-    RegistryTree tree;
-    facts.result = CaptureRegistration(file, tree);
+    std::vector<std::wstring> iids;
+    facts.result = CapturedInterfaces(file, iids);
     if (FAILED(facts.result))
         return facts;
-    // The captured keys are named from the classes root: "Interface\{IID}" and keys below it.
-    const std::wstring prefix = L"Interface\\";
-    std::vector<std::wstring> iids;
-    for (const RegistryKeyEntry& key : tree)
-        if (key.path.compare(0, prefix.size(), prefix) == 0 &&
-            key.path.find(L'\\', prefix.size()) == std::wstring::npos)
-            iids.push_back(key.path.substr(prefix.size()));
     facts.keys = ReadInterfaceKeys(iids, scope, identity);
     return facts;
 }
@@ -255,9 +248,10 @@ std::wstring ListText(const std::vector<Registration>& registrations, bool hints
         if (!hints || !ParseVersion(registration.versionText, major, minor))
             continue;
         for (const PathEntry& entry : registration.paths)
-            text += L"    remove: corvane-cli unregister --guid " + registration.guidText + L" --version " +
-                    registration.versionText + L" --lcid " + DecimalText(entry.lcid) + L" --syskind " +
-                    entry.platform + (entry.scope == Scope::User ? L" --user" : L"") + L"\n";
+            text += L"    remove: " +
+                    UnregisterCommand(registration.guidText, registration.versionText, entry.lcid, entry.platform,
+                                      entry.scope) +
+                    L"\n";
     }
     return text;
 }

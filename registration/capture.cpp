@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/text.h"
 #include "registration/registration.h"
 
@@ -72,12 +73,90 @@ HRESULT ReadWritten(HKEY root, RegistryTree& tree) {
     return S_OK;
 }
 
+// Under WOW64 the system's registration writes each interface key in the 64-bit view as well,
+// and Wine's writes that view past any mapping of HKEY_CLASSES_ROOT, into the live machine's
+// classes (seen: a capture re-created a deleted 64-bit key). So before a capture the 64-bit
+// view's keys of every interface the library declares are read, and afterwards each is put
+// back exactly as it was, or deleted when it was not there. Nothing is done with one view.
+class KeptSixtyFourBitKeys {
+  public:
+    KeptSixtyFourBitKeys() = default;
+    KeptSixtyFourBitKeys(const KeptSixtyFourBitKeys&) = delete;
+    KeptSixtyFourBitKeys& operator=(const KeptSixtyFourBitKeys&) = delete;
+    ~KeptSixtyFourBitKeys() {
+        for (const Kept& kept : kept_) {
+            RegDeleteTreeW(interfaces_.Get(), kept.iid.c_str());
+            for (const RegistryKeyEntry& entry : kept.tree) {
+                RegKey key;
+                if (RegCreateKeyExW(interfaces_.Get(), entry.path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                    key.Put(), nullptr) != ERROR_SUCCESS)
+                    continue;
+                for (const RegistryValue& value : entry.values)
+                    RegSetValueExW(key.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
+                                   value.data.data(), static_cast<DWORD>(value.data.size()));
+            }
+        }
+    }
+
+    // The file is read by the reader's child first, as registering reads it, and loaded only
+    // after the child survived it; the answer is remembered, so registering starts no second child.
+    HRESULT Keep(const std::wstring& path) {
+        if (RegistryViews().size() < 2)
+            return S_OK;
+        std::wstring fullPath;
+        HRESULT hr = reader::RefusePath(path);
+        if (SUCCEEDED(hr))
+            hr = FullPath(path, fullPath);
+        LibraryDescription checked;
+        if (SUCCEEDED(hr))
+            hr = reader::ReadLibrary(fullPath, reader::Depth::Registration, checked);
+        ComPtr<ITypeLib> library;
+        if (SUCCEEDED(hr))
+            hr = LoadTypeLib(fullPath.c_str(), library.Put());
+        if (FAILED(hr))
+            return hr;
+        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfaceKey, 0,
+                                       KEY_READ | KEY_WRITE | DELETE | KEY_WOW64_64KEY, interfaces_.Put());
+        if (status != ERROR_SUCCESS)
+            return HRESULT_FROM_WIN32(status);
+        for (UINT i = 0, count = library->GetTypeInfoCount(); i < count; ++i) {
+            ComPtr<ITypeInfo> info;
+            if (FAILED(library->GetTypeInfo(i, info.Put())))
+                continue;
+            TypeAttributes held(info.Get());
+            if (FAILED(info->GetTypeAttr(held.Put())) ||
+                (held->typekind != TKIND_INTERFACE && held->typekind != TKIND_DISPATCH))
+                continue;
+            Kept kept;
+            kept.iid = GuidText(held->guid);
+            status = ReadRegistryTree(interfaces_.Get(), kept.iid, kept.tree);
+            if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+                return HRESULT_FROM_WIN32(status);
+            if (status != ERROR_SUCCESS)
+                kept.tree.clear();
+            kept_.push_back(std::move(kept));
+        }
+        return S_OK;
+    }
+
+  private:
+    struct Kept {
+        std::wstring iid;
+        RegistryTree tree; // empty: the key was not there
+    };
+    RegKey interfaces_;
+    std::vector<Kept> kept_;
+};
+
 } // namespace
 
 HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
     PrivateKey root;
     HRESULT hr = root.Create();
     if (FAILED(hr))
+        return hr;
+    KeptSixtyFourBitKeys kept;
+    if (FAILED(hr = kept.Keep(path)))
         return hr;
     {
         ClassesRootMapping mapping(root.Get());
@@ -89,4 +168,16 @@ HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
     if (hr != S_OK)
         return hr;
     return ReadWritten(root.Get(), tree);
+}
+
+HRESULT CapturedInterfaces(const std::wstring& path, std::vector<std::wstring>& iids) {
+    RegistryTree tree;
+    HRESULT hr = CaptureRegistration(path, tree);
+    // The captured keys are named from the classes root: "Interface\{IID}" and keys below it.
+    const std::wstring prefix = L"Interface\\";
+    for (const RegistryKeyEntry& key : tree)
+        if (key.path.compare(0, prefix.size(), prefix) == 0 &&
+            key.path.find(L'\\', prefix.size()) == std::wstring::npos)
+            iids.push_back(key.path.substr(prefix.size()));
+    return hr;
 }

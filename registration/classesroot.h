@@ -11,6 +11,7 @@
 #include <oleauto.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "registration/regfile.h"
 
@@ -50,3 +51,7 @@ void RemoveIfEmpty(HKEY classes, const wchar_t* name);
 // Registering lets the reader's child read the file first, so a damaged file is refused before
 // anything is written; the private key goes on every way out.
 HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree);
+
+// The interface keys ("{IID}", the names under Interface) that registering the library in path
+// writes, found by capturing the registration as above.
+HRESULT CapturedInterfaces(const std::wstring& path, std::vector<std::wstring>& iids);
