@@ -24,15 +24,18 @@ std::wstring VersionTextOfKey(const std::wstring& keyName) {
     return DecimalText(major) + L"." + DecimalText(minor);
 }
 
-// Lists one branch's versions into registrations, merging a version the list already holds
-// from the other branch. The user's branch is listed first: its texts are what Windows gives.
-void ListBranch(Scope scope, std::vector<Registration>& registrations) {
+// Lists one branch's versions into registrations (of library alone, when given), merging a
+// version the list already holds from the other branch. The user's branch is listed first: its
+// texts are what Windows gives.
+void ListBranch(Scope scope, const GUID* library, std::vector<Registration>& registrations) {
     RegKey branch = OpenBranch(scope);
     RegKey root = branch ? OpenForReading(branch.Get(), kTypeLibKey) : RegKey();
     if (!root)
         return;
     size_t fromOtherBranch = registrations.size();
-    for (const std::wstring& guidName : SubkeyNames(root.Get())) {
+    std::vector<std::wstring> guidNames =
+        library ? std::vector<std::wstring>{GuidText(*library)} : SubkeyNames(root.Get());
+    for (const std::wstring& guidName : guidNames) {
         RegKey guidKey = OpenForReading(root.Get(), guidName);
         if (!guidKey)
             continue;
@@ -98,12 +101,12 @@ void ReadListedFiles(std::vector<Registration>& registrations) {
 
 } // namespace
 
-std::vector<Registration> ListRegistrations(std::optional<Scope> scope) {
+std::vector<Registration> ListRegistrations(std::optional<Scope> scope, const GUID* library) {
     std::vector<Registration> registrations;
     if (!scope || *scope == Scope::User)
-        ListBranch(Scope::User, registrations);
+        ListBranch(Scope::User, library, registrations);
     if (!scope || *scope == Scope::Machine)
-        ListBranch(Scope::Machine, registrations);
+        ListBranch(Scope::Machine, library, registrations);
     ReadListedFiles(registrations);
     return registrations;
 }

@@ -142,6 +142,13 @@ const char* PlatformKeyName(SYSKIND syskind) {
     }
 }
 
+std::optional<SYSKIND> SysKindOfPlatformKey(const std::wstring& name) {
+    for (SYSKIND kind : {SYS_WIN16, SYS_WIN32, SYS_WIN64})
+        if (SameKeyName(name, ToWide(PlatformKeyName(kind))))
+            return kind;
+    return std::nullopt;
+}
+
 PathState ClassifyRegisteredPath(const std::wstring& registeredPath, const FileLocation* file) {
     if (registeredPath.empty())
         return PathState::Missing;
@@ -183,8 +190,7 @@ const PathEntry* FindEntry(const Registration& registration, const LibraryIdenti
     if (!platform)
         return nullptr;
     for (const PathEntry& entry : registration.paths)
-        // A registrar may have written "Win32".
-        if (entry.lcid == identity.lcid && SameKeyName(entry.platform, ToWide(platform)))
+        if (entry.lcid == identity.lcid && SysKindOfPlatformKey(entry.platform) == identity.syskind)
             return &entry;
     return nullptr;
 }

@@ -33,6 +33,9 @@ std::wstring VersionKeyOf(const LibraryIdentity& identity);
 // "win16", "win32", "win64": the platform's key under a locale key; null for a system kind
 // that has none.
 const char* PlatformKeyName(SYSKIND syskind);
+// The system kind a platform key's name stands for, in any case ("Win32" as some registrars
+// write it); none for another name.
+std::optional<SYSKIND> SysKindOfPlatformKey(const std::wstring& name);
 
 // ---- Files ----------------------------------------------------------------------------------
 
@@ -119,10 +122,13 @@ struct Registration {
 // OtherFile.
 Registration ReadRegistration(const LibraryIdentity& identity, const FileLocation* file, Scope scope);
 // Every registered library version under TypeLib in the branches asked (both when none), in
-// registry order, a version held by both branches once. Every existing file they name is read
-// through the reader, one child for them all, and one that holds no readable library is
-// Unreadable.
-std::vector<Registration> ListRegistrations(std::optional<Scope> scope);
+// registry order, a version held by both branches once; with library, only that library's
+// versions. Every existing file they name is read through the reader, one child for them all,
+// and one that holds no readable library is Unreadable.
+std::vector<Registration> ListRegistrations(std::optional<Scope> scope, const GUID* library = nullptr);
+// Whether TypeLib\{guid}\versionKeyName exists in either branch: what a client's look-up,
+// which sees both, can find.
+bool VersionKeyExists(const std::wstring& guidText, const std::wstring& versionKeyName);
 // The entry of identity's own locale and platform, or null.
 const PathEntry* FindEntry(const Registration& registration, const LibraryIdentity& identity);
 
@@ -187,3 +193,37 @@ struct InterfaceKeyState {
 };
 std::vector<InterfaceKeyState> ReadInterfaceKeys(const std::vector<std::wstring>& iids, Scope scope,
                                                  const LibraryIdentity& identity);
+
+// An Interface\{IID} key as one view of a branch holds it, with the values a client's
+// marshalling reads.
+struct InterfaceKey {
+    Scope scope = Scope::Machine;
+    View view = View::Bits32;
+    std::wstring iid;                           // the key's name
+    std::wstring name;                          // its default value
+    std::optional<std::wstring> typeLib;        // TypeLib's default value: the library's GUID
+    std::optional<std::wstring> typeLibVersion; // TypeLib's Version value
+    std::optional<std::wstring> proxyStub;      // ProxyStubClsid32's default value
+    // HKEY_..._CLASSES\Interface\{IID}, with "(32-bit view)" under WOW64.
+    std::wstring KeyName() const;
+};
+// The Interface keys of a view of a branch that name a library in a TypeLib subkey (library
+// given: that library's GUID alone), in registry order.
+std::vector<InterfaceKey> ReadLibraryInterfaceKeys(Scope scope, View view, const GUID* library);
+// Interface\{iid} in a view of a branch, if it is there.
+std::optional<InterfaceKey> ReadInterfaceKey(Scope scope, View view, const std::wstring& iid);
+// Whether CLSID\{clsid} exists in view, in either branch.
+bool ClassKeyExists(const std::wstring& clsid, View view);
+// "Software\Classes\CLSID": the class keys of a branch, under BranchRoot.
+extern const wchar_t kClassKey[];
+
+// A CLSID\{clsid} key as one view of a branch holds it: the class's servers and library.
+struct ClassKey {
+    Scope scope = Scope::Machine;
+    View view = View::Bits32;
+    std::wstring name;                          // its default value
+    std::optional<std::wstring> inprocServer;   // InprocServer32
+    std::optional<std::wstring> localServer;    // LocalServer32
+    std::optional<std::wstring> typeLib;        // TypeLib: the GUID of the class's library
+};
+std::optional<ClassKey> ReadClassKey(Scope scope, View view, const std::wstring& clsid);
