@@ -147,7 +147,8 @@ LSTATUS ReadRegistryTree(HKEY parent, const std::wstring& path, RegistryTree& tr
 std::wstring RegFileText(const RegistryTree& tree, const std::wstring& rootName) {
     std::wstring text = L"Windows Registry Editor Version 5.00\r\n";
     for (const RegistryKeyEntry& key : tree) {
-        text += L"\r\n[" + rootName + (key.path.empty() ? L"" : L"\\" + key.path) + L"]\r\n";
+        text += std::wstring(L"\r\n[") + (key.remove ? L"-" : L"") + rootName +
+                (key.path.empty() ? L"" : L"\\" + key.path) + L"]\r\n";
         for (const RegistryValue& value : key.values)
             text += ValueLine(value) + L"\r\n";
     }

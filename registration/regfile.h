@@ -15,6 +15,7 @@ struct RegistryValue {
 struct RegistryKeyEntry {
     std::wstring path; // below the tree's root, key names separated by '\'
     std::vector<RegistryValue> values;
+    bool remove = false; // written as [-path]: importing deletes the key and everything below it
 };
 
 // Keys in the order regedit exports them: each key before its subkeys, subkeys and values in

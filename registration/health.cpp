@@ -1,0 +1,472 @@
+#include "registration/health.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <map>
+
+#include "common/owners.h"
+#include "common/text.h"
+#include "registration/classesroot.h"
+#include "registration/registration.h"
+
+namespace {
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// "1.a", a version key's own name, as numbers; false for a name of another form.
+bool ParseVersionKeyName(const std::wstring& name, WORD& major, WORD& minor) {
+    size_t dot = name.find(L'.');
+    if (dot == 0 || dot == std::wstring::npos || dot + 1 >= name.size() || name.size() > 9)
+        return false;
+    wchar_t* end = nullptr;
+    unsigned long high = std::wcstoul(name.c_str(), &end, 16);
+    if (end != name.c_str() + dot)
+        return false;
+    unsigned long low = std::wcstoul(name.c_str() + dot + 1, &end, 16);
+    if (*end || high > 0xFFFF || low > 0xFFFF)
+        return false;
+    major = static_cast<WORD>(high);
+    minor = static_cast<WORD>(low);
+    return true;
+}
+
+// One registered library version, as the checks see it.
+struct Version {
+    const Registration* registration = nullptr;
+    GUID guid = GUID_NULL;
+    WORD major = 0, minor = 0;
+    bool parsed = false;
+    std::wstring goodFile; // a registered file that declares this very version, if any
+
+    unsigned long Number() const { return (static_cast<unsigned long>(major) << 16) | minor; }
+    LibraryIdentity IdentityOf(const PathEntry& entry) const {
+        return {guid, major, minor, entry.lcid, SysKindOfPlatformKey(entry.platform).value_or(SYS_WIN32)};
+    }
+};
+
+std::wstring EntryKeyName(const Registration& registration, const PathEntry& entry) {
+    return BranchKeyName(entry.scope) + L"\\TypeLib\\" + registration.guidText + L"\\" +
+           registration.versionKeyName + L"\\" + entry.lcidKey + L"\\" + entry.platform;
+}
+
+class Checker {
+  public:
+    explicit Checker(const CheckRequest& request) : request_(request) {}
+
+    CheckReport Run() {
+        const GUID* library = request_.library ? &*request_.library : nullptr;
+        registrations_ = ListRegistrations(request_.scope, library);
+        for (const Registration& registration : registrations_)
+            versions_.push_back(VersionOf(registration));
+        if (request_.version)
+            report_.libraries = 1;
+        else
+            report_.libraries = versions_.size();
+        CheckRequestedVersion();
+        for (const Version& version : versions_)
+            CheckVersion(version);
+        CheckInterfaces();
+        return std::move(report_);
+    }
+
+  private:
+    Version VersionOf(const Registration& registration) {
+        Version version;
+        version.registration = &registration;
+        version.parsed = ParseGuid(registration.guidText, version.guid) &&
+                         ParseVersionKeyName(registration.versionKeyName, version.major, version.minor);
+        for (const PathEntry& entry : registration.paths) {
+            if (entry.state != PathState::Exists || !version.goodFile.empty())
+                continue;
+            LibraryDescription description; // answered from what the batch read remembered
+            if (SUCCEEDED(reader::ReadLibrary(entry.path, reader::Depth::Facts, description)) &&
+                IsEqualGUID(description.guid, version.guid) && description.major == version.major &&
+                description.minor == version.minor) {
+                version.goodFile = entry.path;
+            }
+        }
+        return version;
+    }
+
+    bool IsRequested(const Version& version) const {
+        return request_.version && version.major == request_.version->first &&
+               version.minor == request_.version->second;
+    }
+
+    // An older version whose files are all gone, while a newer one of the library is registered.
+    bool IsStale(const Version& version) const {
+        if (!version.parsed || version.registration->paths.empty())
+            return false;
+        for (const PathEntry& entry : version.registration->paths)
+            if (entry.state != PathState::Missing || entry.path.empty())
+                return false;
+        for (const Version& other : versions_)
+            if (other.parsed && IsEqualGUID(other.guid, version.guid) && other.Number() > version.Number())
+                return true;
+        return false;
+    }
+
+    void Add(Finding finding) { report_.findings.push_back(std::move(finding)); }
+
+    Finding Make(FindingKind kind, const Version& version, const std::wstring& key, std::wstring detail,
+                 HRESULT clientError) {
+        Finding finding;
+        finding.kind = kind;
+        finding.warning = clientError == S_OK;
+        finding.scope = version.registration ? version.registration->scope : Scope::Machine;
+        finding.key = key;
+        finding.detail = std::move(detail);
+        finding.clientError = clientError;
+        finding.library = {version.guid, version.major, version.minor, request_.lcid.value_or(0),
+                           request_.syskind.value_or(SYS_WIN32)};
+        return finding;
+    }
+
+    // The version a client asks for: its key, and its entry for the client's locale and platform.
+    void CheckRequestedVersion() {
+        if (!request_.version || !request_.library)
+            return;
+        for (const Version& version : versions_)
+            if (IsRequested(version))
+                return CheckRequestedEntry(version);
+        Version missing;
+        missing.guid = *request_.library;
+        missing.major = request_.version->first;
+        missing.minor = request_.version->second;
+        LibraryIdentity identity{missing.guid, missing.major, missing.minor, 0, SYS_WIN32};
+        Scope scope = request_.scope.value_or(Scope::Machine);
+        Finding finding = Make(FindingKind::NoPath, missing, BranchKeyName(scope) + L"\\" + VersionKeyOf(identity),
+                               L"does not exist: the library is not registered", TYPE_E_LIBNOTREGISTERED);
+        finding.scope = scope;
+        Add(std::move(finding));
+    }
+
+    void CheckRequestedEntry(const Version& version) {
+        if (!request_.lcid || !request_.syskind)
+            return;
+        const Registration& registration = *version.registration;
+        LibraryIdentity identity{version.guid, version.major, version.minor, *request_.lcid, *request_.syskind};
+        for (Scope scope : {Scope::User, Scope::Machine}) {
+            bool holds = scope == Scope::User ? registration.presence.user : registration.presence.machine;
+            if (!holds)
+                continue;
+            bool found = false;
+            for (const PathEntry& entry : registration.paths)
+                found = found || (entry.scope == scope && entry.lcid == identity.lcid &&
+                                  SysKindOfPlatformKey(entry.platform) == identity.syskind);
+            if (found)
+                continue;
+            const char* platform = PlatformKeyName(identity.syskind);
+            Finding finding = Make(FindingKind::NoPath, version,
+                                   BranchKeyName(scope) + L"\\" + VersionKeyOf(identity) + L"\\" +
+                                       ToWide(LowerHex(identity.lcid)) + L"\\" + ToWide(platform ? platform : ""),
+                                   L"does not exist: no path for the library's locale and platform",
+                                   TYPE_E_LIBNOTREGISTERED);
+            finding.scope = scope;
+            Add(std::move(finding));
+        }
+    }
+
+    void CheckVersion(const Version& version) {
+        const Registration& registration = *version.registration;
+        bool stale = IsStale(version);
+        for (const PathEntry& entry : registration.paths) {
+            Finding finding;
+            std::wstring key = EntryKeyName(registration, entry);
+            if (stale) {
+                finding = Make(FindingKind::StaleVersion, version, key,
+                               L"names " + entry.path + L", which is gone, while a newer version is registered",
+                               S_OK);
+                finding.repair = RepairKind::RemoveVersion;
+            } else if (entry.path.empty()) {
+                finding = Make(FindingKind::NoPath, version, key, L"is empty", TYPE_E_LIBNOTREGISTERED);
+            } else if (entry.state == PathState::Missing) {
+                finding = Make(FindingKind::FileMissing, version, key, L"names " + entry.path + L", which is missing",
+                               TYPE_E_CANTLOADLIBRARY);
+            } else if (entry.state == PathState::Unreadable) {
+                finding = Make(FindingKind::FileUnreadable, version, key,
+                               L"names " + entry.path + L", which holds no readable type library",
+                               TYPE_E_CANTLOADLIBRARY);
+            } else {
+                LibraryDescription description;
+                if (FAILED(reader::ReadLibrary(entry.path, reader::Depth::Facts, description)) ||
+                    (IsEqualGUID(description.guid, version.guid) && description.major == version.major &&
+                     description.minor == version.minor))
+                    continue;
+                finding = Make(FindingKind::FileOtherLibrary, version, key,
+                               L"names " + entry.path + L", which declares " + GuidText(description.guid) + L" " +
+                                   DecimalText(description.major) + L"." + DecimalText(description.minor),
+                               TYPE_E_LIBNOTREGISTERED);
+            }
+            finding.scope = entry.scope;
+            finding.file = entry.path;
+            finding.library = version.IdentityOf(entry);
+            Add(std::move(finding));
+        }
+        if (registration.paths.empty())
+            Add(Make(FindingKind::NoPath, version, registration.KeyName(), L"holds no path for any locale or platform",
+                     TYPE_E_LIBNOTREGISTERED));
+        const std::wstring helpDir = registration.helpDir.value_or(L"");
+        DWORD attributes = GetFileAttributesW(helpDir.c_str());
+        if (!helpDir.empty() &&
+            (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
+            Add(Make(FindingKind::HelpDirMissing, version, registration.KeyName() + L"\\HELPDIR",
+                     L"names " + helpDir + L", which is not a folder: help is not found", S_OK));
+    }
+
+    const Version* VersionNamed(const InterfaceKey& key) const {
+        for (const Version& version : versions_) {
+            const Registration& registration = *version.registration;
+            if (key.typeLib && key.typeLibVersion && SameName(registration.guidText, *key.typeLib) &&
+                SameName(registration.versionKeyName, *key.typeLibVersion))
+                return &version;
+        }
+        return nullptr;
+    }
+
+    std::vector<Scope> Branches() const {
+        if (request_.scope)
+            return {*request_.scope};
+        return {Scope::User, Scope::Machine};
+    }
+
+    // Every Interface key that names a library (this one, when one is asked for), in each view
+    // of each branch; then each registered version's interfaces that some view lacks.
+    void CheckInterfaces() {
+        const GUID* library = request_.library ? &*request_.library : nullptr;
+        for (Scope scope : Branches()) {
+            // Per version: the interfaces it should have, and the views that have each.
+            std::map<const Version*, std::map<std::wstring, std::vector<View>>> present;
+            for (View view : RegistryViews())
+                for (const InterfaceKey& key : ReadLibraryInterfaceKeys(scope, view, library))
+                    CheckInterfaceKey(key, present);
+            if (library)
+                AddCapturedInterfaces(scope, present);
+            for (const auto& byVersion : present)
+                for (const auto& byIid : byVersion.second)
+                    for (View view : RegistryViews())
+                        if (std::find(byIid.second.begin(), byIid.second.end(), view) == byIid.second.end())
+                            AddMissingInterface(*byVersion.first, scope, view, byIid.first);
+        }
+    }
+
+    void CheckInterfaceKey(const InterfaceKey& key,
+                           std::map<const Version*, std::map<std::wstring, std::vector<View>>>& present) {
+        const Version* version = VersionNamed(key);
+        Version named;
+        ParseGuid(key.typeLib.value_or(L""), named.guid);
+        auto add = [&](FindingKind kind, std::wstring detail, HRESULT error, RepairKind repair) {
+            Finding finding = Make(kind, version ? *version : named, key.KeyName(), std::move(detail), error);
+            finding.scope = key.scope;
+            finding.view = key.view;
+            finding.iid = key.iid;
+            finding.repair = repair;
+            if (repair == RepairKind::Reregister)
+                finding.file = version->goodFile;
+            Add(std::move(finding));
+        };
+        if (!version) {
+            std::wstring guid = key.typeLib.value_or(L"");
+            // A key without a version is judged by its GUID alone.
+            bool registered = key.typeLibVersion ? VersionKeyExists(guid, *key.typeLibVersion)
+                                                 : !ListRegistrations(std::nullopt, &named.guid).empty();
+            if (registered)
+                return; // a version of another branch, which a client sees too
+            add(FindingKind::OrphanInterface,
+                L"names library " + guid + L" version " + key.typeLibVersion.value_or(L"(none)") +
+                    L", which is not registered",
+                TYPE_E_LIBNOTREGISTERED, RepairKind::RemoveInterface);
+            return;
+        }
+        present[version][key.iid].push_back(key.view);
+        RepairKind reregister = version->goodFile.empty() ? RepairKind::None : RepairKind::Reregister;
+        if (!key.proxyStub)
+            add(FindingKind::ProxyStubMissing, L"has no ProxyStubClsid32: the interface cannot be marshalled",
+                REGDB_E_IIDNOTREG, reregister);
+        else if (!ClassKeyExists(*key.proxyStub, key.view))
+            add(FindingKind::ProxyStubNotRegistered,
+                L"has ProxyStubClsid32 " + *key.proxyStub + L", a class not registered in this view",
+                REGDB_E_CLASSNOTREG, reregister); // registering writes the system's proxy class anew
+    }
+
+    // For one library: the interfaces that registering its good file writes, which a view may
+    // lack altogether.
+    void AddCapturedInterfaces(Scope scope,
+                               std::map<const Version*, std::map<std::wstring, std::vector<View>>>& present) {
+        for (const Version& version : versions_) {
+            bool holds = scope == Scope::User ? version.registration->presence.user
+                                              : version.registration->presence.machine;
+            if (version.goodFile.empty() || !holds || (request_.version && !IsRequested(version)))
+                continue;
+            std::vector<std::wstring> iids;
+            if (FAILED(CapturedInterfaces(version.goodFile, iids)))
+                continue;
+            for (const std::wstring& iid : iids) {
+                std::vector<View>& views = present[&version][iid];
+                for (View view : RegistryViews()) {
+                    // A key naming a registered library (another one, even) serves a client; one
+                    // naming a version nobody registered does not, and registering writes it anew.
+                    std::optional<InterfaceKey> key = ReadInterfaceKey(scope, view, iid);
+                    bool serves = key && (!key->typeLib || !key->typeLibVersion ||
+                                          VersionKeyExists(*key->typeLib, *key->typeLibVersion));
+                    if (serves && std::find(views.begin(), views.end(), view) == views.end())
+                        views.push_back(view);
+                }
+            }
+        }
+    }
+
+    void AddMissingInterface(const Version& version, Scope scope, View view, const std::wstring& iid) {
+        InterfaceKey key;
+        key.scope = scope;
+        key.view = view;
+        key.iid = iid;
+        Finding finding = Make(FindingKind::InterfaceMissing, version, key.KeyName(),
+                               L"is missing: " + ToWide(ViewName(view)) + L" clients cannot marshal the interface",
+                               REGDB_E_IIDNOTREG);
+        finding.scope = scope;
+        finding.view = view;
+        finding.iid = iid;
+        if (!version.goodFile.empty()) {
+            finding.repair = RepairKind::Reregister;
+            finding.file = version.goodFile;
+        }
+        Add(std::move(finding));
+    }
+
+    const CheckRequest& request_;
+    std::vector<Registration> registrations_;
+    std::vector<Version> versions_;
+    CheckReport report_;
+};
+
+} // namespace
+
+const char* FindingKindName(FindingKind kind) {
+    static const char* const names[] = {"no-path",           "file-missing",       "file-unreadable",
+                                        "file-other-library", "orphan-interface",   "interface-missing",
+                                        "proxy-stub-missing", "proxy-stub-not-registered",
+                                        "helpdir-missing",    "stale-version"};
+    return names[static_cast<int>(kind)];
+}
+
+size_t CheckReport::Problems() const {
+    return static_cast<size_t>(
+        std::count_if(findings.begin(), findings.end(), [](const Finding& finding) { return !finding.warning; }));
+}
+
+CheckReport CheckRegistrations(const CheckRequest& request) {
+    return Checker(request).Run();
+}
+
+std::wstring RepairStep::Description() const {
+    switch (kind) {
+    case RepairKind::Reregister:
+        return L"register '" + file + L"' again";
+    case RepairKind::RemoveInterface:
+        return L"delete " + BranchKeyName(scope) + L"\\Interface\\" + iid +
+               (RegistryViews().size() > 1 && view ? L" (" + ToWide(ViewName(*view)) + L" view)" : L"");
+    case RepairKind::RemoveVersion:
+        return L"remove the registration of " + GuidText(library.guid) + L" " + DecimalText(library.major) + L"." +
+               DecimalText(library.minor) + L" for locale " + DecimalText(library.lcid);
+    case RepairKind::None:
+        break;
+    }
+    return std::wstring();
+}
+
+std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
+    std::vector<RepairStep> steps;
+    // Removals first: a key that names an unregistered library may be one that registering
+    // the good file then writes afresh.
+    for (RepairKind kind : {RepairKind::RemoveVersion, RepairKind::RemoveInterface, RepairKind::Reregister})
+        for (const Finding& finding : findings) {
+            if (finding.repair != kind)
+                continue;
+            RepairStep step;
+            step.kind = kind;
+            step.scope = finding.scope;
+            step.view = finding.view;
+            step.library = finding.library;
+            step.file = kind == RepairKind::Reregister ? finding.file : std::wstring();
+            step.iid = kind == RepairKind::RemoveInterface ? finding.iid : std::wstring();
+            if (kind != RepairKind::RemoveInterface)
+                step.view.reset();
+            auto same = [&](const RepairStep& other) {
+                return other.kind == step.kind && other.scope == step.scope && other.view == step.view &&
+                       SameName(other.file, step.file) && SameName(other.iid, step.iid) &&
+                       (kind != RepairKind::RemoveVersion ||
+                        (IsEqualGUID(other.library.guid, step.library.guid) &&
+                         other.library.major == step.library.major && other.library.minor == step.library.minor &&
+                         other.library.lcid == step.library.lcid && other.library.syskind == step.library.syskind));
+            };
+            if (std::none_of(steps.begin(), steps.end(), same))
+                steps.push_back(std::move(step));
+        }
+    return steps;
+}
+
+HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup) {
+    HRESULT hr = backup.Record(scope, View::Bits32, VersionKeyOf(identity));
+    std::wstring versionKey = VersionKeyOf(identity);
+    std::wstring versionName = versionKey.substr(versionKey.find_last_of(L'\\') + 1);
+    for (View view : RegistryViews())
+        for (const InterfaceKey& key : ReadLibraryInterfaceKeys(scope, view, &identity.guid))
+            if (SUCCEEDED(hr) && key.typeLibVersion && SameName(*key.typeLibVersion, versionName))
+                hr = backup.Record(scope, view, L"Interface\\" + key.iid);
+    return hr;
+}
+
+HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& backup) {
+    HRESULT hr = S_OK;
+    for (const RepairStep& step : steps) {
+        if (FAILED(hr))
+            break;
+        switch (step.kind) {
+        case RepairKind::Reregister: {
+            std::vector<std::wstring> iids;
+            hr = CapturedInterfaces(step.file, iids);
+            if (SUCCEEDED(hr))
+                hr = backup.Record(step.scope, View::Bits32, VersionKeyOf(step.library));
+            for (const std::wstring& iid : iids)
+                for (View view : RegistryViews())
+                    if (SUCCEEDED(hr))
+                        hr = backup.Record(step.scope, view, L"Interface\\" + iid);
+            break;
+        }
+        case RepairKind::RemoveInterface:
+            hr = backup.Record(step.scope, step.view.value_or(View::Bits32), L"Interface\\" + step.iid);
+            break;
+        case RepairKind::RemoveVersion:
+            hr = BackUpRemoval(step.library, step.scope, backup);
+            break;
+        case RepairKind::None:
+            break;
+        }
+    }
+    return hr;
+}
+
+HRESULT Repair(const RepairStep& step) {
+    switch (step.kind) {
+    case RepairKind::Reregister:
+        return RegisterLibraryFile(step.file, step.scope);
+    case RepairKind::RemoveInterface: {
+        RegKey interfaces;
+        LSTATUS status = RegOpenKeyExW(BranchRoot(step.scope), kInterfaceKey, 0,
+                                       KEY_READ | KEY_WRITE | DELETE | ViewAccess(step.view.value_or(View::Bits32)),
+                                       interfaces.Put());
+        if (status == ERROR_SUCCESS)
+            status = RegDeleteTreeW(interfaces.Get(), step.iid.c_str());
+        return HRESULT_FROM_WIN32(status);
+    }
+    case RepairKind::RemoveVersion:
+        return RemoveRegistration(step.library, step.scope).result;
+    case RepairKind::None:
+        break;
+    }
+    return S_OK;
+}
