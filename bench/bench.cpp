@@ -435,6 +435,21 @@ int main(int argc, char** argv) {
                                  driver::RunProgram(reg, {"query", "HKCR\\TypeLib", "/s"}, "", 600000);
                              })});
     report({"list --broken", lists[0], lists[1], 1.5, listedAll});
+    // check --all over the same set, against reg query of the TypeLib and Interface branches in
+    // every registry view.
+    DWORD checked = driver::RunProgram(cli, {"check", "--all"}, "", 600000).exitCode;
+    std::vector<std::vector<std::string>> queries = {{"query", "HKCR\\TypeLib", "/s"},
+                                                     {"query", "HKCR\\Interface", "/s"}};
+    if (RegistryViews().size() > 1)
+        for (const char* branch : {"HKCR\\TypeLib", "HKCR\\Interface"})
+            queries.push_back({"query", branch, "/s", "/reg:64"});
+    std::vector<double> checks = TakingTurns(
+        std::min(runs, 10), {Timed([&] { driver::RunProgram(cli, {"check", "--all"}, "", 600000); }),
+                             Timed([&] {
+                                 for (const std::vector<std::string>& query : queries)
+                                     driver::RunProgram(reg, query, "", 600000);
+                             })});
+    report({"check --all", checks[0], checks[1], 1.5, checked == 0 || checked == 3});
     for (const GUID& each : listed)
         testsupport::DeleteTypeLibKey(each);
 

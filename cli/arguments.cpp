@@ -31,13 +31,13 @@ bool ParseNumber(const std::wstring& text, int base, unsigned long max, unsigned
 }
 
 // What a command takes besides the options every command has.
-enum class Operand { None, File, FileOrIdentity };
+enum class Operand { None, File, FileOrIdentity, Guid };
 
 struct CommandSpec {
     const wchar_t* name;
     Command command;
     Operand operand;
-    const wchar_t* options[4]; // besides --user and --machine, which every command takes
+    const wchar_t* options[8]; // besides --user and --machine, which every command takes
 };
 
 // Constant tables: no code runs to build them.
@@ -49,7 +49,12 @@ constexpr CommandSpec kCommands[] = {
     {L"unregister",
      Command::Unregister,
      Operand::FileOrIdentity,
-     {L"--guid", L"--version", L"--lcid", L"--syskind"}},
+     {L"--guid", L"--version", L"--lcid", L"--syskind", L"--backup"}},
+    {L"check",
+     Command::Check,
+     Operand::FileOrIdentity,
+     {L"--guid", L"--version", L"--lcid", L"--syskind", L"--all", L"--fix", L"--dry-run", L"--backup"}},
+    {L"which", Command::Which, Operand::Guid, {}},
     {L"list", Command::List, Operand::None, {L"--broken"}},
     {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
     {L"help", Command::Help, Operand::None, {}},
@@ -132,6 +137,22 @@ const OptionSpec kOptions[] = {
          return ApplyIdentityPart(p, 3, ParseSysKind(v, p.options().identity.syskind), v,
                                   L"a system kind (expected win16, win32 or win64)");
      }},
+    {L"--all", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().all = true;
+         return std::wstring();
+     }},
+    {L"--fix", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().fix = true;
+         return std::wstring();
+     }},
+    {L"--dry-run", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().dryRun = true;
+         return std::wstring();
+     }},
+    {L"--backup", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"--backup", v, p.options().backupFile); }},
     {L"--install-dir", true,
      [](Parse& p, const std::wstring& v) { return NonEmpty(L"--install-dir", v, p.options().installDir); }},
     {L"-o", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
@@ -197,14 +218,28 @@ std::wstring TakeOperands(Parse& parse) {
             return operands.empty() ? L"missing FILE" : tooMany();
         options.file = operands[0];
         break;
+    case Operand::Guid:
+        if (operands.size() != 1)
+            return operands.empty() ? L"missing GUID" : tooMany();
+        if (!ParseGuid(operands[0], options.guid))
+            return Quoted(operands[0]) + L" is not a GUID (expected {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX})";
+        return std::wstring();
     case Operand::FileOrIdentity: {
         const bool* given = parse.identityGiven;
-        if (given[0] || given[1] || given[2] || given[3]) {
+        bool identity = given[0] || given[1] || given[2] || given[3];
+        if (options.all) {
+            if (identity || !operands.empty())
+                return L"check --all takes no FILE and no --guid";
+            return std::wstring();
+        }
+        if (identity) {
             if (!operands.empty())
                 return L"give either FILE or --guid and --version, not both";
             if (!given[0] || !given[1])
                 return given[0] ? L"missing --version M.m" : L"missing --guid {G}";
             options.byIdentity = true;
+            options.lcidGiven = given[2];
+            options.syskindGiven = given[3];
             return std::wstring();
         }
         if (operands.size() != 1)
@@ -269,11 +304,18 @@ std::wstring UsageText() {
            L"  corvane-cli unregister --guid {G} --version M.m [--lcid N] [--syskind win16|win32|win64]\n"
            L"                                        remove a registration by identity (its file may be "
            L"gone)\n"
+           L"                                        unregister takes --backup FILE.reg: what it removes, first\n"
            L"  corvane-cli list [--broken]           registered libraries; --broken: only missing or "
            L"unreadable files\n"
            L"  corvane-cli export FILE [--user] [--install-dir DIR] [--bitness 32|64] [-o OUT.reg]\n"
            L"                                        what registering FILE would write, as a .reg file\n"
            L"                                        for 32- or 64-bit Windows (default: this one)\n"
+           L"  corvane-cli check FILE | --guid {G} --version M.m [--lcid N] [--syskind K] | --all\n"
+           L"            [--fix [--backup FILE.reg] | --dry-run]\n"
+           L"                                        why a registered library fails: exit 0 sound, 3 problems;\n"
+           L"                                        --fix repairs what it can after a .reg backup\n"
+           L"  corvane-cli which GUID                what the registry knows of a library, interface or class id\n"
+           L"                                        (exit 0 found, 1 nothing)\n"
            L"  corvane-cli --help | --version\n"
            L"\n"
            L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
@@ -337,6 +379,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
     std::wstring error = TakeOperands(parse);
     if (!error.empty())
         return Fail(error);
+    if (options.command == Command::Check && !options.backupFile.empty() && !options.fix)
+        return Fail(L"--backup goes with --fix");
     // One JSON document and a .reg file cannot share standard output.
     if (options.command == Command::Export && options.json && options.outFile.empty())
         return Fail(L"export --json needs -o OUT.reg");

@@ -10,7 +10,7 @@
 
 namespace cli {
 
-enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export };
+enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Check, Which };
 
 struct Options {
     Command command = Command::Help;
@@ -18,7 +18,14 @@ struct Options {
     std::wstring file;        // info, status, register, unregister, export FILE
     bool byIdentity = false;  // unregister --guid ... --version ...
     LibraryIdentity identity; // when byIdentity
+    bool lcidGiven = false;   // --lcid given, when byIdentity
+    bool syskindGiven = false; // --syskind given, when byIdentity
     bool brokenOnly = false;  // list --broken
+    bool all = false;         // check --all
+    bool fix = false;         // check --fix
+    bool dryRun = false;      // check --dry-run: what --fix would do
+    std::wstring backupFile;  // check --fix, unregister: --backup FILE.reg
+    GUID guid = GUID_NULL;    // which GUID
     // --machine or --user: one branch only. None: info, status and list answer for what Windows
     // gives this user (the user's entry over the machine's); register and unregister act
     // machine-wide.

@@ -1,6 +1,8 @@
 // The changing commands, register and unregister, through the engine the window uses.
 #include "cli/commands.h"
 #include "common/text.h"
+#include "registration/backup.h"
+#include "registration/health.h"
 #include "registration/registration.h"
 
 using nlohmann::json;
@@ -44,7 +46,7 @@ std::wstring DeletedInterfacesText(const std::vector<DeletedInterface>& deleted)
 
 // Both forms of unregister end here: the FILE given (null when by identity), the identity, and
 // what its scope's branch held for it.
-Result Remove(json file, const LibraryIdentity& identity, Scope scope) {
+Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std::wstring& backupFile) {
     Result result;
     json document = json::object();
     document["command"] = "unregister";
@@ -63,6 +65,19 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope) {
     }
     std::wstring previousPath = decision.entry->path;
     document["previousPath"] = Utf8(previousPath);
+    std::wstring action = L"unregistering " + IdentityText(identity);
+    if (!backupFile.empty()) {
+        // Every key the removal may change, written before anything changes.
+        RegistryBackup backup;
+        HRESULT hr = BackUpRemoval(identity, scope, backup);
+        if (SUCCEEDED(hr))
+            hr = WriteWholeFile(backupFile, backup.FileBytes());
+        document["backup"] = Utf8(backupFile);
+        if (FAILED(hr))
+            return Failure(std::move(document), action + L": writing the backup '" + backupFile + L"' failed: error " +
+                                                    ToWide(UpperHex(hr, 8)) + L"; nothing was changed");
+        note += L"; backup: " + backupFile;
+    }
     Removal removal = RemoveRegistration(identity, scope);
     document["removedKeysDirectly"] = removal.deletedKeys;
     json interfaces = json::array();
@@ -73,7 +88,6 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope) {
         interfaces.push_back(std::move(key));
     }
     document["deletedInterfaces"] = std::move(interfaces);
-    std::wstring action = L"unregistering " + IdentityText(identity);
     if (FAILED(removal.result))
         return Failure(std::move(document), ChangeFailure(action, removal.result, scope));
     Registration after = ReadRegistration(identity, nullptr, scope);
@@ -145,16 +159,36 @@ Result Register(const Options& options) {
     return result;
 }
 
-// Unregistering a FILE removes the registration of the identity the file declares, whichever
-// file that registration names, as the window does; unregistering by identity needs no file.
+// Unregistering a FILE removes the registration of the identity the file declares only when
+// that registration names this very file: a copy, or a damaged file that declares the identity
+// of a system library, must not take another file's registration with it. Unregistering by
+// identity needs no file and removes whatever the registration names.
 Result Unregister(const Options& options) {
+    Scope scope = ChangeScope(options);
     if (options.byIdentity)
-        return Remove(nullptr, options.identity, ChangeScope(options));
+        return Remove(nullptr, options.identity, scope, options.backupFile);
     Result result;
     std::optional<OpenedFile> file = OpenFile("unregister", options.file, result);
     if (!file)
         return result;
-    return Remove(FileJson(file->location), file->description.Identity(), ChangeScope(options));
+    LibraryIdentity identity = file->description.Identity();
+    Registration registration = ReadRegistration(identity, &file->location, scope);
+    StatusDecision decision = DecideStatus(registration, identity);
+    if (decision.status == Status::OtherFile || decision.status == Status::MissingFile) {
+        json document = json::object();
+        document["command"] = "unregister";
+        document["file"] = FileJson(file->location);
+        document["library"] = IdentityJson(identity);
+        document["scope"] = ScopeName(scope);
+        document["changed"] = false;
+        document["registeredPath"] = Utf8(decision.entry->path);
+        return Failure(std::move(document),
+                       IdentityText(identity) + L" is registered to '" + decision.entry->path + L"', not to '" +
+                           options.file + L"'; nothing was changed. To remove that registration: " +
+                           UnregisterCommand(GuidText(identity.guid), VersionTextOf(identity.major, identity.minor),
+                                             identity.lcid, decision.entry->platform, scope));
+    }
+    return Remove(FileJson(file->location), identity, scope, options.backupFile);
 }
 
 } // namespace cli

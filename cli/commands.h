@@ -30,6 +30,8 @@ Result List(const Options& options);
 Result Register(const Options& options);
 Result Unregister(const Options& options);
 Result Export(const Options& options);
+Result Check(const Options& options);
+Result Which(const Options& options);
 
 // ---- Pieces the commands share -------------------------------------------------------------
 
@@ -40,6 +42,12 @@ struct OpenedFile {
     FileLocation location;
     LibraryDescription description;
 };
+// Writes bytes to the file at path, replacing it.
+HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes);
+// "corvane-cli unregister --guid {G} --version M.m --lcid N --syskind win32", with " --user"
+// for the user's branch: the command that removes one entry on purpose.
+std::wstring UnregisterCommand(const std::wstring& guidText, const std::wstring& versionText, LCID lcid,
+                               const std::wstring& platform, Scope scope);
 // Opens FILE for command; on failure gives nothing and fills failure with the one-line message.
 std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure);
 // The one-line message for a Located that is not a file to read.

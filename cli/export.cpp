@@ -11,22 +11,6 @@ using nlohmann::json;
 
 namespace cli {
 
-namespace {
-
-HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    FileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return HRESULT_FROM_WIN32(GetLastError());
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
-        return HRESULT_FROM_WIN32(GetLastError());
-    return S_OK;
-}
-
-} // namespace
-
 Result Export(const Options& options) {
     Result result;
     std::optional<OpenedFile> file = OpenFile("export", options.file, result);

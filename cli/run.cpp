@@ -21,6 +21,10 @@ Result Dispatch(const Options& options) {
         return List(options);
     case Command::Export:
         return Export(options);
+    case Command::Check:
+        return Check(options);
+    case Command::Which:
+        return Which(options);
     case Command::Help:
     case Command::Version:
         break;

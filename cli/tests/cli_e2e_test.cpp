@@ -176,12 +176,6 @@ TEST_F(CliProgram, ARegistrationOfACopyElsewhereIsReportedAndReplacedByRegisteri
     EXPECT_EQ(RunCli({"status", library_}).exitCode, 0u);
     EXPECT_EQ(RunCli({"status", copy_}).exitCode, 3u);
 
-    // Unregistering a file removes its identity's registration even when it names the copy,
-    // as the window does.
-    ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
-    ChildRun removed = RunCli({"unregister", library_});
-    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"));
 }
 
 TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdentity) {
@@ -227,12 +221,17 @@ TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdent
     EXPECT_EQ(FirstLine(again.out), "not registered, nothing to remove: " + guid_ + " 1.0 lcid 0 win32");
 }
 
-TEST_F(CliProgram, UnregisteringAFileRemovesItsIdentityEvenWhenTheRegisteredFileIsGone) {
+// A registration naming another file, even a missing one, is that file's: unregistering this
+// one leaves it, and says how to remove it on purpose.
+TEST_F(CliProgram, UnregisteringAFileLeavesARegistrationOfAnotherFileEvenWhenThatFileIsGone) {
     ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
     ASSERT_TRUE(DeleteFileA(copy_.c_str()));
-    ChildRun removed = RunCli({"unregister", library_});
-    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_));
+    ChildRun refused = RunCli({"unregister", library_});
+    EXPECT_EQ(refused.exitCode, 2u) << Describe(refused);
+    EXPECT_EQ(refused.err, "corvane-cli: " + guid_ + " 1.0 lcid 0 win32 is registered to '" + copy_ + "', not to '" +
+                               library_ + "'; nothing was changed. To remove that registration: corvane-cli "
+                               "unregister --guid " + guid_ + " --version 1.0 --lcid 0 --syskind win32\n");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"));
 }
 
 TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersions) {

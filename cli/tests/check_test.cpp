@@ -1,0 +1,211 @@
+// corvane-cli check, check --fix and which, end to end: a library with interfaces is registered
+// for real, then its registration is broken by editing the registry the way leftovers and
+// half-done installs break it; check must name each fault, --fix must repair what it repairs,
+// and importing the fix's backup with regedit must give back the broken registry exactly.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "catalogue/registrations.h"
+#include "common/owners.h"
+#include "common/text.h"
+#include "registration/regfile.h"
+#include "tests/support/driver.h"
+#include "tests/support/testsupport.h"
+
+using nlohmann::json;
+using namespace testsupport;
+
+namespace {
+
+driver::ChildRun RunCli(const std::vector<std::string>& args) {
+    return driver::RunProgram(BesideTests("corvane-cli.exe"), args, std::string(), 120000);
+}
+
+std::string Describe(const driver::ChildRun& run) {
+    return "exit " + std::to_string(run.exitCode) + "\n" + run.out + run.err;
+}
+
+// Opens HKLM\Software\Classes\path in view for changing.
+RegKey Open(View view, const std::string& path) {
+    RegKey key;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kClassesKey) + L"\\" + ToWide(path)).c_str(), 0,
+                  KEY_ALL_ACCESS | ViewAccess(view), key.Put());
+    return key;
+}
+
+void SetText(View view, const std::string& path, const char* name, const std::string& text) {
+    RegSetValueExA(Open(view, path).Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+}
+
+// regedit /s on file: the 64-bit regedit where there are two views, as the backup is written for
+// it (a 32-bit process reaches it through Sysnative).
+void Import(const std::string& file) {
+    bool wow64 = RegistryViews().size() > 1;
+    driver::ChildRun run = driver::RunProgram(wow64 ? "C:\\windows\\sysnative\\cmd.exe" : "C:\\windows\\regedit.exe",
+                                              wow64 ? std::vector<std::string>{"/c", "C:\\windows\\regedit.exe", "/s", file}
+                                                    : std::vector<std::string>{"/s", file});
+    EXPECT_EQ(run.exitCode, 0u) << Describe(run);
+}
+
+class CliCheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        guid_ = NewGuid();
+        library_ = temp_.File("shapes.tlb");
+        copy_ = temp_.File("registered shapes.tlb");
+        ASSERT_EQ(MakeTypeLibWithInterfaces(library_, guid_), S_OK);
+        ASSERT_TRUE(CopyFileA(library_.c_str(), copy_.c_str(), FALSE));
+        ASSERT_EQ(RunCli({"register", copy_}).exitCode, 0u);
+        version_ = "TypeLib\\" + GuidAnsi(guid_) + "\\1.2";
+        iids_.clear();
+        for (const InterfaceKey& key : ReadLibraryInterfaceKeys(Scope::Machine, View::Bits32, &guid_))
+            iids_.push_back(ToAnsi(key.iid));
+        ASSERT_FALSE(iids_.empty()) << "registration wrote no interface key";
+    }
+    void TearDown() override {
+        RunCli({"unregister", "--guid", GuidAnsi(guid_), "--version", "1.2"});
+        RunCli({"unregister", "--guid", GuidAnsi(guid_), "--version", "1.0"});
+        DeleteTypeLibKey(guid_);
+    }
+    // The library's TypeLib key and its interface keys in every view, as text.
+    std::string Snapshot() const {
+        RegistryTree tree;
+        ReadRegistryTree(HKEY_CLASSES_ROOT, ToWide("TypeLib\\" + GuidAnsi(guid_)), tree);
+        std::wstring text = RegFileText(tree, L"");
+        for (View view : RegistryViews()) {
+            RegistryTree keys;
+            for (const std::string& iid : iids_)
+                ReadRegistryTree(Open(view, "Interface").Get(), ToWide(iid), keys);
+            text += RegFileText(keys, ToWide(ViewName(view)));
+        }
+        return ToAnsi(text);
+    }
+    json Check(const std::vector<std::string>& extra, DWORD expectedExit) {
+        std::vector<std::string> args = {"check", library_, "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        driver::ChildRun run = RunCli(args);
+        EXPECT_EQ(run.exitCode, expectedExit) << Describe(run);
+        json document = json::parse(run.out, nullptr, false);
+        EXPECT_TRUE(document.is_object()) << Describe(run);
+        return document;
+    }
+
+    ComApartment apartment_;
+    TempFolder temp_;
+    GUID guid_;
+    std::string library_, copy_, version_;
+    std::vector<std::string> iids_;
+};
+
+TEST_F(CliCheck, AHealthyRegistrationGivesOnlyTheSummary) {
+    driver::ChildRun run = RunCli({"check", library_});
+    EXPECT_EQ(run.exitCode, 0u) << Describe(run);
+    EXPECT_EQ(run.out, "checked 1 library version: 0 problems, 0 warnings\n");
+}
+
+struct Breakage {
+    const char* kind; // the finding check must give
+    bool problem;     // exit 3 (else a warning: exit 0)
+    bool fixable;     // --fix leaves the library healthy
+    std::function<void()> apply; // run after a fresh registration
+};
+
+TEST_F(CliCheck, EachBreakageIsNamedAndTheRepairableOnesAreFixedWithABackupThatUndoesTheFix) {
+    const View first = RegistryViews().front(), last = RegistryViews().back();
+    std::string stale = temp_.File("old.tlb");
+    const Breakage breakages[] = {
+        {"no-path", true, false, [&] { RegDeleteKeyA(Open(first, version_ + "\\0").Get(), "win32"); }},
+        {"file-missing", true, false, [&] { DeleteFileA(copy_.c_str()); }},
+        {"file-other-library", true, false,
+         [&] {
+             LibraryRecipe other;
+             MakeTypeLib(stale, other);
+             SetText(first, version_ + "\\0\\win32", nullptr, stale);
+         }},
+        {"orphan-interface", true, true,
+         [&] { SetText(first, "Interface\\" + iids_.front() + "\\TypeLib", "Version", "9.9"); }},
+        {"interface-missing", true, true,
+         [&] { RegDeleteTreeA(Open(last, "Interface").Get(), iids_.back().c_str()); }},
+        {"proxy-stub-missing", true, true,
+         [&] { RegDeleteTreeA(Open(first, "Interface\\" + iids_.front()).Get(), "ProxyStubClsid32"); }},
+        {"proxy-stub-not-registered", true, true,
+         [&] {
+             SetText(first, "Interface\\" + iids_.front() + "\\ProxyStubClsid32", nullptr, GuidAnsi(NewGuid()));
+         }},
+        {"helpdir-missing", false, false,
+         [&] { SetText(first, version_ + "\\HELPDIR", nullptr, "C:\\no such folder"); }},
+        {"stale-version", false, true,
+         [&] {
+             LibraryRecipe old;
+             old.guid = guid_;
+             MakeTypeLib(stale, old);
+             RunCli({"register", stale});
+             DeleteFileA(stale.c_str());
+         }},
+    };
+    for (const Breakage& breakage : breakages) {
+        SCOPED_TRACE(breakage.kind);
+        TearDown();
+        SetUp();
+        breakage.apply();
+        const std::string broken = Snapshot();
+
+        json found = Check({}, breakage.problem ? 3u : 0u);
+        bool named = false;
+        for (const json& finding : found["findings"])
+            named = named || finding["kind"] == breakage.kind;
+        EXPECT_TRUE(named) << found.dump(1);
+        if (!breakage.fixable)
+            continue;
+        Check({"--dry-run"}, breakage.problem ? 3u : 0u);
+        EXPECT_EQ(Snapshot(), broken) << "--dry-run changed the registry";
+
+        std::string backup = temp_.File(std::string(breakage.kind) + ".reg");
+        json fixed = Check({"--fix", "--backup", backup}, 0u);
+        EXPECT_EQ(fixed["after"]["findings"].size(), 0u) << fixed.dump(1);
+        EXPECT_NE(Snapshot(), broken);
+        Import(backup);
+        EXPECT_EQ(Snapshot(), broken) << "importing the backup did not give back the registry as it was";
+    }
+}
+
+TEST_F(CliCheck, UnregisteringACopyRegisteredElsewhereChangesNothingAndUnregisteringTakesABackup) {
+    const std::string before = Snapshot();
+    driver::ChildRun refused = RunCli({"unregister", library_});
+    EXPECT_EQ(refused.exitCode, 2u) << Describe(refused);
+    EXPECT_NE(refused.err.find(copy_), std::string::npos) << refused.err;
+    EXPECT_EQ(Snapshot(), before);
+
+    std::string backup = temp_.File("removal.reg");
+    driver::ChildRun removed = RunCli({"unregister", "--guid", GuidAnsi(guid_), "--version", "1.2", "--backup", backup});
+    EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, version_));
+    Import(backup);
+    EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(CliCheck, WhichNamesALibraryAnInterfaceAndAClass) {
+    struct Case {
+        std::string guid;
+        const char* part; // the JSON list that must hold something
+        DWORD exitCode;
+    };
+    const Case cases[] = {{GuidAnsi(guid_), "libraries", 0},
+                          {iids_.front(), "interfaces", 0},
+                          {"{00020424-0000-0000-C000-000000000046}", "classes", 0}, // the automation proxy
+                          {GuidAnsi(NewGuid()), nullptr, 1},
+                          {"not-a-guid", nullptr, 2}};
+    for (const Case& each : cases) {
+        driver::ChildRun run = RunCli({"which", each.guid, "--json"});
+        EXPECT_EQ(run.exitCode, each.exitCode) << each.guid << "\n" << Describe(run);
+        if (!each.part)
+            continue;
+        json document = json::parse(run.out, nullptr, false);
+        EXPECT_TRUE(document.is_object() && !document[each.part].empty()) << Describe(run);
+    }
+}
+
+} // namespace
