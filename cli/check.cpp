@@ -226,11 +226,16 @@ Result Which(const Options& options) {
     for (Scope scope : scopes)
         for (View view : RegistryViews()) {
             std::wstring where = L" in the " + ToWide(ViewName(view)) + L" view (" + ToWide(ScopeName(scope)) + L")";
-            if (std::optional<InterfaceKey> key = ReadInterfaceKey(scope, view, guid)) {
+            // A key found: where, and its name.
+            auto found = [&](const std::wstring& name) {
                 json item = json::object();
                 item["scope"] = ScopeName(scope);
                 item["view"] = ViewName(view);
-                item["name"] = Utf8(key->name);
+                item["name"] = Utf8(name);
+                return item;
+            };
+            if (std::optional<InterfaceKey> key = ReadInterfaceKey(scope, view, guid)) {
+                json item = found(key->name);
                 item["typeLib"] = TextOrNull(key->typeLib);
                 item["typeLibVersion"] = TextOrNull(key->typeLibVersion);
                 item["proxyStubClsid32"] = TextOrNull(key->proxyStub);
@@ -240,10 +245,7 @@ Result Which(const Options& options) {
                         key->proxyStub.value_or(L"(none)") + L"\n";
             }
             if (std::optional<ClassKey> key = ReadClassKey(scope, view, guid)) {
-                json item = json::object();
-                item["scope"] = ScopeName(scope);
-                item["view"] = ViewName(view);
-                item["name"] = Utf8(key->name);
+                json item = found(key->name);
                 item["inprocServer32"] = TextOrNull(key->inprocServer);
                 item["localServer32"] = TextOrNull(key->localServer);
                 item["typeLib"] = TextOrNull(key->typeLib);
