@@ -4,6 +4,11 @@
 # lines in `reg query HKCR /s` and nothing under HKCU\Software. scripts/test.sh runs it after
 # ctest (see there why not inside it); it needs the build's binaries and no display.
 #
+# The WiX fragment of the same library goes the same way: wixl builds an MSI from it and a small
+# product of the check's own, msiexec installs it into a fresh prefix, and the TypeLib and
+# Interface branches must then hold what registering the installed file adds (the installer's
+# own records go elsewhere); msiexec /x must take it all away again.
+#
 # With --in-this-prefix it runs in the 64-bit prefix whose session is running (scripts/test.sh
 # makes one per run): there the .reg file is exported for 64-bit Windows and imported with the
 # 64-bit regedit, and the lines compared are those of both registry views. Instead of a second
@@ -34,17 +39,23 @@ end_prefix() {
 # The two prefixes take over a gigabyte; the snapshots and the .reg file stay for a look.
 clean_up() {
     end_prefix
-    rm -rf "$work/registered" "$work/imported"
+    rm -rf "$work/registered" "$work/imported" "$work/installed"
 }
 trap clean_up EXIT
 
+# What snapshot reads: the classes root (in both views in the 64-bit prefix) and the user's
+# software, or, for the MSI, whose installer keeps records of its own, the two branches alone.
+branches=('HKCR' 'HKCU\Software')
 snapshot() {
-    if [ $in_this_prefix = 1 ]; then
-        { for view in 64 32; do timeout 120 "$WINE64" reg query 'HKCR' /s /reg:$view; done
-          timeout 60 "$WINE64" reg query 'HKCU\Software' /s; } 2>/dev/null | tr -d '\r'
-    else
-        { timeout 120 wine reg query 'HKCR' /s; timeout 60 wine reg query 'HKCU\Software' /s; } 2>/dev/null | tr -d '\r'
-    fi
+    for key in "${branches[@]}"; do
+        if [ $in_this_prefix = 1 ] && [[ $key == HKCR* ]]; then
+            for view in 64 32; do timeout 120 "$WINE64" reg query "$key" /s /reg:$view; done
+        elif [ $in_this_prefix = 1 ]; then
+            timeout 60 "$WINE64" reg query "$key" /s
+        else
+            timeout 120 wine reg query "$key" /s
+        fi
+    done 2>/dev/null | tr -d '\r'
 }
 
 # The lines that the function named $1 adds to or removes from the current prefix's registry.
@@ -73,6 +84,78 @@ import_capture64() {
     timeout 60 "$WINE64" regedit /s "$regfile"
 }
 
+# ---- The MSI built from the WiX fragment ------------------------------------------------------
+msi_folder='Corvane export check'
+# The product: the fragment's component group installed into a folder under Program Files.
+# $1: the bitness of the Windows it is for; a 64-bit one needs an x64 package for the component
+# marked 64-bit.
+build_msi() {
+    local arch group
+    arch=$([ "$1" = 64 ] && echo x64 || echo x86)
+    timeout 60 wine "$build/bin/corvane-cli.exe" export "$library" --format wxs --bitness "$1" \
+        -o "$(timeout 10 winepath -w "$work/fragment.wxs")" >/dev/null
+    group=$(grep -o 'ComponentGroup Id="[^"]*"' "$work/fragment.wxs" | cut -d'"' -f2)
+    cat >"$work/product.wxs" <<WXS
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="*" Name="$msi_folder" Language="1033" Version="1.0.0" Manufacturer="Corvane tests"
+           UpgradeCode="{5E0C7A51-3D43-4E5B-9A43-6C1C0E0D1A20}">
+    <Package InstallerVersion="200" Compressed="yes" />
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes" />
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLFOLDER" Name="$msi_folder" />
+      </Directory>
+    </Directory>
+    <Feature Id="Library" Level="1">
+      <ComponentGroupRef Id="$group" />
+    </Feature>
+  </Product>
+</Wix>
+WXS
+    # wixl finds the File's Source, the library's bare name, in the folder it runs in.
+    (cd "$(dirname "$(readlink -f "$build/bin/capturelib.tlb")")" &&
+        wixl -a "$arch" -o "$work/product.msi" "$work/product.wxs" "$work/fragment.wxs")
+}
+install_msi() {
+    timeout 120 wine msiexec /i "$(timeout 10 winepath -w "$work/product.msi")" /qn
+}
+uninstall_msi() {
+    timeout 120 wine msiexec /x "$(timeout 10 winepath -w "$work/product.msi")" /qn
+}
+# The library where the MSI puts it, registered from there: what the MSI must write.
+installed_copy() {
+    local folder
+    folder="$(timeout 10 winepath -u "$1")/$msi_folder"
+    mkdir -p "$folder"
+    cp "$build/bin/capturelib.tlb" "$folder/"
+    installed_library="$(timeout 10 winepath -w "$folder")\capturelib.tlb"
+}
+register_installed() {
+    timeout 60 wine "$build/bin/corvane-cli.exe" register "$installed_library"
+}
+# The one difference allowed: Windows Installer gives a folder reference ([INSTALLFOLDER]) with a
+# trailing backslash, where registration writes HELPDIR without one.
+without_helpdir_backslash() {
+    awk '/\\HELPDIR$/ { print; helpdir = 1; next } helpdir && /\(Default\)/ { sub(/\\$/, "") } { helpdir = 0; print }'
+}
+# Compares what the MSI installs ($1) with what registering adds ($2), and checks that
+# uninstalling leaves the branches as they were before the install ($3, $4: the snapshots).
+check_msi() {
+    without_helpdir_backslash <<<"$1" >"$work/msi-installed.txt"
+    if [ -z "$2" ] || [ "$2" != "$(cat "$work/msi-installed.txt")" ]; then
+        echo "FAIL: the MSI built from the WiX fragment installs other keys than registering writes:"
+        diff <(echo "$2") "$work/msi-installed.txt" || true
+        exit 1
+    fi
+    if ! cmp -s "$3" "$4"; then
+        echo "FAIL: uninstalling the MSI did not remove everything it installed:"
+        diff "$3" "$4" | grep '^[<>]' | head -20
+        exit 1
+    fi
+    echo "PASS: the MSI built from the WiX fragment installs the same $(wc -l <<<"$2") lines as registering, and uninstalling removes them$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
+}
+
 if [ $in_this_prefix = 1 ]; then
     trap - EXIT
     source "$here/wine-env.sh"
@@ -89,15 +172,45 @@ if [ $in_this_prefix = 1 ]; then
     fi
     imported=$(changes_made_by import_capture64)
     unregister_library
+
+    # Exporting leaves the interface keys in the live 64-bit view under Wine (see docs/design.md);
+    # unregistering takes them away before anything is compared.
+    build_msi 64
+    unregister_library
+    branches=('HKCR\TypeLib' 'HKCR\Interface')
+    installed_copy 'C:\Program Files (x86)'
+    msi_registered=$(changes_made_by register_installed)
+    timeout 60 wine "$build/bin/corvane-cli.exe" unregister "$installed_library" </dev/null >/dev/null
+    rm -rf "$(timeout 10 winepath -u 'C:\Program Files (x86)')/$msi_folder"
+    snapshot >"$work/msi-before.txt"
+    msi_installed=$(changes_made_by install_msi)
+    uninstall_msi </dev/null >/dev/null
+    snapshot >"$work/msi-removed.txt"
 else
     use_fresh_prefix registered
     library=$(timeout 10 winepath -w "$build/bin/capturelib.tlb")
     registered=$(changes_made_by register_library)
+    # What the MSI must write: the library registered from where the MSI installs it, in this
+    # prefix once the first registration is gone again.
+    unregister_library
+    branches=('HKCR\TypeLib' 'HKCR\Interface')
+    installed_copy 'C:\Program Files'
+    msi_registered=$(changes_made_by register_installed)
+    branches=('HKCR' 'HKCU\Software')
     end_prefix
 
     use_fresh_prefix imported
     regfile=$(timeout 10 winepath -w "$work/capture.reg")
     imported=$(changes_made_by import_capture)
+    end_prefix
+
+    use_fresh_prefix installed
+    build_msi 32
+    branches=('HKCR\TypeLib' 'HKCR\Interface')
+    snapshot >"$work/msi-before.txt"
+    msi_installed=$(changes_made_by install_msi)
+    uninstall_msi </dev/null >/dev/null
+    snapshot >"$work/msi-removed.txt"
     end_prefix
 fi
 
@@ -112,3 +225,4 @@ if [ "$registered" != "$imported" ]; then
     exit 1
 fi
 echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
+check_msi "$msi_installed" "$msi_registered" "$work/msi-before.txt" "$work/msi-removed.txt"
