@@ -4,7 +4,11 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
+#include "catalogue/registrations.h"
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 #include "registration/registration.h"
 
@@ -72,6 +76,41 @@ HRESULT ReadWritten(HKEY root, RegistryTree& tree) {
     return S_OK;
 }
 
+// Under WOW64, Wine's registration writes the 64-bit view's interface keys past the mapping of
+// HKEY_CLASSES_ROOT, into the machine's live classes (seen under Wine 8; on Windows the mapping
+// holds). The interface keys that appear there during a capture are deleted again, so that the
+// live registry stays as it was; a key that was there before is left as it is.
+class LiveSixtyFourBitInterfaces {
+  public:
+    LiveSixtyFourBitInterfaces() {
+        if (RegistryViews().size() > 1 && Open(KEY_READ))
+            ReadSubkeyNames(key_.Get(), before_);
+    }
+    void RemoveAdded(const RegistryTree& tree) {
+        if (RegistryViews().size() < 2 || !Open(KEY_READ | DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_SET_VALUE))
+            return;
+        for (const RegistryKeyEntry& key : tree) {
+            if (!IsInterfaceKey(key.path) || std::count(key.path.begin(), key.path.end(), L'\\') != 1)
+                continue;
+            std::wstring iid = key.path.substr(key.path.find(L'\\') + 1);
+            // Key names compare without regard to case, as the registry compares them.
+            if (std::none_of(before_.begin(), before_.end(), [&](const std::wstring& name) {
+                    return CompareStringOrdinal(name.c_str(), -1, iid.c_str(), -1, TRUE) == CSTR_EQUAL;
+                }))
+                RegDeleteTreeW(key_.Get(), iid.c_str());
+        }
+    }
+
+  private:
+    bool Open(REGSAM access) {
+        key_.Reset();
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfaceKey, 0, access | ViewAccess(View::Bits64), key_.Put()) ==
+               ERROR_SUCCESS;
+    }
+    RegKey key_;
+    std::vector<std::wstring> before_;
+};
+
 } // namespace
 
 HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
@@ -79,6 +118,7 @@ HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
     HRESULT hr = root.Create();
     if (FAILED(hr))
         return hr;
+    LiveSixtyFourBitInterfaces live;
     {
         ClassesRootMapping mapping(root.Get());
         if (mapping.Result() != ERROR_SUCCESS)
@@ -86,7 +126,12 @@ HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
         // With HKEY_CLASSES_ROOT mapped, the machine-wide registration writes into the mapped key.
         hr = RegisterLibraryFile(path, Scope::Machine);
     }
+    // What registration wrote names the interfaces, also when it failed half-way.
+    RegistryTree written;
+    HRESULT read = ReadWritten(root.Get(), written);
+    live.RemoveAdded(written);
     if (hr != S_OK)
         return hr;
-    return ReadWritten(root.Get(), tree);
+    tree.insert(tree.end(), written.begin(), written.end());
+    return read;
 }

@@ -173,11 +173,16 @@ if [ $in_this_prefix = 1 ]; then
     imported=$(changes_made_by import_capture64)
     unregister_library
 
-    # Exporting leaves the interface keys in the live 64-bit view under Wine (see docs/design.md);
-    # unregistering takes them away before anything is compared.
-    build_msi 64
-    unregister_library
     branches=('HKCR\TypeLib' 'HKCR\Interface')
+    # Exporting must leave both views as they were (Wine's registration writes past the mapping
+    # of HKEY_CLASSES_ROOT into the live 64-bit view, which the capture cleans up).
+    build_msi64() { build_msi 64; }
+    left=$(changes_made_by build_msi64)
+    if [ -n "$left" ]; then
+        echo "FAIL: exporting changed the registry:"
+        echo "$left" | head -20
+        exit 1
+    fi
     installed_copy 'C:\Program Files (x86)'
     msi_registered=$(changes_made_by register_installed)
     timeout 60 wine "$build/bin/corvane-cli.exe" unregister "$installed_library" </dev/null >/dev/null
