@@ -62,56 +62,60 @@ std::vector<std::wstring> InterfacePaths(const RegistryTree& tree) {
     return paths;
 }
 
-// An XML document built element by element. Attribute values are escaped; a value holding a
+// An XML document built element by element: Start, its attributes, then Open (children follow,
+// up to Close) or End (an empty element). Attribute values are escaped; a value holding a
 // character that XML 1.0 cannot carry at all (most control characters) spoils the document, and
 // the writer's caller refuses it rather than write a file no parser reads.
-using Attributes = std::vector<std::pair<const wchar_t*, std::wstring>>;
 class XmlText {
   public:
     explicit XmlText(const wchar_t* declaration) : text_(declaration) { text_ += L"\r\n"; }
-    void Open(int depth, const wchar_t* name, const Attributes& attributes) {
-        Start(depth, name, attributes);
-        text_ += L">\r\n";
+    XmlText& Start(int depth, const wchar_t* name) {
+        text_.append(depth * 2, L' ');
+        text_ += L'<';
+        text_ += name;
+        return *this;
     }
-    void Empty(int depth, const wchar_t* name, const Attributes& attributes) {
-        Start(depth, name, attributes);
-        text_ += L" />\r\n";
+    // The whole value, a NUL inside included (which XML cannot carry, so it is refused).
+    XmlText& Attribute(const wchar_t* name, const std::wstring& value) {
+        return Attribute(name, value.data(), value.data() + value.size());
     }
+    XmlText& Attribute(const wchar_t* name, const wchar_t* value) { return Attribute(name, value, value + wcslen(value)); }
+    void Open() { text_ += L">\r\n"; }
+    void End() { text_ += L" />\r\n"; }
     void Close(int depth, const wchar_t* name) {
         text_.append(depth * 2, L' ');
-        text_ += L"</" + std::wstring(name) + L">\r\n";
+        text_ += L"</";
+        text_ += name;
+        text_ += L">\r\n";
     }
     // The first value XML could not carry, or "" when every one could.
     const std::wstring& Unwritable() const { return unwritable_; }
     std::string Bytes() const { return ToUtf8(text_); }
 
   private:
-    void Start(int depth, const wchar_t* name, const Attributes& attributes) {
-        text_.append(depth * 2, L' ');
-        text_ += L"<" + std::wstring(name);
-        for (const auto& attribute : attributes) {
-            text_ += L" " + std::wstring(attribute.first) + L"=\"";
-            Escape(attribute.second);
-            text_ += L"\"";
-        }
+    XmlText& Attribute(const wchar_t* name, const wchar_t* begin, const wchar_t* end) {
+        text_ += L' ';
+        text_ += name;
+        text_ += L"=\"";
+        for (const wchar_t* c = begin; c != end; ++c)
+            Escape(*c, begin, end);
+        text_ += L'"';
+        return *this;
     }
-    void Escape(const std::wstring& value) {
-        for (wchar_t c : value) {
-            switch (c) {
-            case L'&': text_ += L"&amp;"; break;
-            case L'<': text_ += L"&lt;"; break;
-            case L'>': text_ += L"&gt;"; break;
-            case L'"': text_ += L"&quot;"; break;
-            // Line breaks and tabs as references: a parser turns them into blanks otherwise.
-            case L'\t': text_ += L"&#9;"; break;
-            case L'\n': text_ += L"&#10;"; break;
-            case L'\r': text_ += L"&#13;"; break;
-            default:
-                if ((c < 0x20 || c == 0xFFFE || c == 0xFFFF) && unwritable_.empty())
-                    unwritable_ = value.empty() ? L"?" : value;
-                text_ += c;
-            }
+    void Escape(wchar_t c, const wchar_t* begin, const wchar_t* end) {
+        switch (c) {
+        case L'&': text_ += L"&amp;"; return;
+        case L'<': text_ += L"&lt;"; return;
+        case L'>': text_ += L"&gt;"; return;
+        case L'"': text_ += L"&quot;"; return;
+        // Line breaks and tabs as references: a parser turns them into blanks otherwise.
+        case L'\t': text_ += L"&#9;"; return;
+        case L'\n': text_ += L"&#10;"; return;
+        case L'\r': text_ += L"&#13;"; return;
         }
+        if ((c < 0x20 || c == 0xFFFE || c == 0xFFFF) && unwritable_.empty())
+            unwritable_.assign(begin, end);
+        text_ += c;
     }
     std::wstring text_;
     std::wstring unwritable_;
@@ -201,7 +205,7 @@ bool WriteKeys(XmlText& xml, const RegistryTree& tree, bool interfacesOnly, bool
             message = L"registration writes the empty key " + key.path + L", which a WiX fragment cannot hold";
             return false;
         }
-        xml.Open(4, L"RegistryKey", {{L"Root", L"HKCR"}, {L"Key", Formatted(key.path)}});
+        xml.Start(4, L"RegistryKey").Attribute(L"Root", L"HKCR").Attribute(L"Key", Formatted(key.path)).Open();
         for (const RegistryValue& value : key.values) {
             std::wstring text = ValueText(value);
             if ((value.type != REG_SZ && value.type != REG_EXPAND_SZ) || text.empty()) {
@@ -211,14 +215,14 @@ bool WriteKeys(XmlText& xml, const RegistryTree& tree, bool interfacesOnly, bool
                           (text.empty() ? L", empty)" : L")");
                 return false;
             }
-            Attributes attributes = {{L"Type", value.type == REG_SZ ? L"string" : L"expandable"}};
+            xml.Start(5, L"RegistryValue").Attribute(L"Type", value.type == REG_SZ ? L"string" : L"expandable");
             if (!value.name.empty())
-                attributes.push_back({L"Name", Formatted(value.name)});
-            attributes.push_back({L"Value", InstalledText(text, file)});
+                xml.Attribute(L"Name", Formatted(value.name));
+            xml.Attribute(L"Value", InstalledText(text, file));
             if (!keyPathGiven)
-                attributes.push_back({L"KeyPath", L"yes"});
+                xml.Attribute(L"KeyPath", L"yes");
             keyPathGiven = true;
-            xml.Empty(5, L"RegistryValue", attributes);
+            xml.End();
         }
         xml.Close(4, L"RegistryKey");
     }
@@ -267,35 +271,33 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
         if (InFolder(helpDir, FolderOf(file.location.filePath), relative))
             helpDir = relative;
         XmlText xml(L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>");
-        xml.Open(0, L"assembly", {{L"xmlns", L"urn:schemas-microsoft-com:asm.v1"}, {L"manifestVersion", L"1.0"}});
-        xml.Empty(1, L"assemblyIdentity",
-                  {{L"type", L"win32"},
-                   {L"name", name},
-                   {L"version", L"1.0.0.0"},
-                   {L"processorArchitecture", identity.syskind == SYS_WIN64 ? L"amd64" : L"x86"}});
-        xml.Open(1, L"file", {{L"name", fileName}});
-        Attributes typelib = {{L"tlbid", guid},
-                              {L"version", VersionTextOf(identity.major, identity.minor)},
-                              {L"helpdir", helpDir}};
+        xml.Start(0, L"assembly").Attribute(L"xmlns", L"urn:schemas-microsoft-com:asm.v1");
+        xml.Attribute(L"manifestVersion", L"1.0").Open();
+        xml.Start(1, L"assemblyIdentity").Attribute(L"type", L"win32").Attribute(L"name", name);
+        xml.Attribute(L"version", L"1.0.0.0");
+        xml.Attribute(L"processorArchitecture", identity.syskind == SYS_WIN64 ? L"amd64" : L"x86").End();
+        xml.Start(1, L"file").Attribute(L"name", fileName).Open();
+        xml.Start(2, L"typelib").Attribute(L"tlbid", guid);
+        xml.Attribute(L"version", VersionTextOf(identity.major, identity.minor)).Attribute(L"helpdir", helpDir);
         if (file.location.resourceIndex > 1)
-            typelib.push_back({L"resourceid", DecimalText(file.location.resourceIndex)});
+            xml.Attribute(L"resourceid", DecimalText(file.location.resourceIndex));
         std::wstring flags = LibraryFlagNames(DefaultText(tree, versionKey + L"\\FLAGS"));
         if (!flags.empty())
-            typelib.push_back({L"flags", flags});
-        xml.Empty(2, L"typelib", typelib);
+            xml.Attribute(L"flags", flags);
+        xml.End();
         xml.Close(1, L"file");
         for (const std::wstring& path : interfaces) {
-            Attributes proxyStub = {{L"name", DefaultText(tree, path)},
-                                    {L"iid", path.substr(path.find(L'\\') + 1)},
-                                    {L"tlbid", DefaultText(tree, path + L"\\TypeLib")},
-                                    {L"proxyStubClsid32", DefaultText(tree, path + L"\\ProxyStubClsid32")}};
+            xml.Start(1, L"comInterfaceExternalProxyStub").Attribute(L"name", DefaultText(tree, path));
+            xml.Attribute(L"iid", path.substr(path.find(L'\\') + 1));
+            xml.Attribute(L"tlbid", DefaultText(tree, path + L"\\TypeLib"));
+            xml.Attribute(L"proxyStubClsid32", DefaultText(tree, path + L"\\ProxyStubClsid32"));
             // Registration of a library writes neither of these; a key that has them gives them.
             for (const wchar_t* optional : {L"NumMethods", L"BaseInterface"}) {
                 std::wstring value = DefaultText(tree, path + L"\\" + optional);
                 if (!value.empty())
-                    proxyStub.push_back({optional[0] == L'N' ? L"numMethods" : L"baseInterface", value});
+                    xml.Attribute(optional[0] == L'N' ? L"numMethods" : L"baseInterface", value);
             }
-            xml.Empty(1, L"comInterfaceExternalProxyStub", proxyStub);
+            xml.End();
         }
         xml.Close(0, L"assembly");
         if (!xml.Unwritable().empty()) {
@@ -338,11 +340,12 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     }
 
     XmlText xml(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>");
-    xml.Open(0, L"Wix", {{L"xmlns", L"http://schemas.microsoft.com/wix/2006/wi"}});
-    xml.Open(1, L"Fragment", {});
-    xml.Open(2, L"DirectoryRef", {{L"Id", options.directoryId}});
-    xml.Open(3, L"Component", {{L"Id", component}, {L"Guid", GuidText(StableGuid(component))}});
-    xml.Empty(4, L"File", {{L"Id", installed.fileId}, {L"Name", fileName}, {L"Source", source}, {L"KeyPath", L"yes"}});
+    xml.Start(0, L"Wix").Attribute(L"xmlns", L"http://schemas.microsoft.com/wix/2006/wi").Open();
+    xml.Start(1, L"Fragment").Open();
+    xml.Start(2, L"DirectoryRef").Attribute(L"Id", options.directoryId).Open();
+    xml.Start(3, L"Component").Attribute(L"Id", component).Attribute(L"Guid", GuidText(StableGuid(component))).Open();
+    xml.Start(4, L"File").Attribute(L"Id", installed.fileId).Attribute(L"Name", fileName);
+    xml.Attribute(L"Source", source).Attribute(L"KeyPath", L"yes").End();
     std::wstring message;
     if (!WriteKeys(xml, tree, false, false, installed, message)) {
         written.error = message;
@@ -352,16 +355,16 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     if (separate64) {
         // The 64-bit view's interface keys: a component marked 64-bit writes into that view, the
         // other one, like every 32-bit component on 64-bit Windows, into the 32-bit view.
-        xml.Open(3, L"Component",
-                 {{L"Id", component64}, {L"Guid", GuidText(StableGuid(component64))}, {L"Win64", L"yes"}});
+        xml.Start(3, L"Component").Attribute(L"Id", component64);
+        xml.Attribute(L"Guid", GuidText(StableGuid(component64))).Attribute(L"Win64", L"yes").Open();
         WriteKeys(xml, tree, true, true, installed, message);
         xml.Close(3, L"Component");
     }
     xml.Close(2, L"DirectoryRef");
-    xml.Open(2, L"ComponentGroup", {{L"Id", group}});
-    xml.Empty(3, L"ComponentRef", {{L"Id", component}});
+    xml.Start(2, L"ComponentGroup").Attribute(L"Id", group).Open();
+    xml.Start(3, L"ComponentRef").Attribute(L"Id", component).End();
     if (separate64)
-        xml.Empty(3, L"ComponentRef", {{L"Id", component64}});
+        xml.Start(3, L"ComponentRef").Attribute(L"Id", component64).End();
     xml.Close(2, L"ComponentGroup");
     xml.Close(1, L"Fragment");
     xml.Close(0, L"Wix");

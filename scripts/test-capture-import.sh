@@ -4,10 +4,8 @@
 # lines in `reg query HKCR /s` and nothing under HKCU\Software. scripts/test.sh runs it after
 # ctest (see there why not inside it); it needs the build's binaries and no display.
 #
-# The WiX fragment of the same library goes the same way: wixl builds an MSI from it and a small
-# product of the check's own, msiexec installs it into a fresh prefix, and the TypeLib and
-# Interface branches must then hold what registering the installed file adds (the installer's
-# own records go elsewhere); msiexec /x must take it all away again.
+# An MSI built by wixl from the WiX fragment must install into a fresh prefix the TypeLib and
+# Interface keys that registering the installed file adds, and msiexec /x must remove them all.
 #
 # With --in-this-prefix it runs in the 64-bit prefix whose session is running (scripts/test.sh
 # makes one per run): there the .reg file is exported for 64-bit Windows and imported with the
@@ -43,25 +41,23 @@ clean_up() {
 }
 trap clean_up EXIT
 
-# What snapshot reads: the classes root (in both views in the 64-bit prefix) and the user's
-# software, or, for the MSI, whose installer keeps records of its own, the two branches alone.
+# What snapshot reads (both views of HKCR in the 64-bit prefix); for the MSI, two branches alone.
 branches=('HKCR' 'HKCU\Software')
 snapshot() {
+    local wine=$([ $in_this_prefix = 1 ] && echo "$WINE64" || echo wine)
     for key in "${branches[@]}"; do
         if [ $in_this_prefix = 1 ] && [[ $key == HKCR* ]]; then
-            for view in 64 32; do timeout 120 "$WINE64" reg query "$key" /s /reg:$view; done
-        elif [ $in_this_prefix = 1 ]; then
-            timeout 60 "$WINE64" reg query "$key" /s
+            for view in 64 32; do timeout 120 "$wine" reg query "$key" /s /reg:$view; done
         else
-            timeout 120 wine reg query "$key" /s
+            timeout 120 "$wine" reg query "$key" /s
         fi
     done 2>/dev/null | tr -d '\r'
 }
 
-# The lines that the function named $1 adds to or removes from the current prefix's registry.
+# The lines that the function named $1 (with its arguments) adds to or removes from the current prefix's registry.
 changes_made_by() {
     snapshot >"$work/before.txt"
-    "$1" </dev/null >/dev/null
+    "$@" </dev/null >/dev/null
     snapshot >"$work/after.txt"
     diff "$work/before.txt" "$work/after.txt" | grep '^[<>]' || true
 }
@@ -84,11 +80,8 @@ import_capture64() {
     timeout 60 "$WINE64" regedit /s "$regfile"
 }
 
-# ---- The MSI built from the WiX fragment ------------------------------------------------------
 msi_folder='Corvane export check'
-# The product: the fragment's component group installed into a folder under Program Files.
-# $1: the bitness of the Windows it is for; a 64-bit one needs an x64 package for the component
-# marked 64-bit.
+# A product installing the fragment for $1-bit Windows (x64 package for the 64-bit component).
 build_msi() {
     local arch group
     arch=$([ "$1" = 64 ] && echo x64 || echo x86)
@@ -96,64 +89,47 @@ build_msi() {
         -o "$(timeout 10 winepath -w "$work/fragment.wxs")" >/dev/null
     group=$(grep -o 'ComponentGroup Id="[^"]*"' "$work/fragment.wxs" | cut -d'"' -f2)
     cat >"$work/product.wxs" <<WXS
-<?xml version="1.0" encoding="utf-8"?>
-<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
-  <Product Id="*" Name="$msi_folder" Language="1033" Version="1.0.0" Manufacturer="Corvane tests"
-           UpgradeCode="{5E0C7A51-3D43-4E5B-9A43-6C1C0E0D1A20}">
-    <Package InstallerVersion="200" Compressed="yes" />
-    <Media Id="1" Cabinet="product.cab" EmbedCab="yes" />
-    <Directory Id="TARGETDIR" Name="SourceDir">
-      <Directory Id="ProgramFilesFolder">
-        <Directory Id="INSTALLFOLDER" Name="$msi_folder" />
-      </Directory>
-    </Directory>
-    <Feature Id="Library" Level="1">
-      <ComponentGroupRef Id="$group" />
-    </Feature>
-  </Product>
-</Wix>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi"><Product Id="*" Name="$msi_folder" Language="1033"
+    Version="1.0.0" Manufacturer="Corvane tests" UpgradeCode="{5E0C7A51-3D43-4E5B-9A43-6C1C0E0D1A20}">
+  <Package Compressed="yes" /><Media Id="1" Cabinet="product.cab" EmbedCab="yes" />
+  <Directory Id="TARGETDIR" Name="SourceDir"><Directory Id="ProgramFilesFolder">
+    <Directory Id="INSTALLFOLDER" Name="$msi_folder" /></Directory></Directory>
+  <Feature Id="Library" Level="1"><ComponentGroupRef Id="$group" /></Feature>
+</Product></Wix>
 WXS
     # wixl finds the File's Source, the library's bare name, in the folder it runs in.
     (cd "$(dirname "$(readlink -f "$build/bin/capturelib.tlb")")" &&
         wixl -a "$arch" -o "$work/product.msi" "$work/product.wxs" "$work/fragment.wxs")
 }
-install_msi() {
-    timeout 120 wine msiexec /i "$(timeout 10 winepath -w "$work/product.msi")" /qn
-}
-uninstall_msi() {
-    timeout 120 wine msiexec /x "$(timeout 10 winepath -w "$work/product.msi")" /qn
+msiexec_product() { timeout 120 wine msiexec "$1" "$(timeout 10 winepath -w "$work/product.msi")" /qn; }
+# What the MSI adds, and the branches before its install and after its removal.
+install_and_remove_msi() {
+    snapshot >"$work/msi-before.txt"
+    msi_installed=$(changes_made_by msiexec_product /i)
+    msiexec_product /x </dev/null >/dev/null
+    snapshot >"$work/msi-removed.txt"
 }
 # The library where the MSI puts it, registered from there: what the MSI must write.
 installed_copy() {
-    local folder
-    folder="$(timeout 10 winepath -u "$1")/$msi_folder"
-    mkdir -p "$folder"
-    cp "$build/bin/capturelib.tlb" "$folder/"
+    local folder="$(timeout 10 winepath -u "$1")/$msi_folder"
+    mkdir -p "$folder" && cp "$build/bin/capturelib.tlb" "$folder/"
     installed_library="$(timeout 10 winepath -w "$folder")\capturelib.tlb"
 }
-register_installed() {
-    timeout 60 wine "$build/bin/corvane-cli.exe" register "$installed_library"
-}
-# The one difference allowed: Windows Installer gives a folder reference ([INSTALLFOLDER]) with a
-# trailing backslash, where registration writes HELPDIR without one.
+register_installed() { timeout 60 wine "$build/bin/corvane-cli.exe" register "$installed_library"; }
+# The one difference allowed: the MSI's HELPDIR ([INSTALLFOLDER]) ends in a backslash.
 without_helpdir_backslash() {
     awk '/\\HELPDIR$/ { print; helpdir = 1; next } helpdir && /\(Default\)/ { sub(/\\$/, "") } { helpdir = 0; print }'
 }
-# Compares what the MSI installs ($1) with what registering adds ($2), and checks that
-# uninstalling leaves the branches as they were before the install ($3, $4: the snapshots).
 check_msi() {
-    without_helpdir_backslash <<<"$1" >"$work/msi-installed.txt"
-    if [ -z "$2" ] || [ "$2" != "$(cat "$work/msi-installed.txt")" ]; then
+    without_helpdir_backslash <<<"$msi_installed" >"$work/msi-installed.txt"
+    if [ -z "$msi_registered" ] || [ "$msi_registered" != "$(cat "$work/msi-installed.txt")" ]; then
         echo "FAIL: the MSI built from the WiX fragment installs other keys than registering writes:"
-        diff <(echo "$2") "$work/msi-installed.txt" || true
+        diff <(echo "$msi_registered") "$work/msi-installed.txt" || true
         exit 1
     fi
-    if ! cmp -s "$3" "$4"; then
-        echo "FAIL: uninstalling the MSI did not remove everything it installed:"
-        diff "$3" "$4" | grep '^[<>]' | head -20
-        exit 1
-    fi
-    echo "PASS: the MSI built from the WiX fragment installs the same $(wc -l <<<"$2") lines as registering, and uninstalling removes them$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
+    cmp -s "$work/msi-before.txt" "$work/msi-removed.txt" || {
+        echo "FAIL: uninstalling the MSI left keys behind:"; diff "$work/msi-before.txt" "$work/msi-removed.txt"; exit 1; }
+    echo "PASS: the MSI built from the WiX fragment installs the same $(wc -l <<<"$msi_registered") lines as registering, and uninstalling removes them$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
 }
 
 if [ $in_this_prefix = 1 ]; then
@@ -174,29 +150,19 @@ if [ $in_this_prefix = 1 ]; then
     unregister_library
 
     branches=('HKCR\TypeLib' 'HKCR\Interface')
-    # Exporting must leave both views as they were (Wine's registration writes past the mapping
-    # of HKEY_CLASSES_ROOT into the live 64-bit view, which the capture cleans up).
-    build_msi64() { build_msi 64; }
-    left=$(changes_made_by build_msi64)
-    if [ -n "$left" ]; then
-        echo "FAIL: exporting changed the registry:"
-        echo "$left" | head -20
-        exit 1
-    fi
+    # Exporting leaves both views as they were (see "As a manifest" in docs/design.md).
+    left=$(changes_made_by build_msi 64)
+    [ -z "$left" ] || { echo "FAIL: exporting changed the registry:"; echo "$left" | head -20; exit 1; }
     installed_copy 'C:\Program Files (x86)'
     msi_registered=$(changes_made_by register_installed)
-    timeout 60 wine "$build/bin/corvane-cli.exe" unregister "$installed_library" </dev/null >/dev/null
-    rm -rf "$(timeout 10 winepath -u 'C:\Program Files (x86)')/$msi_folder"
-    snapshot >"$work/msi-before.txt"
-    msi_installed=$(changes_made_by install_msi)
-    uninstall_msi </dev/null >/dev/null
-    snapshot >"$work/msi-removed.txt"
+    timeout 60 wine "$build/bin/corvane-cli.exe" unregister "$installed_library" </dev/null >/dev/null &&
+        rm -rf "$(timeout 10 winepath -u 'C:\Program Files (x86)')/$msi_folder"
+    install_and_remove_msi
 else
     use_fresh_prefix registered
     library=$(timeout 10 winepath -w "$build/bin/capturelib.tlb")
     registered=$(changes_made_by register_library)
-    # What the MSI must write: the library registered from where the MSI installs it, in this
-    # prefix once the first registration is gone again.
+    # What the MSI must write: the library registered from where the MSI installs it.
     unregister_library
     branches=('HKCR\TypeLib' 'HKCR\Interface')
     installed_copy 'C:\Program Files'
@@ -212,11 +178,7 @@ else
     use_fresh_prefix installed
     build_msi 32
     branches=('HKCR\TypeLib' 'HKCR\Interface')
-    snapshot >"$work/msi-before.txt"
-    msi_installed=$(changes_made_by install_msi)
-    uninstall_msi </dev/null >/dev/null
-    snapshot >"$work/msi-removed.txt"
-    end_prefix
+    install_and_remove_msi; end_prefix
 fi
 
 if [ -z "$registered" ] || ! grep -q 'Interface' <<<"$registered"; then
@@ -230,4 +192,4 @@ if [ "$registered" != "$imported" ]; then
     exit 1
 fi
 echo "PASS: the imported .reg file adds the same $(wc -l <<<"$registered") lines as registering$([ $in_this_prefix = 1 ] && echo ' (64-bit prefix, both views)' || true)"
-check_msi "$msi_installed" "$msi_registered" "$work/msi-before.txt" "$work/msi-removed.txt"
+check_msi

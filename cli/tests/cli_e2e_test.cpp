@@ -469,57 +469,29 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
         << "to standard output, under the user's classes";
 }
 
-TEST_F(CliProgram, ExportForInstallersStatesTheCapturedKeysWithReferencesToTheInstalledFile) {
-    std::string shapes = folder_ + "\\shapes.tlb";
-    GUID guid = NewGuid();
-    ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, guid), S_OK);
-    std::string out = temp_.File("shapes.wxs"), stem = GuidAnsi(guid).substr(1, 36) + "_1_2_0_win32";
-    std::replace(stem.begin(), stem.end(), '-', '_');
-    Branches before;
-    struct Case {
-        std::vector<std::string> options;
-        std::vector<std::string> holds;
-        bool win64;
-    };
-    const Case cases[] = {
-        {{"--bitness", "64"},
-         {"<File Id=\"TypeLibFile_" + stem + "\" Name=\"shapes.tlb\" Source=\"shapes.tlb\" KeyPath=\"yes\" />",
-          "Key=\"TypeLib\\" + GuidAnsi(guid) + "\\1.2\\0\\win32\">\r\n          <RegistryValue Type=\"string\" "
-          "Value=\"[#TypeLibFile_" + stem + "]\" />",
-          "\\HELPDIR\">\r\n          <RegistryValue Type=\"string\" Value=\"[INSTALLFOLDER]\" />",
-          "<ComponentRef Id=\"Interfaces64_" + stem + "\" />"},
-         true},
-        {{"--bitness", "32", "--directory", "APPDIR", "--source-dir", "payload/bin"},
-         {"Source=\"payload/bin/shapes.tlb\"", "Value=\"[APPDIR]\""},
-         false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.options[1]);
-        std::vector<std::string> args = {"export", shapes, "--format", "wxs", "-o", out};
-        args.insert(args.end(), c.options.begin(), c.options.end());
-        ChildRun exported = RunCli(args);
-        ASSERT_EQ(exported.exitCode, 0u) << Describe(exported);
-        std::string wxs = ReadFileBytes(out);
-        for (const std::string& part : c.holds)
-            EXPECT_NE(wxs.find(part), std::string::npos) << part << "\nnot in:\n" << wxs;
-        EXPECT_EQ(wxs.find("Win64=\"yes\"") != std::string::npos, c.win64) << wxs;
-        EXPECT_EQ(RunCli(args).exitCode, 0u);
-        EXPECT_EQ(ReadFileBytes(out), wxs) << "made again, the fragment must be the same";
-    }
-    EXPECT_TRUE(Branches() == before) << "export changed the registry:\n" << before.Difference(Branches());
+// What the installed keys resolve to is checked with wixl and msiexec (scripts/test-capture-import.sh).
+TEST_F(CliProgram, AWixFragmentNamesItsDirectoryAndSourceAndIsTheSameWhenMadeAgain) {
+    std::string shapes = folder_ + "\\shapes.tlb", out = temp_.File("shapes.wxs");
+    ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, NewGuid()), S_OK);
+    const std::vector<std::string> args = {"export", shapes,        "--format",     "wxs",         "-o", out,
+                                           "--bitness", "32", "--directory", "APPDIR", "--source-dir", "payload/bin"};
+    ASSERT_EQ(RunCli(args).exitCode, 0u);
+    std::string wxs = ReadFileBytes(out);
+    for (const char* part : {"Source=\"payload/bin/shapes.tlb\"", "<DirectoryRef Id=\"APPDIR\">", "Value=\"[APPDIR]\""})
+        EXPECT_NE(wxs.find(part), std::string::npos) << part << "\nnot in:\n" << wxs;
+    EXPECT_EQ(wxs.find("Win64"), std::string::npos) << "no 64-bit component for 32-bit Windows:\n" << wxs;
+    ASSERT_EQ(RunCli(args).exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(out), wxs) << "made again, the fragment must be the same";
 }
 
 // The activation context of a manifest file, made by the system's own loader.
 ActivationContext ManifestContext(const std::string& manifest) {
     std::wstring path = FromUtf8(manifest);
-    ACTCTXW request = {};
-    request.cbSize = sizeof request;
-    request.lpSource = path.c_str();
+    ACTCTXW request = {sizeof request, 0, path.c_str(), 0, 0, nullptr, nullptr, nullptr, nullptr};
     return ActivationContext(CreateActCtxW(&request));
 }
 
-// The system's own loader judges each manifest, and the summary names what the file holds, for
-// a made library and the prefix's real ones.
+// Made and real libraries; the system's own loader judges each manifest.
 TEST(CliProgramExport, BothInstallerFormatsTakeMadeAndRealLibraries) {
     TempFolder temp;
     std::string made = temp.File("made.tlb");
@@ -533,10 +505,7 @@ TEST(CliProgramExport, BothInstallerFormatsTakeMadeAndRealLibraries) {
             std::string out = temp.File(std::string("out.") + format);
             ChildRun text = RunCli({"export", library, "--format", format, "-o", out});
             ASSERT_EQ(text.exitCode, 0u) << Describe(text);
-            EXPECT_NE(text.out.find(std::string(" as ") + (*format == 'w' ? "WiX component group TypeLib_"
-                                                                          : "the manifest of assembly ")),
-                      std::string::npos)
-                << text.out;
+            EXPECT_EQ(text.out.find("exported: "), 0u) << text.out;
             json summary = ParseJson(RunCli({"export", library, "--format", format, "--json", "-o", out}));
             EXPECT_EQ(summary["format"], format) << summary.dump();
             EXPECT_GT(summary["keys"].get<int>(), 1) << summary.dump();
@@ -553,8 +522,7 @@ TEST(CliProgramExport, AnExportedManifestGivesAClientTheLibraryWithNothingRegist
     std::string library = temp.File("shapes.tlb"), manifest = temp.File("shapes.manifest");
     GUID guid = NewGuid();
     ASSERT_EQ(MakeTypeLibWithInterfaces(library, guid), S_OK);
-    ChildRun exported = RunCli({"export", library, "--format", "manifest", "-o", manifest});
-    ASSERT_EQ(exported.exitCode, 0u) << Describe(exported);
+    ASSERT_EQ(RunCli({"export", library, "--format", "manifest", "-o", manifest}).exitCode, 0u);
     auto loaded = [&] {
         ComPtr<ITypeLib> typeLib;
         return LoadRegTypeLib(guid, 1, 2, 0, typeLib.Put());
@@ -571,15 +539,13 @@ TEST(CliProgramExport, AnExportedManifestGivesAClientTheLibraryWithNothingRegist
     EXPECT_EQ(CompareStringOrdinal(found.Get(), -1, ToWide(library).c_str(), -1, TRUE), CSTR_EQUAL)
         << ToAnsi(found.Get());
     for (int number : {1, 2}) {
-        ACTCTX_SECTION_KEYED_DATA data = {};
-        data.cbSize = sizeof data;
+        ACTCTX_SECTION_KEYED_DATA data = {sizeof data, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0, {}};
         GUID iid = InterfaceIid(guid, number);
         EXPECT_TRUE(FindActCtxSectionGuid(0, nullptr, ACTIVATION_CONTEXT_SECTION_COM_INTERFACE_REDIRECTION, &iid,
                                           &data))
             << "interface " << number << ": error " << GetLastError();
     }
     DeactivateActCtx(0, cookie);
-    EXPECT_EQ(loaded(), TYPE_E_LIBNOTREGISTERED) << "after the context";
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + GuidAnsi(guid)));
 }
 
@@ -670,7 +636,6 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
         {{"export", text, "--format", "msi"}, "'msi' is not an export format (expected reg, wxs or manifest)", true},
         {{"export", text, "--format", "wxs", "--install-dir", "C:\\x"}, "--install-dir applies to --format reg only",
          true},
-        {{"export", text, "--assembly-name", "A"}, "--assembly-name applies to --format manifest only", true},
     };
     for (const Case& c : cases) {
         std::string joined;
