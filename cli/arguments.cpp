@@ -54,7 +54,8 @@ constexpr CommandSpec kCommands[] = {
     {L"export",
      Command::Export,
      Operand::File,
-     {L"--install-dir", L"-o", L"--bitness", L"--format", L"--directory", L"--source-dir", L"--assembly-name"}},
+     {L"--install-dir", L"-o", L"--bitness", L"--format", L"--directory", L"--source-dir",
+      L"--assembly-name"}},
     {L"help", Command::Help, Operand::None, {}},
 };
 
@@ -159,7 +160,9 @@ const OptionSpec kOptions[] = {
     {L"--source-dir", true,
      [](Parse& p, const std::wstring& v) { return NonEmpty(L"--source-dir", v, p.options().sourceDir); }},
     {L"--assembly-name", true,
-     [](Parse& p, const std::wstring& v) { return NonEmpty(L"--assembly-name", v, p.options().assemblyName); }},
+     [](Parse& p, const std::wstring& v) {
+         return NonEmpty(L"--assembly-name", v, p.options().assemblyName);
+     }},
 };
 
 // The export options that belong to one format only; "" when the options fit together.
@@ -169,14 +172,16 @@ std::wstring ExportFormatError(const Options& options) {
         bool given;
         ExportFormat format;
     };
-    const OnlyWith kOnlyWith[] = {{L"--install-dir", !options.installDir.empty(), ExportFormat::Reg},
-                                  {L"--user", options.scope == Scope::User, ExportFormat::Reg},
-                                  {L"--directory", options.directoryId != Options().directoryId, ExportFormat::Wxs},
-                                  {L"--source-dir", !options.sourceDir.empty(), ExportFormat::Wxs},
-                                  {L"--assembly-name", !options.assemblyName.empty(), ExportFormat::Manifest}};
+    const OnlyWith kOnlyWith[] = {
+        {L"--install-dir", !options.installDir.empty(), ExportFormat::Reg},
+        {L"--user", options.scope == Scope::User, ExportFormat::Reg},
+        {L"--directory", options.directoryId != Options().directoryId, ExportFormat::Wxs},
+        {L"--source-dir", !options.sourceDir.empty(), ExportFormat::Wxs},
+        {L"--assembly-name", !options.assemblyName.empty(), ExportFormat::Manifest}};
     for (const OnlyWith& rule : kOnlyWith)
         if (rule.given && options.format != rule.format)
-            return std::wstring(rule.option) + L" applies to --format " + ExportFormatName(rule.format) + L" only";
+            return std::wstring(rule.option) + L" applies to --format " + ExportFormatName(rule.format) +
+                   L" only";
     if (options.format == ExportFormat::Manifest && options.bitness)
         return L"--bitness does not apply to --format manifest: the library's system kind decides";
     return std::wstring();

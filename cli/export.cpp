@@ -82,8 +82,8 @@ Result Export(const Options& options) {
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     result.document = std::move(document);
-    result.text =
-        L"exported: " + IdentityText(file->description.Identity()) + L", " + summary + L" -> " + options.outFile + L"\n";
+    result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " + summary + L" -> " +
+                  options.outFile + L"\n";
     return result;
 }
 

@@ -79,7 +79,9 @@ class XmlText {
     XmlText& Attribute(const wchar_t* name, const std::wstring& value) {
         return Attribute(name, value.data(), value.data() + value.size());
     }
-    XmlText& Attribute(const wchar_t* name, const wchar_t* value) { return Attribute(name, value, value + wcslen(value)); }
+    XmlText& Attribute(const wchar_t* name, const wchar_t* value) {
+        return Attribute(name, value, value + wcslen(value));
+    }
     void Open() { text_ += L">\r\n"; }
     void End() { text_ += L" />\r\n"; }
     void Close(int depth, const wchar_t* name) {
@@ -104,14 +106,28 @@ class XmlText {
     }
     void Escape(wchar_t c, const wchar_t* begin, const wchar_t* end) {
         switch (c) {
-        case L'&': text_ += L"&amp;"; return;
-        case L'<': text_ += L"&lt;"; return;
-        case L'>': text_ += L"&gt;"; return;
-        case L'"': text_ += L"&quot;"; return;
+        case L'&':
+            text_ += L"&amp;";
+            return;
+        case L'<':
+            text_ += L"&lt;";
+            return;
+        case L'>':
+            text_ += L"&gt;";
+            return;
+        case L'"':
+            text_ += L"&quot;";
+            return;
         // Line breaks and tabs as references: a parser turns them into blanks otherwise.
-        case L'\t': text_ += L"&#9;"; return;
-        case L'\n': text_ += L"&#10;"; return;
-        case L'\r': text_ += L"&#13;"; return;
+        case L'\t':
+            text_ += L"&#9;";
+            return;
+        case L'\n':
+            text_ += L"&#10;";
+            return;
+        case L'\r':
+            text_ += L"&#13;";
+            return;
         }
         if ((c < 0x20 || c == 0xFFFE || c == 0xFFFF) && unwritable_.empty())
             unwritable_.assign(begin, end);
@@ -173,8 +189,8 @@ GUID StableGuid(const std::wstring& text) {
 // references that Windows Installer resolves on the target machine, [#FileId] for the file and
 // [DirectoryId] for its folder (which always ends in a backslash).
 struct InstalledFile {
-    std::wstring filePath;   // as registration wrote it, the full path of FILE
-    std::wstring fileId;     // the File element's id
+    std::wstring filePath; // as registration wrote it, the full path of FILE
+    std::wstring fileId;   // the File element's id
     std::wstring directoryId;
 };
 
@@ -202,20 +218,26 @@ bool WriteKeys(XmlText& xml, const RegistryTree& tree, bool interfacesOnly, bool
             // form that both toolsets take.
             if (i + 1 < tree.size() && tree[i + 1].path.rfind(key.path + L"\\", 0) == 0)
                 continue;
-            message = L"registration writes the empty key " + key.path + L", which a WiX fragment cannot hold";
+            message =
+                L"registration writes the empty key " + key.path + L", which a WiX fragment cannot hold";
             return false;
         }
-        xml.Start(4, L"RegistryKey").Attribute(L"Root", L"HKCR").Attribute(L"Key", Formatted(key.path)).Open();
+        xml.Start(4, L"RegistryKey")
+            .Attribute(L"Root", L"HKCR")
+            .Attribute(L"Key", Formatted(key.path))
+            .Open();
         for (const RegistryValue& value : key.values) {
             std::wstring text = ValueText(value);
             if ((value.type != REG_SZ && value.type != REG_EXPAND_SZ) || text.empty()) {
                 // Windows Installer writes an empty value as no value at all.
-                message = L"registration writes " + key.path + L"\\" + (value.name.empty() ? L"@" : value.name) +
+                message = L"registration writes " + key.path + L"\\" +
+                          (value.name.empty() ? L"@" : value.name) +
                           L" as a value a WiX fragment does not write (type " + DecimalText(value.type) +
                           (text.empty() ? L", empty)" : L")");
                 return false;
             }
-            xml.Start(5, L"RegistryValue").Attribute(L"Type", value.type == REG_SZ ? L"string" : L"expandable");
+            xml.Start(5, L"RegistryValue")
+                .Attribute(L"Type", value.type == REG_SZ ? L"string" : L"expandable");
             if (!value.name.empty())
                 xml.Attribute(L"Name", Formatted(value.name));
             xml.Attribute(L"Value", InstalledText(text, file));
@@ -234,11 +256,10 @@ bool WriteKeys(XmlText& xml, const RegistryTree& tree, bool interfacesOnly, bool
 // The manifest's names of the library flags registration writes in FLAGS, as hexadecimal text.
 std::wstring LibraryFlagNames(const std::wstring& flagsText) {
     unsigned long flags = std::wcstoul(flagsText.c_str(), nullptr, 16);
-    const std::pair<unsigned long, const wchar_t*> names[] = {
-        {LIBFLAG_FRESTRICTED, L"RESTRICTED"},
-        {LIBFLAG_FCONTROL, L"CONTROL"},
-        {LIBFLAG_FHIDDEN, L"HIDDEN"},
-        {LIBFLAG_FHASDISKIMAGE, L"HASDISKIMAGE"}};
+    const std::pair<unsigned long, const wchar_t*> names[] = {{LIBFLAG_FRESTRICTED, L"RESTRICTED"},
+                                                              {LIBFLAG_FCONTROL, L"CONTROL"},
+                                                              {LIBFLAG_FHIDDEN, L"HIDDEN"},
+                                                              {LIBFLAG_FHASDISKIMAGE, L"HASDISKIMAGE"}};
     std::wstring text;
     for (const auto& name : names)
         if (flags & name.first)
@@ -265,7 +286,8 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     document["interfaces"] = interfaces.size();
 
     if (options.format == ExportFormat::Manifest) {
-        std::wstring name = options.assemblyName.empty() ? fileName.substr(0, fileName.rfind(L'.')) : options.assemblyName;
+        std::wstring name =
+            options.assemblyName.empty() ? fileName.substr(0, fileName.rfind(L'.')) : options.assemblyName;
         std::wstring helpDir = DefaultText(tree, versionKey + L"\\HELPDIR"), relative;
         // The manifest names the help folder relative to the assembly's own folder.
         if (InFolder(helpDir, FolderOf(file.location.filePath), relative))
@@ -278,7 +300,8 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
         xml.Attribute(L"processorArchitecture", identity.syskind == SYS_WIN64 ? L"amd64" : L"x86").End();
         xml.Start(1, L"file").Attribute(L"name", fileName).Open();
         xml.Start(2, L"typelib").Attribute(L"tlbid", guid);
-        xml.Attribute(L"version", VersionTextOf(identity.major, identity.minor)).Attribute(L"helpdir", helpDir);
+        xml.Attribute(L"version", VersionTextOf(identity.major, identity.minor))
+            .Attribute(L"helpdir", helpDir);
         if (file.location.resourceIndex > 1)
             xml.Attribute(L"resourceid", DecimalText(file.location.resourceIndex));
         std::wstring flags = LibraryFlagNames(DefaultText(tree, versionKey + L"\\FLAGS"));
@@ -312,14 +335,16 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     }
 
     if (!IsIdentifier(options.directoryId)) {
-        written.error = L"'" + options.directoryId +
-                        L"' is not a directory id (expected letters, digits, '_' and '.', starting with a letter "
-                        L"or '_', at most 72 characters)";
+        written.error =
+            L"'" + options.directoryId +
+            L"' is not a directory id (expected letters, digits, '_' and '.', starting with a letter "
+            L"or '_', at most 72 characters)";
         return written;
     }
     // Ids from the library's identity, so that a fragment made again states the same ids.
-    std::wstring stem = guid.substr(1, 36) + L"_" + DecimalText(identity.major) + L"_" + DecimalText(identity.minor) +
-                        L"_" + DecimalText(identity.lcid) + L"_" + SysKindName(identity.syskind);
+    std::wstring stem = guid.substr(1, 36) + L"_" + DecimalText(identity.major) + L"_" +
+                        DecimalText(identity.minor) + L"_" + DecimalText(identity.lcid) + L"_" +
+                        SysKindName(identity.syskind);
     for (wchar_t& c : stem)
         if (c == L'-')
             c = L'_';
@@ -332,10 +357,11 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     if (!options.sourceDir.empty()) {
         // The folder's own separator: WiX on Windows takes '\', wixl on Linux '/'.
         const std::wstring& folder = options.sourceDir;
-        wchar_t separator = folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos
-                                ? L'/'
-                                : L'\\';
-        source = folder + (folder.back() == L'/' || folder.back() == L'\\' ? L"" : std::wstring(1, separator)) +
+        wchar_t separator =
+            folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos ? L'/'
+                                                                                                : L'\\';
+        source = folder +
+                 (folder.back() == L'/' || folder.back() == L'\\' ? L"" : std::wstring(1, separator)) +
                  fileName;
     }
 
@@ -343,7 +369,10 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     xml.Start(0, L"Wix").Attribute(L"xmlns", L"http://schemas.microsoft.com/wix/2006/wi").Open();
     xml.Start(1, L"Fragment").Open();
     xml.Start(2, L"DirectoryRef").Attribute(L"Id", options.directoryId).Open();
-    xml.Start(3, L"Component").Attribute(L"Id", component).Attribute(L"Guid", GuidText(StableGuid(component))).Open();
+    xml.Start(3, L"Component")
+        .Attribute(L"Id", component)
+        .Attribute(L"Guid", GuidText(StableGuid(component)))
+        .Open();
     xml.Start(4, L"File").Attribute(L"Id", installed.fileId).Attribute(L"Name", fileName);
     xml.Attribute(L"Source", source).Attribute(L"KeyPath", L"yes").End();
     std::wstring message;

@@ -104,8 +104,8 @@ class LiveSixtyFourBitInterfaces {
   private:
     bool Open(REGSAM access) {
         key_.Reset();
-        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfaceKey, 0, access | ViewAccess(View::Bits64), key_.Put()) ==
-               ERROR_SUCCESS;
+        return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfaceKey, 0, access | ViewAccess(View::Bits64),
+                             key_.Put()) == ERROR_SUCCESS;
     }
     RegKey key_;
     std::vector<std::wstring> before_;

@@ -122,7 +122,8 @@ std::wstring WithoutTrailingSeparators(std::wstring folder) {
 } // namespace
 
 std::wstring ValueText(const RegistryValue& value) {
-    std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()),
+                      value.data.size() / sizeof(wchar_t));
     if (!text.empty() && text.back() == L'\0')
         text.pop_back();
     return text;

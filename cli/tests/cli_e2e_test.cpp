@@ -473,11 +473,13 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
 TEST_F(CliProgram, AWixFragmentNamesItsDirectoryAndSourceAndIsTheSameWhenMadeAgain) {
     std::string shapes = folder_ + "\\shapes.tlb", out = temp_.File("shapes.wxs");
     ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, NewGuid()), S_OK);
-    const std::vector<std::string> args = {"export", shapes,        "--format",     "wxs",         "-o", out,
-                                           "--bitness", "32", "--directory", "APPDIR", "--source-dir", "payload/bin"};
+    const std::vector<std::string> args = {"export",      shapes,   "--format",     "wxs",
+                                           "-o",          out,      "--bitness",    "32",
+                                           "--directory", "APPDIR", "--source-dir", "payload/bin"};
     ASSERT_EQ(RunCli(args).exitCode, 0u);
     std::string wxs = ReadFileBytes(out);
-    for (const char* part : {"Source=\"payload/bin/shapes.tlb\"", "<DirectoryRef Id=\"APPDIR\">", "Value=\"[APPDIR]\""})
+    for (const char* part :
+         {"Source=\"payload/bin/shapes.tlb\"", "<DirectoryRef Id=\"APPDIR\">", "Value=\"[APPDIR]\""})
         EXPECT_NE(wxs.find(part), std::string::npos) << part << "\nnot in:\n" << wxs;
     EXPECT_EQ(wxs.find("Win64"), std::string::npos) << "no 64-bit component for 32-bit Windows:\n" << wxs;
     ASSERT_EQ(RunCli(args).exitCode, 0u);
@@ -498,8 +500,9 @@ TEST(CliProgramExport, BothInstallerFormatsTakeMadeAndRealLibraries) {
     ASSERT_EQ(MakeTypeLibWithInterfaces(made, NewGuid()), S_OK);
     char system[MAX_PATH] = {};
     GetSystemDirectoryA(system, MAX_PATH);
-    for (std::string library : {made, std::string(system) + "\\stdole2.tlb", std::string(system) + "\\scrrun.dll",
-                                std::string(system) + "\\msxml3.dll", std::string(system) + "\\mshtml.tlb"})
+    for (std::string library :
+         {made, std::string(system) + "\\stdole2.tlb", std::string(system) + "\\scrrun.dll",
+          std::string(system) + "\\msxml3.dll", std::string(system) + "\\mshtml.tlb"})
         for (const char* format : {"wxs", "manifest"}) {
             SCOPED_TRACE(library + " " + format);
             std::string out = temp.File(std::string("out.") + format);
@@ -511,8 +514,9 @@ TEST(CliProgramExport, BothInstallerFormatsTakeMadeAndRealLibraries) {
             EXPECT_GT(summary["keys"].get<int>(), 1) << summary.dump();
             if (*format == 'w')
                 continue;
-            EXPECT_TRUE(ManifestContext(out)) << "the system refused the manifest: error " << GetLastError() << "\n"
-                                 << ReadFileBytes(out);
+            EXPECT_TRUE(ManifestContext(out))
+                << "the system refused the manifest: error " << GetLastError() << "\n"
+                << ReadFileBytes(out);
         }
 }
 
@@ -539,10 +543,11 @@ TEST(CliProgramExport, AnExportedManifestGivesAClientTheLibraryWithNothingRegist
     EXPECT_EQ(CompareStringOrdinal(found.Get(), -1, ToWide(library).c_str(), -1, TRUE), CSTR_EQUAL)
         << ToAnsi(found.Get());
     for (int number : {1, 2}) {
-        ACTCTX_SECTION_KEYED_DATA data = {sizeof data, 0, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0, 0, {}};
+        ACTCTX_SECTION_KEYED_DATA data = {sizeof data, 0, nullptr, 0, nullptr, 0,
+                                          nullptr,     0, nullptr, 0, 0,       {}};
         GUID iid = InterfaceIid(guid, number);
-        EXPECT_TRUE(FindActCtxSectionGuid(0, nullptr, ACTIVATION_CONTEXT_SECTION_COM_INTERFACE_REDIRECTION, &iid,
-                                          &data))
+        EXPECT_TRUE(FindActCtxSectionGuid(0, nullptr, ACTIVATION_CONTEXT_SECTION_COM_INTERFACE_REDIRECTION,
+                                          &iid, &data))
             << "interface " << number << ": error " << GetLastError();
     }
     DeactivateActCtx(0, cookie);
@@ -633,8 +638,11 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
          "'" + locked + "' is in use by another program, which does not let others read it (error 80070020)",
          false},
         {{"status", "NUL"}, "'NUL' is a device or a pipe, not a type library file", false},
-        {{"export", text, "--format", "msi"}, "'msi' is not an export format (expected reg, wxs or manifest)", true},
-        {{"export", text, "--format", "wxs", "--install-dir", "C:\\x"}, "--install-dir applies to --format reg only",
+        {{"export", text, "--format", "msi"},
+         "'msi' is not an export format (expected reg, wxs or manifest)",
+         true},
+        {{"export", text, "--format", "wxs", "--install-dir", "C:\\x"},
+         "--install-dir applies to --format reg only",
          true},
     };
     for (const Case& c : cases) {
