@@ -56,7 +56,11 @@ constexpr CommandSpec kCommands[] = {
      {L"--guid", L"--version", L"--lcid", L"--syskind", L"--all", L"--fix", L"--dry-run", L"--backup"}},
     {L"which", Command::Which, Operand::Guid, {}},
     {L"list", Command::List, Operand::None, {L"--broken"}},
-    {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
+    {L"export",
+     Command::Export,
+     Operand::File,
+     {L"--install-dir", L"-o", L"--bitness", L"--format", L"--directory", L"--source-dir",
+      L"--assembly-name"}},
     {L"help", Command::Help, Operand::None, {}},
 };
 
@@ -163,7 +167,46 @@ const OptionSpec kOptions[] = {
          p.options().bitness = v == L"32" ? 32 : 64;
          return std::wstring();
      }},
+    {L"--format", true,
+     [](Parse& p, const std::wstring& v) {
+         for (ExportFormat format : {ExportFormat::Reg, ExportFormat::Wxs, ExportFormat::Manifest})
+             if (v == ExportFormatName(format)) {
+                 p.options().format = format;
+                 return std::wstring();
+             }
+         return Quoted(v) + L" is not an export format (expected reg, wxs or manifest)";
+     }},
+    {L"--directory", true,
+     [](Parse& p, const std::wstring& v) { return NonEmpty(L"--directory", v, p.options().directoryId); }},
+    {L"--source-dir", true,
+     [](Parse& p, const std::wstring& v) { return NonEmpty(L"--source-dir", v, p.options().sourceDir); }},
+    {L"--assembly-name", true,
+     [](Parse& p, const std::wstring& v) {
+         return NonEmpty(L"--assembly-name", v, p.options().assemblyName);
+     }},
 };
+
+// The export options that belong to one format only; "" when the options fit together.
+std::wstring ExportFormatError(const Options& options) {
+    struct OnlyWith {
+        const wchar_t* option;
+        bool given;
+        ExportFormat format;
+    };
+    const OnlyWith kOnlyWith[] = {
+        {L"--install-dir", !options.installDir.empty(), ExportFormat::Reg},
+        {L"--user", options.scope == Scope::User, ExportFormat::Reg},
+        {L"--directory", options.directoryId != Options().directoryId, ExportFormat::Wxs},
+        {L"--source-dir", !options.sourceDir.empty(), ExportFormat::Wxs},
+        {L"--assembly-name", !options.assemblyName.empty(), ExportFormat::Manifest}};
+    for (const OnlyWith& rule : kOnlyWith)
+        if (rule.given && options.format != rule.format)
+            return std::wstring(rule.option) + L" applies to --format " + ExportFormatName(rule.format) +
+                   L" only";
+    if (options.format == ExportFormat::Manifest && options.bitness)
+        return L"--bitness does not apply to --format manifest: the library's system kind decides";
+    return std::wstring();
+}
 
 bool IsOption(const std::wstring& arg) {
     return arg.size() > 1 && arg[0] == L'-';
@@ -290,6 +333,10 @@ std::wstring SysKindName(SYSKIND syskind) {
     return name ? ToWide(name) : L"syskind " + DecimalText(static_cast<unsigned>(syskind));
 }
 
+const wchar_t* ExportFormatName(ExportFormat format) {
+    return format == ExportFormat::Wxs ? L"wxs" : format == ExportFormat::Manifest ? L"manifest" : L"reg";
+}
+
 std::wstring VersionLine() {
     return L"corvane-cli " + ToWide(CORVANE_VERSION_TEXT);
 }
@@ -310,6 +357,10 @@ std::wstring UsageText() {
            L"  corvane-cli export FILE [--user] [--install-dir DIR] [--bitness 32|64] [-o OUT.reg]\n"
            L"                                        what registering FILE would write, as a .reg file\n"
            L"                                        for 32- or 64-bit Windows (default: this one)\n"
+           L"  corvane-cli export FILE --format wxs [--directory ID] [--source-dir DIR] [--bitness 32|64]\n"
+           L"                                        [-o OUT.wxs]  the same as a WiX fragment\n"
+           L"  corvane-cli export FILE --format manifest [--assembly-name NAME] [-o OUT.manifest]\n"
+           L"                                        a manifest for registration-free use of the library\n"
            L"  corvane-cli check FILE | --guid {G} --version M.m [--lcid N] [--syskind K] | --all\n"
            L"            [--fix [--backup FILE.reg] | --dry-run]\n"
            L"                                        why a registered library fails: exit 0 sound, 3 problems;\n"
@@ -384,6 +435,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
     // One JSON document and a .reg file cannot share standard output.
     if (options.command == Command::Export && options.json && options.outFile.empty())
         return Fail(L"export --json needs -o OUT.reg");
+    if (options.command == Command::Export && !(error = ExportFormatError(options)).empty())
+        return Fail(error);
     return parse.parsed;
 }
 

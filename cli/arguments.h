@@ -11,6 +11,7 @@
 namespace cli {
 
 enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Check, Which };
+enum class ExportFormat { Reg, Wxs, Manifest };
 
 struct Options {
     Command command = Command::Help;
@@ -33,6 +34,11 @@ struct Options {
     std::wstring installDir; // export --install-dir DIR
     std::wstring outFile;    // export -o OUT.reg; empty: standard output
     int bitness = 0;         // export --bitness 32|64; 0: that of the Windows it runs on
+    // export --format: a .reg file, a WiX source fragment, or a side-by-side assembly manifest.
+    ExportFormat format = ExportFormat::Reg;
+    std::wstring directoryId = L"INSTALLFOLDER"; // --format wxs --directory ID
+    std::wstring sourceDir;                      // --format wxs --source-dir DIR
+    std::wstring assemblyName;                   // --format manifest --assembly-name NAME
 };
 
 struct ParsedArguments {
@@ -52,5 +58,6 @@ bool ParseLcid(const std::wstring& text, LCID& lcid);
 // "win16", "win32" or "win64": the names of the platform keys under a locale key.
 bool ParseSysKind(const std::wstring& text, SYSKIND& syskind);
 std::wstring SysKindName(SYSKIND syskind);
+const wchar_t* ExportFormatName(ExportFormat format); // "reg", "wxs", "manifest"
 
 } // namespace cli

@@ -13,6 +13,7 @@
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "reader/reader.h"
+#include "registration/regfile.h"
 
 namespace cli {
 
@@ -68,6 +69,19 @@ using Line = std::pair<std::wstring, std::wstring>;
 std::wstring AlignedLines(const std::vector<Line>& lines, const std::wstring& indent = std::wstring());
 size_t LabelWidth(const std::vector<Line>& lines);
 std::wstring AlignedLine(const Line& line, size_t labelWidth, const std::wstring& indent = std::wstring());
+
+// export --bitness, or that of the Windows it runs on: 64 under WOW64.
+int ExportBitness(const Options& options);
+// export --format wxs or manifest: the file's bytes (UTF-8) made from tree, the captured
+// registration of file, and the summary's middle ("13 keys as WiX component group ..."); the
+// format's facts go into document. error: the registration cannot be written in that format.
+struct InstallerExport {
+    std::string bytes;
+    std::wstring summary;
+    std::wstring error;
+};
+InstallerExport ExportForInstaller(const Options& options, const OpenedFile& file, const RegistryTree& tree,
+                                   nlohmann::json& document);
 
 // ---- The renderings of the reading commands ------------------------------------------------
 

@@ -11,6 +11,11 @@ using nlohmann::json;
 
 namespace cli {
 
+int ExportBitness(const Options& options) {
+    // 64-bit Windows has two views of the interface keys, and each kind of client needs its own.
+    return options.bitness ? options.bitness : RegistryViews().size() > 1 ? 64 : 32;
+}
+
 Result Export(const Options& options) {
     Result result;
     std::optional<OpenedFile> file = OpenFile("export", options.file, result);
@@ -27,18 +32,30 @@ Result Export(const Options& options) {
     if (FAILED(hr))
         return Failure(std::move(document), L"finding what registering '" + options.file +
                                                 L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
-    if (!options.installDir.empty())
-        RelocateFolder(tree, FolderOf(file->location.filePath), options.installDir);
-    // 64-bit Windows has two views of the interface keys, and each kind of client needs its own.
-    int bitness = options.bitness ? options.bitness : RegistryViews().size() > 1 ? 64 : 32;
-    if (bitness == 64)
-        AddThirtyTwoBitInterfaceKeys(tree);
-    document["bitness"] = bitness;
-    // A machine-wide registration is written as regedit names the classes every user sees.
-    std::wstring root = scope == Scope::User ? BranchKeyName(Scope::User) : L"HKEY_CLASSES_ROOT";
-    std::string bytes = RegFileBytes(RegFileText(tree, root));
-    document["keys"] = tree.size();
-    document["root"] = Utf8(root);
+    std::string bytes;
+    std::wstring summary;
+    if (options.format != ExportFormat::Reg) {
+        InstallerExport written = ExportForInstaller(options, *file, tree, document);
+        if (!written.error.empty())
+            return Failure(std::move(document), L"cannot export '" + options.file + L"' as " +
+                                                    ExportFormatName(options.format) + L": " + written.error);
+        bytes = std::move(written.bytes);
+        summary = written.summary;
+    } else {
+        if (!options.installDir.empty())
+            RelocateFolder(tree, FolderOf(file->location.filePath), options.installDir);
+        int bitness = ExportBitness(options);
+        if (bitness == 64)
+            AddThirtyTwoBitInterfaceKeys(tree);
+        document["bitness"] = bitness;
+        // A machine-wide registration is written as regedit names the classes every user sees.
+        std::wstring root = scope == Scope::User ? BranchKeyName(Scope::User) : L"HKEY_CLASSES_ROOT";
+        bytes = RegFileBytes(RegFileText(tree, root));
+        document["keys"] = tree.size();
+        document["root"] = Utf8(root);
+        summary = DecimalText(tree.size()) + L" keys under " + root + L" for " + DecimalText(bitness) +
+                  L"-bit Windows";
+    }
     if (options.outFile.empty()) {
         result.document = std::move(document);
         result.bytes = std::move(bytes);
@@ -49,9 +66,8 @@ Result Export(const Options& options) {
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     result.document = std::move(document);
-    result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " +
-                  DecimalText(tree.size()) + L" keys under " + root + L" for " + DecimalText(bitness) +
-                  L"-bit Windows -> " + options.outFile + L"\n";
+    result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " + summary + L" -> " +
+                  options.outFile + L"\n";
     return result;
 }
 

@@ -4,6 +4,9 @@
 
 #include <objbase.h>
 
+#include <algorithm>
+
+#include "catalogue/registrations.h"
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/text.h"
@@ -165,9 +168,13 @@ HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
         // With HKEY_CLASSES_ROOT mapped, the machine-wide registration writes into the mapped key.
         hr = RegisterLibraryFile(path, Scope::Machine);
     }
+    // What registration wrote names the interfaces, also when it failed half-way.
+    RegistryTree written;
+    HRESULT read = ReadWritten(root.Get(), written);
     if (hr != S_OK)
         return hr;
-    return ReadWritten(root.Get(), tree);
+    tree.insert(tree.end(), written.begin(), written.end());
+    return read;
 }
 
 HRESULT CapturedInterfaces(const std::wstring& path, std::vector<std::wstring>& iids) {

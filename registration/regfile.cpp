@@ -57,12 +57,10 @@ std::wstring Escaped(const std::wstring& text) {
 // A string value is written as quoted text when the text gives back its data on import: an
 // even size, no NUL before the terminating one, and no line break (regedit has no escape for
 // one that every version reads back). Anything else is written as hex(1) bytes.
-bool AsQuotedText(const std::vector<BYTE>& data, std::wstring& text) {
-    if (data.size() % sizeof(wchar_t) != 0)
+bool AsQuotedText(const RegistryValue& value, std::wstring& text) {
+    if (value.data.size() % sizeof(wchar_t) != 0)
         return false;
-    text.assign(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
-    if (!text.empty() && text.back() == L'\0')
-        text.pop_back();
+    text = ValueText(value);
     return text.find_first_of(std::wstring(L"\0\r\n", 3)) == std::wstring::npos;
 }
 
@@ -94,7 +92,7 @@ void AppendHexBytes(const std::vector<BYTE>& data, size_t column, std::wstring& 
 std::wstring ValueLine(const RegistryValue& value) {
     std::wstring line = value.name.empty() ? L"@=" : L"\"" + Escaped(value.name) + L"\"=";
     std::wstring text;
-    if (value.type == REG_SZ && AsQuotedText(value.data, text))
+    if (value.type == REG_SZ && AsQuotedText(value, text))
         return line + L"\"" + Escaped(text) + L"\"";
     if (value.type == REG_DWORD && value.data.size() == sizeof(DWORD)) {
         DWORD number;
@@ -122,6 +120,14 @@ std::wstring WithoutTrailingSeparators(std::wstring folder) {
 }
 
 } // namespace
+
+std::wstring ValueText(const RegistryValue& value) {
+    std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()),
+                      value.data.size() / sizeof(wchar_t));
+    if (!text.empty() && text.back() == L'\0')
+        text.pop_back();
+    return text;
+}
 
 LSTATUS ReadRegistryTree(HKEY parent, const std::wstring& path, RegistryTree& tree) {
     RegKey key;
@@ -173,7 +179,7 @@ size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const 
     for (RegistryKeyEntry& key : tree) {
         for (RegistryValue& value : key.values) {
             std::wstring text;
-            if ((value.type != REG_SZ && value.type != REG_EXPAND_SZ) || !AsQuotedText(value.data, text))
+            if ((value.type != REG_SZ && value.type != REG_EXPAND_SZ) || !AsQuotedText(value, text))
                 continue;
             text = WithoutTrailingSeparators(text);
             if (text.size() < from.size() || !SameText(text, from.size(), from))
@@ -189,12 +195,16 @@ size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const 
     return changed;
 }
 
-void AddThirtyTwoBitInterfaceKeys(RegistryTree& tree) {
+bool IsInterfaceKey(const std::wstring& path) {
     const std::wstring interfaceKey = L"Interface";
+    return SameText(path, std::min(path.size(), interfaceKey.size()), interfaceKey) &&
+           (path.size() == interfaceKey.size() || path[interfaceKey.size()] == L'\\');
+}
+
+void AddThirtyTwoBitInterfaceKeys(RegistryTree& tree) {
     RegistryTree copies;
     for (const RegistryKeyEntry& key : tree) {
-        if (!SameText(key.path, std::min(key.path.size(), interfaceKey.size()), interfaceKey) ||
-            (key.path.size() > interfaceKey.size() && key.path[interfaceKey.size()] != L'\\'))
+        if (!IsInterfaceKey(key.path))
             continue;
         RegistryKeyEntry copy = key;
         copy.path = L"Wow6432Node\\" + key.path;

@@ -18,6 +18,10 @@ struct RegistryKeyEntry {
     bool remove = false; // written as [-path]: importing deletes the key and everything below it
 };
 
+// The text of a string value's data, without the terminating NUL (the data as UTF-16 code units
+// when it has no terminator, or an odd byte left over).
+std::wstring ValueText(const RegistryValue& value);
+
 // Keys in the order regedit exports them: each key before its subkeys, subkeys and values in
 // the order the registry enumerates them.
 using RegistryTree = std::vector<RegistryKeyEntry>;
@@ -41,6 +45,10 @@ std::string RegFileBytes(const std::wstring& text);
 // These are the registered library paths (with any resource index after them) and HELPDIR.
 // Returns how many values changed.
 size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const std::wstring& toFolder);
+
+// Whether a path of the tree is Interface or a key below it: the keys that 64-bit Windows keeps
+// in each registry view, while TypeLib is shared.
+bool IsInterfaceKey(const std::wstring& path);
 
 // For a .reg file that 64-bit Windows imports into both registry views: after the tree, a copy
 // of every key under Interface as Wow6432Node\Interface\..., the name through which the 64-bit

@@ -23,6 +23,8 @@ have_cmd xdotool || need+=(xdotool)
 have_cmd import || need+=(imagemagick)
 have_cmd makensis || need+=(nsis)
 have_cmd zip || need+=(zip)
+# wixl builds an MSI from a WiX source (the tests of export --format wxs); msitools reads MSIs.
+have_cmd wixl || need+=(msitools wixl)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 

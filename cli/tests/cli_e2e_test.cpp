@@ -468,6 +468,91 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
         << "to standard output, under the user's classes";
 }
 
+// What the installed keys resolve to is checked with wixl and msiexec (scripts/test-capture-import.sh).
+TEST_F(CliProgram, AWixFragmentNamesItsDirectoryAndSourceAndIsTheSameWhenMadeAgain) {
+    std::string shapes = folder_ + "\\shapes.tlb", out = temp_.File("shapes.wxs");
+    ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, NewGuid()), S_OK);
+    const std::vector<std::string> args = {"export",      shapes,   "--format",     "wxs",
+                                           "-o",          out,      "--bitness",    "32",
+                                           "--directory", "APPDIR", "--source-dir", "payload/bin"};
+    ASSERT_EQ(RunCli(args).exitCode, 0u);
+    std::string wxs = ReadFileBytes(out);
+    for (const char* part :
+         {"Source=\"payload/bin/shapes.tlb\"", "<DirectoryRef Id=\"APPDIR\">", "Value=\"[APPDIR]\""})
+        EXPECT_NE(wxs.find(part), std::string::npos) << part << "\nnot in:\n" << wxs;
+    EXPECT_EQ(wxs.find("Win64"), std::string::npos) << "no 64-bit component for 32-bit Windows:\n" << wxs;
+    ASSERT_EQ(RunCli(args).exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(out), wxs) << "made again, the fragment must be the same";
+}
+
+// The activation context of a manifest file, made by the system's own loader.
+ActivationContext ManifestContext(const std::string& manifest) {
+    std::wstring path = FromUtf8(manifest);
+    ACTCTXW request = {sizeof request, 0, path.c_str(), 0, 0, nullptr, nullptr, nullptr, nullptr};
+    return ActivationContext(CreateActCtxW(&request));
+}
+
+// Made and real libraries; the system's own loader judges each manifest.
+TEST(CliProgramExport, BothInstallerFormatsTakeMadeAndRealLibraries) {
+    TempFolder temp;
+    std::string made = temp.File("made.tlb");
+    ASSERT_EQ(MakeTypeLibWithInterfaces(made, NewGuid()), S_OK);
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    for (std::string library :
+         {made, std::string(system) + "\\stdole2.tlb", std::string(system) + "\\scrrun.dll",
+          std::string(system) + "\\msxml3.dll", std::string(system) + "\\mshtml.tlb"})
+        for (const char* format : {"wxs", "manifest"}) {
+            SCOPED_TRACE(library + " " + format);
+            std::string out = temp.File(std::string("out.") + format);
+            ChildRun text = RunCli({"export", library, "--format", format, "-o", out});
+            ASSERT_EQ(text.exitCode, 0u) << Describe(text);
+            EXPECT_EQ(text.out.find("exported: "), 0u) << text.out;
+            json summary = ParseJson(RunCli({"export", library, "--format", format, "--json", "-o", out}));
+            EXPECT_EQ(summary["format"], format) << summary.dump();
+            EXPECT_GT(summary["keys"].get<int>(), 1) << summary.dump();
+            if (*format == 'w')
+                continue;
+            EXPECT_TRUE(ManifestContext(out))
+                << "the system refused the manifest: error " << GetLastError() << "\n"
+                << ReadFileBytes(out);
+        }
+}
+
+TEST(CliProgramExport, AnExportedManifestGivesAClientTheLibraryWithNothingRegistered) {
+    ComApartment apartment;
+    TempFolder temp;
+    std::string library = temp.File("shapes.tlb"), manifest = temp.File("shapes.manifest");
+    GUID guid = NewGuid();
+    ASSERT_EQ(MakeTypeLibWithInterfaces(library, guid), S_OK);
+    ASSERT_EQ(RunCli({"export", library, "--format", "manifest", "-o", manifest}).exitCode, 0u);
+    auto loaded = [&] {
+        ComPtr<ITypeLib> typeLib;
+        return LoadRegTypeLib(guid, 1, 2, 0, typeLib.Put());
+    };
+    EXPECT_EQ(loaded(), TYPE_E_LIBNOTREGISTERED) << "without the context";
+
+    ActivationContext context = ManifestContext(manifest);
+    ASSERT_TRUE(context) << "error " << GetLastError() << "\n" << ReadFileBytes(manifest);
+    ULONG_PTR cookie = 0;
+    ASSERT_TRUE(ActivateActCtx(context.Get(), &cookie));
+    EXPECT_EQ(loaded(), S_OK) << "inside the context";
+    Bstr found;
+    EXPECT_EQ(QueryPathOfRegTypeLib(guid, 1, 2, 0, found.Put()), S_OK);
+    EXPECT_EQ(CompareStringOrdinal(found.Get(), -1, ToWide(library).c_str(), -1, TRUE), CSTR_EQUAL)
+        << ToAnsi(found.Get());
+    for (int number : {1, 2}) {
+        ACTCTX_SECTION_KEYED_DATA data = {sizeof data, 0, nullptr, 0, nullptr, 0,
+                                          nullptr,     0, nullptr, 0, 0,       {}};
+        GUID iid = InterfaceIid(guid, number);
+        EXPECT_TRUE(FindActCtxSectionGuid(0, nullptr, ACTIVATION_CONTEXT_SECTION_COM_INTERFACE_REDIRECTION,
+                                          &iid, &data))
+            << "interface " << number << ": error " << GetLastError();
+    }
+    DeactivateActCtx(0, cookie);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + GuidAnsi(guid)));
+}
+
 TEST_F(CliProgram, APerUserRoundTripWritesOnlyTheUsersClassesAndLeavesBothAsTheyWere) {
     std::string userKey = "Software\\Classes\\TypeLib\\" + guid_ + "\\1.0\\0\\win32";
     const wchar_t userClasses[] = L"Software\\Classes";
@@ -552,6 +637,12 @@ TEST(CliProgramErrors, EveryErrorGivesOneLineOnStderrAndExitCode2) {
          "'" + locked + "' is in use by another program, which does not let others read it (error 80070020)",
          false},
         {{"status", "NUL"}, "'NUL' is a device or a pipe, not a type library file", false},
+        {{"export", text, "--format", "msi"},
+         "'msi' is not an export format (expected reg, wxs or manifest)",
+         true},
+        {{"export", text, "--format", "wxs", "--install-dir", "C:\\x"},
+         "--install-dir applies to --format reg only",
+         true},
     };
     for (const Case& c : cases) {
         std::string joined;

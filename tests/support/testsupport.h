@@ -6,7 +6,17 @@
 #include <oleauto.h>
 #include <string>
 
+#include "common/owners.h"
+
 namespace testsupport {
+
+// An activation context owns a handle of its own kind, released with ReleaseActCtx.
+struct ActCtxTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle h) { ReleaseActCtx(h); }
+};
+using ActivationContext = UniqueHandle<ActCtxTraits>;
 
 // A new folder under %TEMP%, removed with everything in it when the object goes.
 class TempFolder {

@@ -63,14 +63,6 @@ std::vector<ProgramManifest> ExpectedManifests() {
     return programs;
 }
 
-// An activation context owns a handle of its own kind, released with ReleaseActCtx.
-struct ActCtxTraits {
-    using Handle = HANDLE;
-    static Handle Empty() { return INVALID_HANDLE_VALUE; }
-    static void Close(Handle h) { ReleaseActCtx(h); }
-};
-using ActivationContext = UniqueHandle<ActCtxTraits>;
-
 // The text of resource 1 (CREATEPROCESS_MANIFEST_RESOURCE_ID) of type RT_MANIFEST, the one
 // Windows reads when it creates the process; empty when there is none.
 std::string ManifestResource(const std::string& path) {
@@ -110,7 +102,7 @@ TEST(ProgramManifests, DeclareElevationVisualStylesDpiAwarenessAndSupportedSyste
         request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
         request.lpSource = path.c_str();
         request.lpResourceName = MAKEINTRESOURCEA(1);
-        ActivationContext context(CreateActCtxA(&request));
+        testsupport::ActivationContext context(CreateActCtxA(&request));
         EXPECT_TRUE(context) << "the system refused the manifest: error " << GetLastError();
 
         ComPtr<IXMLDOMDocument2> document;
