@@ -52,6 +52,7 @@ constexpr CommandSpec kCommands[] = {
      {L"--guid", L"--version", L"--lcid", L"--syskind"}},
     {L"list", Command::List, Operand::None, {L"--broken"}},
     {L"export", Command::Export, Operand::File, {L"--install-dir", L"-o", L"--bitness"}},
+    {L"types", Command::Types, Operand::File, {L"--idl", L"-o"}},
     {L"help", Command::Help, Operand::None, {}},
 };
 
@@ -134,6 +135,11 @@ const OptionSpec kOptions[] = {
      }},
     {L"--install-dir", true,
      [](Parse& p, const std::wstring& v) { return NonEmpty(L"--install-dir", v, p.options().installDir); }},
+    {L"--idl", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().idl = true;
+         return std::wstring();
+     }},
     {L"-o", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
     {L"--bitness", true,
      [](Parse& p, const std::wstring& v) {
@@ -274,6 +280,8 @@ std::wstring UsageText() {
            L"  corvane-cli export FILE [--user] [--install-dir DIR] [--bitness 32|64] [-o OUT.reg]\n"
            L"                                        what registering FILE would write, as a .reg file\n"
            L"                                        for 32- or 64-bit Windows (default: this one)\n"
+           L"  corvane-cli types FILE [--json | --idl [-o OUT.idl]]\n"
+           L"                                        every type in the library: an outline, JSON, or IDL\n"
            L"  corvane-cli --help | --version\n"
            L"\n"
            L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
@@ -340,6 +348,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
     // One JSON document and a .reg file cannot share standard output.
     if (options.command == Command::Export && options.json && options.outFile.empty())
         return Fail(L"export --json needs -o OUT.reg");
+    if (options.command == Command::Types && (options.json ? options.idl : !options.idl && !options.outFile.empty()))
+        return Fail(options.json ? L"give either --json or --idl, not both" : L"types -o needs --idl");
     return parse.parsed;
 }
 

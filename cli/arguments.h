@@ -10,7 +10,7 @@
 
 namespace cli {
 
-enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export };
+enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Types };
 
 struct Options {
     Command command = Command::Help;
@@ -24,8 +24,9 @@ struct Options {
     // machine-wide.
     std::optional<Scope> scope;
     std::wstring installDir; // export --install-dir DIR
-    std::wstring outFile;    // export -o OUT.reg; empty: standard output
+    std::wstring outFile;    // export -o OUT.reg, types --idl -o OUT.idl; empty: standard output
     int bitness = 0;         // export --bitness 32|64; 0: that of the Windows it runs on
+    bool idl = false;        // types --idl
 };
 
 struct ParsedArguments {

@@ -30,6 +30,7 @@ Result List(const Options& options);
 Result Register(const Options& options);
 Result Unregister(const Options& options);
 Result Export(const Options& options);
+Result Types(const Options& options); // cli/types.cpp
 
 // ---- Pieces the commands share -------------------------------------------------------------
 
@@ -41,7 +42,11 @@ struct OpenedFile {
     LibraryDescription description;
 };
 // Opens FILE for command; on failure gives nothing and fills failure with the one-line message.
-std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure);
+// With content, the library's whole content is read as well.
+std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure,
+                                   reader::LibraryContent* content = nullptr);
+// Writes bytes as the whole of the file at path, replacing it.
+HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes);
 // The one-line message for a Located that is not a file to read.
 std::wstring LocateMessage(const Located& located);
 

@@ -11,8 +11,6 @@ using nlohmann::json;
 
 namespace cli {
 
-namespace {
-
 HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     FileHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -24,8 +22,6 @@ HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
         return HRESULT_FROM_WIN32(GetLastError());
     return S_OK;
 }
-
-} // namespace
 
 Result Export(const Options& options) {
     Result result;
