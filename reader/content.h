@@ -12,7 +12,7 @@
 namespace reader {
 
 // A content record larger than this is refused as damaged: the largest real library at hand,
-// the 1.2 MB mshtml.tlb, gives well under 1 MiB, and a file that claims millions of members
+// the 1.2 MB mshtml.tlb, gives about 1 MB, and a file that claims millions of members
 // must not make either process allocate without bound.
 constexpr uint32_t kMaxContentSize = 16u << 20;
 
