@@ -1,8 +1,8 @@
 // types --idl: the library as IDL source that an IDL compiler turns back into a library with the
 // same identity and types. Written from the meaning of the type-description structures: each
 // type info becomes the IDL construct that produces it, each flag the attribute that sets it.
-#include <map>
-#include <set>
+#include <algorithm>
+#include <string_view>
 
 #include "catalogue/typelibfacts.h"
 #include "cli/types.h"
@@ -84,7 +84,10 @@ class IdlWriter {
     explicit IdlWriter(const TypesSource& source) : source_(source) {
         const std::vector<TypeContent>& types = source.content.types;
         for (size_t i = 0; i < types.size(); ++i)
-            own_.emplace(types[i].name, i);
+            own_.push_back({types[i].name, i});
+        // By name, and for one name in file order: the first type of a name is the one found.
+        std::stable_sort(own_.begin(), own_.end(),
+                         [](const Named& a, const Named& b) { return a.first < b.first; });
     }
 
     std::string Write() {
@@ -94,22 +97,21 @@ class IdlWriter {
         std::string attributes = "uuid(" + Uuid(description.guid) + "), version(" +
                                  VersionText(description.major, description.minor) + ")";
         if (description.lcid)
-            attributes += ", lcid(" + HexNumber(description.lcid) + ")";
+            Append(attributes, {", lcid(", HexNumber(description.lcid), ")"});
         if (description.hasDocumentation)
-            attributes += ", helpstring(" + Quoted(ToUtf8(description.documentation)) + ")";
+            Append(attributes, {", helpstring(", Quoted(ToUtf8(description.documentation)), ")"});
         if (!source_.content.helpFile.empty())
-            attributes += ", helpfile(" + Quoted(source_.content.helpFile) + ")";
+            Append(attributes, {", helpfile(", Quoted(source_.content.helpFile), ")"});
         if (source_.content.helpContext)
-            attributes += ", helpcontext(" + HexNumber(source_.content.helpContext) + ")";
+            Append(attributes, {", helpcontext(", HexNumber(source_.content.helpContext), ")"});
         Flags(attributes, description.flags, kLibraryFlags, 3);
-        out_ += "[\n    " + attributes + "\n]\nlibrary " + ToUtf8(description.name) + "\n{\n";
+        Append(out_, {"[\n    ", attributes, "\n]\nlibrary ", ToUtf8(description.name), "\n{\n"});
         for (const reader::ImportContent& import : source_.content.imports)
-            out_ += "    importlib(" + Quoted(import.file) + ");\n";
+            Append(out_, {"    importlib(", Quoted(import.file), ");\n"});
         // Interfaces may refer to one another in any order: each is declared before any is written.
         for (const TypeContent& type : source_.content.types)
             if (type.kind == TKIND_INTERFACE || type.kind == TKIND_DISPATCH)
-                out_ += std::string("    ") + (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface ") +
-                        type.name + ";\n";
+                Append(out_, {"    ", (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface "), type.name, ";\n"});
         written_.assign(source_.content.types.size(), false);
         for (size_t i = 0; i < source_.content.types.size(); ++i)
             Type(i);
@@ -127,54 +129,38 @@ class IdlWriter {
         std::string named;
         AppendFlags(named, flags, names, count, true);
         if (!named.empty())
-            attributes += (attributes.empty() ? "" : ", ") + named;
+            Append(attributes, {(attributes.empty() ? "" : ", "), named});
     }
 
     static void Documented(std::string& attributes, const std::string& documentation, uint32_t helpContext) {
         if (!documentation.empty())
-            attributes += ", helpstring(" + Quoted(documentation) + ")";
+            Append(attributes, {", helpstring(", Quoted(documentation), ")"});
         if (helpContext)
-            attributes += ", helpcontext(" + HexNumber(helpContext) + ")";
+            Append(attributes, {", helpcontext(", HexNumber(helpContext), ")"});
     }
 
     // The declarations the library's own and imported types need, before the library block:
     // an imported type is declared under its name (its definition comes from its library).
     void Preamble() {
-        std::set<std::string> used;
-        auto note = [&](const std::string& type) { Identifiers(type, [&](const std::string& name) { used.insert(name); }); };
-        for (const TypeContent& type : source_.content.types) {
-            note(type.aliasOf);
-            for (const ImplementedContent& implemented : type.implemented)
-                note(implemented.name);
-            for (const MemberContent& member : type.members) {
-                note(member.type);
-                for (const reader::ParameterContent& parameter : member.parameters)
-                    note(parameter.type);
-            }
-        }
-        // Interfaces derive from IDispatch, which derives from IUnknown.
-        if (used.count("IDispatch"))
-            used.insert("IUnknown");
+        // Declarations the library does not use cost nothing: widl writes only what it refers to.
         for (const auto& entry : kPreamble)
-            if ((used.count(entry[0]) || std::string(entry[0]) == "HRESULT" || std::string(entry[0]) == "GUID" ||
-                 std::string(entry[0]) == "VARIANT") &&
-                !own_.count(entry[0]))
+            if (Own(entry[0]) == kNone)
                 out_ += entry[1];
         for (const reader::ImportedTypeContent& type : source_.content.importedTypes) {
-            if (own_.count(type.name) || IsPreamble(type.name))
+            if (Own(type.name) != kNone || IsPreamble(type.name))
                 continue;
             if (type.kind == TKIND_INTERFACE) {
                 // The slots it adds after IUnknown's three keep the offsets of derived methods.
-                out_ += "[object, uuid(" + Uuid(type.guid) + ")]\ninterface " + type.name + " : IUnknown {\n";
+                Append(out_, {"[object, uuid(", Uuid(type.guid), ")]\ninterface ", type.name, " : IUnknown {\n"});
                 for (uint32_t slot = 3; slot < type.vtableSize / 4; ++slot)
-                    out_ += "    HRESULT Slot" + DecimalAnsi(slot) + "();\n";
+                    Append(out_, {"    HRESULT Slot", DecimalAnsi(slot), "();\n"});
                 out_ += "}\n";
             } else if (type.kind == TKIND_DISPATCH) {
-                out_ += "[uuid(" + Uuid(type.guid) + ")]\ndispinterface " + type.name + " {\nproperties:\nmethods:\n}\n";
+                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ndispinterface ", type.name, " {\nproperties:\nmethods:\n}\n"});
             } else if (type.kind == TKIND_COCLASS) {
-                out_ += "[uuid(" + Uuid(type.guid) + ")]\ncoclass " + type.name + " { interface IUnknown; }\n";
+                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ncoclass ", type.name, " { interface IUnknown; }\n"});
             } else {
-                out_ += "typedef long " + type.name + ";\n";
+                Append(out_, {"typedef long ", type.name, ";\n"});
             }
         }
         out_ += "\n";
@@ -193,16 +179,16 @@ class IdlWriter {
         const TypeContent& type = source_.content.types[index];
         // IDL declares a name once: a second type of the same name (widl writes some aliases
         // once per use) is left out.
-        if (written_[index] || own_[type.name] != index)
+        if (written_[index] || Own(type.name) != index)
             return;
         written_[index] = true;
         auto need = [&](const std::string& text) {
             Identifiers(text, [&](const std::string& name) {
-                auto found = own_.find(name);
-                if (found != own_.end() && found->second != index) {
-                    uint32_t kind = source_.content.types[found->second].kind;
+                size_t found = Own(name);
+                if (found != kNone && found != index) {
+                    uint32_t kind = source_.content.types[found].kind;
                     if (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH && kind != TKIND_COCLASS)
-                        Type(found->second);
+                        Type(found);
                 }
             });
         };
@@ -213,9 +199,9 @@ class IdlWriter {
                 need(parameter.type);
         }
         if (type.kind == TKIND_INTERFACE && !type.implemented.empty()) {
-            auto base = own_.find(type.implemented.front().name);
-            if (base != own_.end())
-                Type(base->second);
+            size_t base = Own(type.implemented.front().name);
+            if (base != kNone)
+                Type(base);
         }
         out_ += "\n";
         switch (type.kind) {
@@ -225,7 +211,7 @@ class IdlWriter {
             Aggregate(type);
             break;
         case TKIND_ALIAS:
-            out_ += "    typedef [" + Attributes(type, "public") + "] " + Declaration(type.aliasOf, type.name) + ";\n";
+            Append(out_, {"    typedef [", Attributes(type, "public"), "] ", Declaration(type.aliasOf, type.name), ";\n"});
             break;
         case TKIND_MODULE:
             Module(type);
@@ -246,15 +232,15 @@ class IdlWriter {
     std::string Attributes(const TypeContent& type, const std::string& first) {
         std::string attributes = first;
         if (!IsEqualGUID(type.guid, GUID_NULL))
-            attributes += (attributes.empty() ? "uuid(" : ", uuid(") + Uuid(type.guid) + ")";
+            Append(attributes, {(attributes.empty() ? "uuid(" : ", uuid("), Uuid(type.guid), ")"});
         if (type.major || type.minor)
-            attributes += ", version(" + VersionText(type.major, type.minor) + ")";
+            Append(attributes, {", version(", VersionText(type.major, type.minor), ")"});
         Documented(attributes, type.documentation, type.helpContext);
         Flags(attributes, type.flags, kTypeFlags, 15);
         if (type.kind == TKIND_COCLASS && !(type.flags & TYPEFLAG_FCANCREATE))
             attributes += ", noncreatable";
         if (type.kind == TKIND_MODULE)
-            attributes += ", dllname(" + Quoted(type.dllName) + ")";
+            Append(attributes, {", dllname(", Quoted(type.dllName), ")"});
         return attributes;
     }
 
@@ -262,13 +248,12 @@ class IdlWriter {
     std::string MemberAttributes(const MemberContent& member, bool withId) {
         std::string attributes = withId ? "id(" + HexNumber(static_cast<uint32_t>(member.id)) + ")" : "";
         if (member.isFunction && member.invokeKind != INVOKE_FUNC)
-            attributes += std::string(", ") + InvokeName(member.invokeKind);
+            Append(attributes, {", ", InvokeName(member.invokeKind)});
         if (member.isFunction && member.optionalCount == -1)
             attributes += ", vararg";
         // "#N" names the entry by its ordinal; a lone "#" names none.
         if (member.entry.size() > 1 || (!member.entry.empty() && member.entry[0] != '#'))
-            attributes += ", entry(" +
-                          (member.entry[0] == '#' ? member.entry.substr(1) : Quoted(member.entry)) + ")";
+            Append(attributes, {", entry(", (member.entry[0] == '#' ? member.entry.substr(1) : Quoted(member.entry)), ")"});
         Documented(attributes, member.documentation, member.helpContext);
         Flags(attributes, member.flags, member.isFunction ? kFunctionFlags : kVariableFlags, 13);
         if (!attributes.empty() && attributes[0] == ',')
@@ -279,32 +264,28 @@ class IdlWriter {
     void Aggregate(const TypeContent& type) {
         const char* keyword = type.kind == TKIND_ENUM ? "enum" : type.kind == TKIND_RECORD ? "struct" : "union";
         std::string attributes = Attributes(type, "");
-        out_ += "    typedef " + (attributes.empty() ? "" : "[" + attributes + "] ") + keyword + " " + type.name +
-                " {\n";
+        Append(out_, {"    typedef ", (attributes.empty() ? "" : "[" + attributes + "] "), keyword, " ", type.name, " {\n"});
         for (size_t i = 0; i < type.members.size(); ++i) {
             const MemberContent& member = type.members[i];
             std::string memberAttributes = MemberAttributes(member, false);
             if (type.kind == TKIND_ENUM)
-                out_ += "        " + memberAttributes + member.name + " = " + member.value +
-                        (i + 1 < type.members.size() ? ",\n" : "\n");
+                Append(out_, {"        ", memberAttributes, member.name, " = ", member.value, (i + 1 < type.members.size() ? ",\n" : "\n")});
             else
-                out_ += "        " + memberAttributes + Declaration(member.type, member.name) + ";\n";
+                Append(out_, {"        ", memberAttributes, Declaration(member.type, member.name), ";\n"});
         }
-        out_ += "    } " + type.name + ";\n";
+        Append(out_, {"    } ", type.name, ";\n"});
     }
 
     void Module(const TypeContent& type) {
-        out_ += "    [" + Attributes(type, "") + "]\n    module " + type.name + " {\n";
+        Append(out_, {"    [", Attributes(type, ""), "]\n    module ", type.name, " {\n"});
         for (const MemberContent& member : type.members) {
             if (!member.isFunction) {
-                out_ += "        " + MemberAttributes(member, false) + "const " +
-                        Declaration(member.type, member.name) + " = " + member.value + ";\n";
+                Append(out_, {"        ", MemberAttributes(member, false), "const ", Declaration(member.type, member.name), " = ", member.value, ";\n"});
                 continue;
             }
             std::string signature = Signature(member);
             size_t name = signature.find(' ' + member.name + '(');
-            out_ += "        " + MemberAttributes(member, false) + signature.substr(0, name) + " __" +
-                    CallingConventionName(member.callingConvention) + signature.substr(name) + ";\n";
+            Append(out_, {"        ", MemberAttributes(member, false), signature.substr(0, name), " __", CallingConventionName(member.callingConvention), signature.substr(name), ";\n"});
         }
         out_ += "    };\n";
     }
@@ -312,39 +293,46 @@ class IdlWriter {
     void Methods(const TypeContent& type) {
         for (const MemberContent& member : type.members)
             if (member.isFunction)
-                out_ += "        " + MemberAttributes(member, true) + Signature(member) + ";\n";
+                Append(out_, {"        ", MemberAttributes(member, true), Signature(member), ";\n"});
     }
 
     void Interface(const TypeContent& type) {
         std::string base = type.implemented.empty() ? std::string() : " : " + type.implemented.front().name;
-        out_ += "    [" + Attributes(type, "object") + "]\n    interface " + type.name + base + " {\n";
+        Append(out_, {"    [", Attributes(type, "object"), "]\n    interface ", type.name, base, " {\n"});
         Methods(type);
         out_ += "    };\n";
     }
 
     void Dispinterface(const TypeContent& type) {
-        out_ += "    [" + Attributes(type, "") + "]\n    dispinterface " + type.name + " {\n    properties:\n";
+        Append(out_, {"    [", Attributes(type, ""), "]\n    dispinterface ", type.name, " {\n    properties:\n"});
         for (const MemberContent& member : type.members)
             if (!member.isFunction)
-                out_ += "        " + MemberAttributes(member, true) + Declaration(member.type, member.name) + ";\n";
+                Append(out_, {"        ", MemberAttributes(member, true), Declaration(member.type, member.name), ";\n"});
         out_ += "    methods:\n";
         Methods(type);
         out_ += "    };\n";
     }
 
     void Coclass(const TypeContent& type) {
-        out_ += "    [" + Attributes(type, "") + "]\n    coclass " + type.name + " {\n";
+        Append(out_, {"    [", Attributes(type, ""), "]\n    coclass ", type.name, " {\n"});
         for (const ImplementedContent& implemented : type.implemented) {
             std::string flags;
             AppendFlags(flags, implemented.flags, kImplementedFlags, 4, true);
-            out_ += "        " + (flags.empty() ? "" : "[" + flags + "] ") +
-                    (implemented.kind == TKIND_DISPATCH ? "dispinterface " : "interface ") + implemented.name + ";\n";
+            Append(out_, {"        ", (flags.empty() ? "" : "[" + flags + "] "), (implemented.kind == TKIND_DISPATCH ? "dispinterface " : "interface "), implemented.name, ";\n"});
         }
         out_ += "    };\n";
     }
 
     const TypesSource& source_;
-    std::map<std::string, size_t> own_;
+    using Named = std::pair<std::string_view, size_t>;
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    // The index of the library's first type called name, or kNone.
+    size_t Own(std::string_view name) const {
+        auto found = std::lower_bound(own_.begin(), own_.end(), name,
+                                      [](const Named& a, std::string_view b) { return a.first < b; });
+        return found != own_.end() && found->first == name ? found->second : kNone;
+    }
+    std::vector<Named> own_;
     std::vector<bool> written_;
     std::string out_;
 };

@@ -60,6 +60,11 @@ const FlagName kLibraryFlags[3] = {
     {LIBFLAG_FHIDDEN, "hidden", true},
 };
 
+void Append(std::string& out, std::initializer_list<std::string_view> parts) {
+    for (std::string_view part : parts)
+        out.append(part.data(), part.size());
+}
+
 void AppendFlags(std::string& out, uint32_t flags, const FlagName* names, size_t count, bool idlOnly,
                  const char* separator) {
     bool first = true;
@@ -120,9 +125,9 @@ std::string Signature(const MemberContent& function) {
         std::string attributes;
         AppendFlags(attributes, parameter.flags, kParameterFlags, 5, true);
         if (parameter.flags & PARAMFLAG_FHASDEFAULT)
-            attributes += (attributes.empty() ? "defaultvalue(" : ", defaultvalue(") + parameter.defaultValue + ")";
+            Append(attributes, {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
         if (!attributes.empty())
-            text += "[" + attributes + "] ";
+            Append(text, {"[", attributes, "] "});
         text += Declaration(parameter.type,
                             parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
     }
@@ -212,19 +217,22 @@ class JsonWriter {
     void Quoted(const char* text, size_t size) {
         static const char kHex[] = "0123456789abcdef";
         out += '"';
+        size_t plain = 0; // the start of the run of characters that need no escape
         for (size_t i = 0; i < size; ++i) {
             unsigned char c = static_cast<unsigned char>(text[i]);
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20) {
-                out += "\\u00";
-                out += kHex[c >> 4];
-                out += kHex[c & 15];
+            if (c != '"' && c != '\\' && c >= 0x20)
+                continue;
+            out.append(text + plain, i - plain);
+            plain = i + 1;
+            if (c < 0x20) {
+                char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
+                out.append(escape, 6);
             } else {
+                out += '\\';
                 out += static_cast<char>(c);
             }
         }
+        out.append(text + plain, size - plain);
         out += '"';
     }
 
@@ -312,7 +320,7 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
 
 void Bracketed(std::string& out, const std::string& attributes) {
     if (!attributes.empty())
-        out += "  [" + attributes + "]";
+        Append(out, {"  [", attributes, "]"});
 }
 
 void MemberText(std::string& out, const MemberContent& member) {
@@ -320,49 +328,48 @@ void MemberText(std::string& out, const MemberContent& member) {
     out += "    ";
     if (member.isFunction) {
         if (member.invokeKind != INVOKE_FUNC)
-            attributes += std::string(", ") + InvokeName(member.invokeKind);
+            Append(attributes, {", ", InvokeName(member.invokeKind)});
         if (member.functionKind != FUNC_DISPATCH)
-            attributes += ", vtable " + DecimalAnsi(static_cast<uint32_t>(member.vtableOffset)) + ", " +
-                          CallingConventionName(member.callingConvention);
+            Append(attributes, {", vtable ", DecimalAnsi(static_cast<uint32_t>(member.vtableOffset)), ", ", CallingConventionName(member.callingConvention)});
         if (member.optionalCount == -1)
             attributes += ", vararg";
         if (!member.entry.empty())
-            attributes += ", entry " + member.entry;
+            Append(attributes, {", entry ", member.entry});
         AppendFlags(attributes += member.flags ? ", " : "", member.flags, kFunctionFlags, 13, false);
         out += Signature(member);
     } else {
         AppendFlags(attributes += member.flags ? ", " : "", member.flags, kVariableFlags, 13, false);
         out += Declaration(member.type, member.name);
         if (member.variableKind == VAR_CONST)
-            out += " = " + member.value;
+            Append(out, {" = ", member.value});
     }
     Bracketed(out, attributes);
     out += '\n';
     if (!member.documentation.empty())
-        out += "        " + member.documentation + "\n";
+        Append(out, {"        ", member.documentation, "\n"});
 }
 
 void TypeText(std::string& out, const TypeContent& type) {
-    out += std::string("\n") + KindName(type.kind) + " " + type.name;
+    Append(out, {"\n", KindName(type.kind), " ", type.name});
     if (type.kind == TKIND_ALIAS)
-        out += " = " + type.aliasOf;
+        Append(out, {" = ", type.aliasOf});
     if ((type.kind == TKIND_INTERFACE || type.kind == TKIND_DISPATCH) && !type.implemented.empty())
-        out += " : " + type.implemented.front().name;
+        Append(out, {" : ", type.implemented.front().name});
     if (!IsEqualGUID(type.guid, GUID_NULL))
-        out += "  " + Guid(type.guid);
+        Append(out, {"  ", Guid(type.guid)});
     if (type.major || type.minor)
-        out += "  " + Version(type.major, type.minor);
+        Append(out, {"  ", Version(type.major, type.minor)});
     std::string attributes;
     AppendFlags(attributes, type.flags, kTypeFlags, 15, false);
     Bracketed(out, attributes);
     out += '\n';
     if (!type.documentation.empty())
-        out += "    " + type.documentation + "\n";
+        Append(out, {"    ", type.documentation, "\n"});
     if (!type.dllName.empty())
-        out += "    in " + type.dllName + "\n";
+        Append(out, {"    in ", type.dllName, "\n"});
     if (type.kind == TKIND_COCLASS)
         for (const reader::ImplementedContent& implemented : type.implemented) {
-            out += "    " + implemented.name;
+            Append(out, {"    ", implemented.name});
             std::string flags;
             AppendFlags(flags, implemented.flags, kImplementedFlags, 4, false);
             Bracketed(out, flags);
@@ -428,18 +435,17 @@ std::string TypesText(const TypesSource& source) {
     Bracketed(out, flags);
     out += "\n";
     if (!description.documentation.empty())
-        out += "    " + ToUtf8(description.documentation) + "\n";
+        Append(out, {"    ", ToUtf8(description.documentation), "\n"});
     std::vector<std::wstring> paths = LibraryPaths(source.file, description);
     if (!paths.empty()) {
         out += "    libraries in the file:";
         for (const std::wstring& path : paths)
-            out += " " + ToUtf8(path);
+            Append(out, {" ", ToUtf8(path)});
         out += "\n";
     }
     for (const reader::ImportContent& import : source.content.imports)
-        out += "    imports " + import.name + "  " + Guid(import.guid) + "  " + Version(import.major, import.minor) +
-               "  (" + import.file + ")\n";
-    out += "    " + DecimalAnsi(source.content.types.size()) + " types\n";
+        Append(out, {"    imports ", import.name, "  ", Guid(import.guid), "  ", Version(import.major, import.minor), "  (", import.file, ")\n"});
+    Append(out, {"    ", DecimalAnsi(source.content.types.size()), " types\n"});
     for (const TypeContent& type : source.content.types)
         TypeText(out, type);
     return out;

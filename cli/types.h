@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "reader/content.h"
@@ -18,6 +20,10 @@ struct TypesSource {
     LibraryDescription description;
     reader::LibraryContent content;
 };
+
+// Appends the parts to out in order: one call and no temporaries, where a chain of + would
+// build a string per step (a release-size matter as much as a speed one).
+void Append(std::string& out, std::initializer_list<std::string_view> parts);
 
 // A flag's bit and its name, which is also its IDL attribute where idl is set.
 struct FlagName {

@@ -1,5 +1,7 @@
 #include "reader/child/walk.h"
 
+#include <map>
+
 #include "common/owners.h"
 #include "common/text.h"
 
@@ -124,6 +126,15 @@ class Walk {
         ComPtr<ITypeInfo> referenced;
         if (FAILED(info->GetRefTypeInfo(reference, referenced.Put())) || !referenced)
             return "IUnknown";
+        // The same few types are referred to thousands of times (mshtml.tlb: 600 types, 40,000
+        // references): each is read once. The cache holds its type info, so that no other
+        // object can come to the same address.
+        auto cached = resolved_.find(referenced.Get());
+        if (cached != resolved_.end()) {
+            if (kind)
+                *kind = cached->second.kind;
+            return cached->second.name;
+        }
         Bstr name;
         referenced->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
         ImportedTypeContent seen;
@@ -146,6 +157,8 @@ class Walk {
             if (!known)
                 content_.importedTypes.push_back(seen);
         }
+        ITypeInfo* key = referenced.Get();
+        resolved_.emplace(key, Resolved{std::move(referenced), seen.name, seen.kind});
         return seen.name;
     }
 
@@ -266,8 +279,15 @@ class Walk {
         type.members.push_back(std::move(member));
     }
 
+    struct Resolved {
+        ComPtr<ITypeInfo> held;
+        std::string name;
+        uint32_t kind;
+    };
+
     const GUID& own_;
     LibraryContent& content_;
+    std::map<ITypeInfo*, Resolved> resolved_;
 };
 
 } // namespace
