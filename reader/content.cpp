@@ -42,6 +42,15 @@ class Encoder {
     std::string bytes_;
 };
 
+// The fewest bytes one element takes in the record (every number a byte, every text empty), so
+// that a count can be checked against the bytes left before it sizes an allocation.
+constexpr size_t MinimumBytes(const ParameterContent*) { return 4; }
+constexpr size_t MinimumBytes(const MemberContent*) { return 9; }
+constexpr size_t MinimumBytes(const ImplementedContent*) { return 3; }
+constexpr size_t MinimumBytes(const TypeContent*) { return 11 + sizeof(GUID); }
+constexpr size_t MinimumBytes(const ImportContent*) { return 4 + sizeof(GUID); }
+constexpr size_t MinimumBytes(const ImportedTypeContent*) { return 3 + sizeof(GUID); }
+
 class Decoder {
   public:
     Decoder(const char* at, size_t size) : at_(reinterpret_cast<const unsigned char*>(at)), end_(at_ + size) {}
@@ -93,12 +102,12 @@ class Decoder {
         std::memcpy(&guid, at_, sizeof guid);
         at_ += sizeof guid;
     }
-    // Every element takes at least one byte, so a count beyond the bytes left is a lie that
-    // must not size an allocation.
+    // A count of more elements than the bytes left can hold is a lie that must not size an
+    // allocation.
     template <class T> void List(std::vector<T>& items) {
         uint32_t count;
         Number(count);
-        if (!ok_ || count > static_cast<size_t>(end_ - at_)) {
+        if (!ok_ || count > static_cast<size_t>(end_ - at_) / MinimumBytes(static_cast<const T*>(nullptr))) {
             ok_ = false;
             return;
         }
