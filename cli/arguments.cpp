@@ -61,6 +61,7 @@ constexpr CommandSpec kCommands[] = {
      Operand::File,
      {L"--install-dir", L"-o", L"--bitness", L"--format", L"--directory", L"--source-dir",
       L"--assembly-name"}},
+    {L"types", Command::Types, Operand::File, {L"--idl", L"-o"}},
     {L"help", Command::Help, Operand::None, {}},
 };
 
@@ -159,6 +160,11 @@ const OptionSpec kOptions[] = {
     {L"--backup", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"--backup", v, p.options().backupFile); }},
     {L"--install-dir", true,
      [](Parse& p, const std::wstring& v) { return NonEmpty(L"--install-dir", v, p.options().installDir); }},
+    {L"--idl", false,
+     [](Parse& p, const std::wstring&) {
+         p.options().idl = true;
+         return std::wstring();
+     }},
     {L"-o", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"-o", v, p.options().outFile); }},
     {L"--bitness", true,
      [](Parse& p, const std::wstring& v) {
@@ -367,6 +373,8 @@ std::wstring UsageText() {
            L"                                        --fix repairs what it can after a .reg backup\n"
            L"  corvane-cli which GUID                what the registry knows of a library, interface or class id\n"
            L"                                        (exit 0 found, 1 nothing)\n"
+           L"  corvane-cli types FILE [--json | --idl [-o OUT.idl]]\n"
+           L"                                        every type in the library: an outline, JSON, or IDL\n"
            L"  corvane-cli --help | --version\n"
            L"\n"
            L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"
@@ -437,6 +445,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
         return Fail(L"export --json needs -o OUT.reg");
     if (options.command == Command::Export && !(error = ExportFormatError(options)).empty())
         return Fail(error);
+    if (options.command == Command::Types && (options.json ? options.idl : !options.idl && !options.outFile.empty()))
+        return Fail(options.json ? L"give either --json or --idl, not both" : L"types -o needs --idl");
     return parse.parsed;
 }
 

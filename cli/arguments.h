@@ -10,7 +10,7 @@
 
 namespace cli {
 
-enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Check, Which };
+enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Check, Which, Types };
 enum class ExportFormat { Reg, Wxs, Manifest };
 
 struct Options {
@@ -32,13 +32,14 @@ struct Options {
     // machine-wide.
     std::optional<Scope> scope;
     std::wstring installDir; // export --install-dir DIR
-    std::wstring outFile;    // export -o OUT.reg; empty: standard output
+    std::wstring outFile;    // export -o OUT.reg, types --idl -o OUT.idl; empty: standard output
     int bitness = 0;         // export --bitness 32|64; 0: that of the Windows it runs on
     // export --format: a .reg file, a WiX source fragment, or a side-by-side assembly manifest.
     ExportFormat format = ExportFormat::Reg;
     std::wstring directoryId = L"INSTALLFOLDER"; // --format wxs --directory ID
     std::wstring sourceDir;                      // --format wxs --source-dir DIR
     std::wstring assemblyName;                   // --format manifest --assembly-name NAME
+    bool idl = false;        // types --idl
 };
 
 struct ParsedArguments {

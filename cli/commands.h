@@ -33,6 +33,7 @@ Result Unregister(const Options& options);
 Result Export(const Options& options);
 Result Check(const Options& options);
 Result Which(const Options& options);
+Result Types(const Options& options); // cli/types.cpp
 
 // ---- Pieces the commands share -------------------------------------------------------------
 
@@ -50,7 +51,9 @@ HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes);
 std::wstring UnregisterCommand(const std::wstring& guidText, const std::wstring& versionText, LCID lcid,
                                const std::wstring& platform, Scope scope);
 // Opens FILE for command; on failure gives nothing and fills failure with the one-line message.
-std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure);
+// With content, the library's whole content is read as well.
+std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure,
+                                   reader::LibraryContent* content = nullptr);
 // The one-line message for a Located that is not a file to read.
 std::wstring LocateMessage(const Located& located);
 

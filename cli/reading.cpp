@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cli/commands.h"
+#include "cli/types.h"
 #include "common/text.h"
 #include "registration/classesroot.h"
 
@@ -167,6 +168,9 @@ std::wstring InfoText(const FileLocation& location, const LibraryDescription& de
     std::wstring file = location.filePath;
     if (location.resourceIndex)
         file += L" (type library resource " + DecimalText(location.resourceIndex) + L")";
+    std::wstring libraries;
+    for (const std::wstring& path : LibraryPaths(location.filePath, description))
+        libraries += (libraries.empty() ? L"" : L", ") + path;
     Lines head = {{L"File", file},
                   {L"Name", description.name},
                   {L"Description", description.documentation},
@@ -176,6 +180,9 @@ std::wstring InfoText(const FileLocation& location, const LibraryDescription& de
                   {L"System kind", SysKindName(description.syskind)},
                   {L"Type infos", DecimalText(description.typeInfoCount)},
                   {L"Status", WithPresence(ToWide(StatusName(lookup.decision.status)), lookup.presence)}};
+    // A module may hold more than one library: each is named, so that none goes unseen.
+    if (!libraries.empty())
+        head.insert(head.begin() + 1, {L"Libraries", libraries});
     // One "Registry" line per branch read, each existing key's block right below its line; the
     // head's values, the registry lines' included, start in one column.
     const size_t firstRegistry = head.size();
@@ -293,6 +300,10 @@ Result Info(const Options& options) {
     result.document["registry"] = RegistrationJson(lookup.Deciding());
     result.document["registries"] = std::move(registries);
     result.document["interfaces"] = InterfacesJson(interfaces);
+    json libraries = json::array();
+    for (const std::wstring& path : LibraryPaths(file->location.filePath, file->description))
+        libraries.push_back(Utf8(path));
+    result.document["libraries"] = std::move(libraries);
     result.document["scope"] = PresenceJson(lookup.presence);
     result.document["status"] = StatusName(lookup.decision.status);
     result.text = InfoText(file->location, file->description, lookup, interfaces);

@@ -88,7 +88,8 @@ std::wstring LocateMessage(const Located& located) {
     return std::wstring();
 }
 
-std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure) {
+std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure,
+                                   reader::LibraryContent* content) {
     json document = json::object();
     document["command"] = command;
     Located located = LocateFile(given);
@@ -98,7 +99,8 @@ std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& give
         return std::nullopt;
     }
     OpenedFile file{located.location, LibraryDescription()};
-    HRESULT hr = reader::ReadLibrary(file.location.LibraryPath(), reader::Depth::Facts, file.description);
+    HRESULT hr = content ? reader::ReadContent(file.location.LibraryPath(), file.description, *content)
+                         : reader::ReadLibrary(file.location.LibraryPath(), reader::Depth::Facts, file.description);
     if (FAILED(hr)) {
         failure = Failure(std::move(document), ReadFailureMessage(file.location, hr));
         return std::nullopt;

@@ -25,6 +25,8 @@ Result Dispatch(const Options& options) {
         return Check(options);
     case Command::Which:
         return Which(options);
+    case Command::Types:
+        return Types(options);
     case Command::Help:
     case Command::Version:
         break;
@@ -56,10 +58,11 @@ Output Run(const std::vector<std::wstring>& args) {
     }
     Result result = Dispatch(options);
     output.exitCode = result.exitCode;
-    if (options.json)
-        output.out = FromUtf8(result.document.dump(2)) + L"\n";
-    else if (!result.bytes.empty())
+    // Bytes come first: types writes its JSON document as bytes.
+    if (!result.bytes.empty())
         output.bytes = std::move(result.bytes);
+    else if (options.json)
+        output.out = FromUtf8(result.document.dump(2)) + L"\n";
     else
         output.out = result.text;
     if (!result.error.empty())

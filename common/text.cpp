@@ -120,15 +120,27 @@ bool ParseGuid(const std::wstring& text, GUID& guid) {
     return CLSIDFromString(braced.c_str(), &guid) == NOERROR;
 }
 
-std::wstring DecimalText(unsigned long long value) {
-    wchar_t digits[20];
+namespace {
+
+template <class Char> std::basic_string<Char> Decimal(unsigned long long value) {
+    Char digits[20];
     int count = 0;
     do {
-        digits[count++] = static_cast<wchar_t>(L'0' + value % 10);
+        digits[count++] = static_cast<Char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    std::wstring text;
+    std::basic_string<Char> text;
     while (count > 0)
         text.push_back(digits[--count]);
     return text;
+}
+
+} // namespace
+
+std::wstring DecimalText(unsigned long long value) {
+    return Decimal<wchar_t>(value);
+}
+
+std::string DecimalAnsi(unsigned long long value) {
+    return Decimal<char>(value);
 }

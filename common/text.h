@@ -29,6 +29,7 @@ std::string LowerHex(unsigned long value, int minDigits = 1);
 // A number in decimal as UTF-16 text (std::to_wstring would bring the C runtime's wide printf,
 // with its floating-point formatting, into every program).
 std::wstring DecimalText(unsigned long long value);
+std::string DecimalAnsi(unsigned long long value);
 
 // UTF-16 to UTF-8 and back, without a byte-order mark; what cannot be converted becomes U+FFFD.
 std::string ToUtf8(const std::wstring& text);

@@ -2,12 +2,15 @@
 
 #include <cstring>
 
+#include "reader/content.h"
+
 namespace reader {
 
 namespace {
 
 constexpr char kRequestMagic[4] = {'C', 'V', 'R', 'Q'};
 constexpr char kAnswerMagic[4] = {'C', 'V', 'R', 'A'};
+constexpr char kContentMagic[4] = {'C', 'V', 'R', 'C'};
 constexpr char kEndMarker[4] = {'C', 'V', 'R', '.'};
 
 class Writer {
@@ -66,6 +69,12 @@ class Reader {
         Raw(&text[0], chars * sizeof(wchar_t));
         return text;
     }
+    // The fields not read yet, all of them taken.
+    std::string Rest() {
+        std::string rest = ok_ ? record_.substr(at_, end_ - at_) : std::string();
+        at_ = end_;
+        return rest;
+    }
     // True when every field was there and nothing is left over.
     bool Complete() const { return ok_ && at_ == end_; }
 
@@ -79,11 +88,13 @@ class Reader {
 } // namespace
 
 uint32_t RecordLength(const char* header, bool request) {
-    if (std::memcmp(header, request ? kRequestMagic : kAnswerMagic, 4) != 0)
+    bool content = !request && std::memcmp(header, kContentMagic, 4) == 0;
+    if (!content && std::memcmp(header, request ? kRequestMagic : kAnswerMagic, 4) != 0)
         return 0;
     uint32_t length;
     std::memcpy(&length, header + 4, sizeof length);
-    return length >= kRecordHeaderSize + 4 && length <= kMaxRecordSize ? length : 0;
+    uint32_t limit = content ? kMaxRecordSize + kMaxContentSize : kMaxRecordSize;
+    return length >= kRecordHeaderSize + 4 && length <= limit ? length : 0;
 }
 
 bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records) {
@@ -109,14 +120,14 @@ bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path)
     Reader reader(record, true);
     uint32_t number = reader.Number();
     path = reader.Text();
-    if (!reader.Complete() || number > static_cast<uint32_t>(Request::Registration))
+    if (!reader.Complete() || number > static_cast<uint32_t>(Request::Content))
         return false;
     kind = static_cast<Request>(number);
     return true;
 }
 
-std::string EncodeAnswer(HRESULT result, const LibraryDescription& description) {
-    Writer writer(kAnswerMagic);
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& description, const std::string* content) {
+    Writer writer(content ? kContentMagic : kAnswerMagic);
     writer.Number(static_cast<uint32_t>(result));
     writer.Raw(&description.guid, sizeof description.guid);
     writer.Number(description.major | static_cast<uint32_t>(description.minor) << 16);
@@ -126,10 +137,18 @@ std::string EncodeAnswer(HRESULT result, const LibraryDescription& description) 
     writer.Number(description.typeInfoCount);
     writer.Text(description.name);
     writer.Text(description.documentation);
+    writer.Number(static_cast<uint32_t>(description.resources.size()));
+    writer.Raw(description.resources.data(), description.resources.size() * sizeof(WORD));
+    if (content)
+        writer.Raw(content->data(), content->size());
     return writer.Finish();
 }
 
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description) {
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description,
+                  std::string* content) {
+    bool withContent = record.compare(0, 4, kContentMagic, 4) == 0;
+    if (withContent != (content != nullptr))
+        return false;
     Reader reader(record, false);
     LibraryDescription read;
     uint32_t code = reader.Number();
@@ -145,6 +164,13 @@ bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription
     read.typeInfoCount = reader.Number();
     read.name = reader.Text();
     read.documentation = reader.Text();
+    uint32_t resources = reader.Number();
+    if (resources > 0xFFFF)
+        return false;
+    read.resources.resize(resources);
+    reader.Raw(read.resources.data(), resources * sizeof(WORD));
+    if (content)
+        *content = reader.Rest();
     if (!reader.Complete())
         return false;
     result = static_cast<HRESULT>(code);

@@ -14,7 +14,8 @@
 
 namespace reader {
 
-enum class Request : uint32_t { Nothing = 0, Facts = 1, Registration = 2 };
+// Content: the facts, and the library's whole content (reader/content.h) in a content answer.
+enum class Request : uint32_t { Nothing = 0, Facts = 1, Registration = 2, Content = 3 };
 
 // The first bytes of every record: magic and whole length.
 constexpr uint32_t kRecordHeaderSize = 8;
@@ -33,7 +34,16 @@ bool SplitRecords(const std::string& bytes, bool request, std::vector<std::strin
 std::string EncodeRequest(Request kind, const std::wstring& path);
 bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
 
-std::string EncodeAnswer(HRESULT result, const LibraryDescription& description);
-bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description);
+// With content, a content answer: its own magic, a length of up to kMaxContentSize more, and
+// the content's bytes after the facts. Decoding one into a null content is a broken record.
+std::string EncodeAnswer(HRESULT result, const LibraryDescription& description,
+                         const std::string* content = nullptr);
+bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description,
+                  std::string* content = nullptr);
+
+// Has a child of its own answer one request about path, found as ReadLibrary finds it (or no
+// file, for Request::Nothing); nothing is remembered. content as for DecodeAnswer.
+HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& description,
+                    std::string* content);
 
 } // namespace reader

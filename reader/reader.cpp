@@ -301,7 +301,9 @@ class Child {
     // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
     // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
     // those two cases the child has been ended.
-    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description) {
+    // With content, a content request's: the content's bytes, not yet decoded.
+    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description,
+                std::string* content = nullptr) {
         ULONGLONG deadline = GetTickCount64() + limit;
         std::string request = EncodeRequest(kind, path);
         Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
@@ -316,7 +318,7 @@ class Child {
             io = Transfer(false, &answer[sizeof header], length - sizeof header, deadline);
         }
         HRESULT result = E_UNEXPECTED;
-        if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, description))
+        if (io == Io::Done && length != 0 && DecodeAnswer(answer, result, description, content))
             return result;
         End(true);
         description = LibraryDescription();
@@ -483,13 +485,23 @@ HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& d
     return answer.result;
 }
 
-HRESULT AskIdleChild() {
+HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& description,
+                    std::string* content) {
+    HRESULT hr = kind == Request::Nothing ? S_OK : RefusePath(path);
+    Target target;
+    bool located = SUCCEEDED(hr) && kind != Request::Nothing && Locate(path, target);
     Child child;
-    HRESULT hr = child.Start();
+    if (SUCCEEDED(hr))
+        hr = child.Start();
     if (FAILED(hr))
         return hr;
+    return child.Ask(kind, located ? target.file + target.resource : path, TimeLimit(located ? FileSize(target) : 0),
+                     description, content);
+}
+
+HRESULT AskIdleChild() {
     LibraryDescription nothing;
-    return child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+    return AskOneChild(Request::Nothing, std::wstring(), nothing, nullptr);
 }
 
 unsigned ChildrenStarted() {
@@ -537,7 +549,7 @@ HRESULT STDMETHODCALLTYPE OwnReader::ReadLibraries(BSTR requests, BSTR* answers)
         Request kind = Request::Nothing;
         for (size_t i = 0; i < records.size(); ++i) {
             Request each;
-            if (!DecodeRequest(records[i], each, paths[i]) || each == Request::Nothing ||
+            if (!DecodeRequest(records[i], each, paths[i]) || each == Request::Nothing || each == Request::Content ||
                 (i > 0 && each != kind))
                 return E_INVALIDARG;
             kind = each;

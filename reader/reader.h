@@ -37,6 +37,9 @@ struct LibraryDescription {
     SYSKIND syskind = SYS_WIN32;
     WORD flags = 0;
     UINT typeInfoCount = 0;
+    // The numbers N of the file's TYPELIB resources ("file.dll\N"), in the file's order; empty
+    // for a file that is no module (a .tlb).
+    std::vector<WORD> resources;
 
     LibraryIdentity Identity() const { return {guid, major, minor, lcid, syskind}; }
 };
@@ -77,6 +80,12 @@ struct Answer {
 // The same for many files, in order, with one child for the whole batch; after a child died or
 // was ended, the next file gets a new one.
 std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth);
+
+struct LibraryContent; // reader/content.h
+// Reads the library at path as ReadLibrary does, and its whole content as well, in a child of
+// its own; nothing of it is remembered. kDamaged also when the content is larger than
+// kMaxContentSize or its record is not valid.
+HRESULT ReadContent(const std::wstring& path, LibraryDescription& description, LibraryContent& content);
 
 // Starts a child and waits for its answer to a request that does nothing: the least that any
 // read through the gate costs, for the benchmark.

@@ -390,6 +390,11 @@ TEST_F(CliProgram, ALibraryInsideADllIsNamedByItsResourceIndex) {
     ChildRun info = RunCli({"info", dll});
     EXPECT_NE(info.out.find("Name:         FirstLib\n"), std::string::npos) << "no index is resource 1\n"
                                                                             << info.out;
+    // Each command that reads the file names every library in it.
+    EXPECT_NE(info.out.find("Libraries:    " + dll + "\\1, " + dll + "\\2\n"), std::string::npos) << info.out;
+    json types = ParseJson(RunCli({"types", dll + "\\2", "--json"}));
+    EXPECT_EQ(types["library"]["name"], "CliLib");
+    EXPECT_EQ(types["library"]["libraries"], json({dll + "\\1", dll + "\\2"}));
     ChildRun missing = RunCli({"status", dll + "\\7"});
     EXPECT_EQ(missing.exitCode, 2u);
     EXPECT_EQ(FirstLine(missing.err),
@@ -664,7 +669,7 @@ TEST(CliProgramErrors, ADamagedFileIsRefusedInOneLineByEveryCommandThatReadsIt) 
     std::vector<std::string> damaged = readertest::WriteKnownCrashers(temp.Path());
     ASSERT_EQ(damaged.size(), 4u);
     for (const std::string& file : damaged)
-        for (const char* command : {"info", "status", "register", "unregister"}) {
+        for (const char* command : {"info", "status", "register", "unregister", "types"}) {
             SCOPED_TRACE(std::string(command) + " " + file);
             ChildRun run = RunCli({command, file});
             EXPECT_EQ(run.exitCode, 2u) << Describe(run);

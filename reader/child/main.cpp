@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/owners.h"
+#include "reader/child/walk.h"
 #include "reader/protocol.h"
 
 namespace {
@@ -150,7 +151,7 @@ void WalkLibrary(ITypeLib* library, UINT count) {
     }
 }
 
-HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& description) {
+HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& description, std::string& content) {
     // REGKIND_NONE: reading must never register the library.
     ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.Put());
@@ -181,9 +182,18 @@ HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& descrip
     description.hasDocumentation = documentation.Get() != nullptr;
     description.documentation.assign(documentation.Get() ? documentation.Get() : L"", documentation.Length());
     description.typeInfoCount = library->GetTypeInfoCount();
+    description.resources = reader::LibraryResources(path);
     if (kind == Request::Registration)
         WalkLibrary(library.Get(), description.typeInfoCount);
-    return S_OK;
+    if (kind != Request::Content)
+        return S_OK;
+    reader::LibraryContent walked;
+    hr = reader::WalkContent(library.Get(), description.guid, walked);
+    if (FAILED(hr))
+        return hr;
+    content = reader::EncodeContent(walked);
+    // Past the limit the parent would refuse the record: say so at once, without sending it.
+    return content.size() > reader::kMaxContentSize ? reader::kDamaged : S_OK;
 }
 
 } // namespace
@@ -208,10 +218,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             LeaveOnlyRoomForTheLoader();
             limited = true;
         }
-        HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, description);
-        if (FAILED(hr))
+        std::string content;
+        HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, description, content);
+        if (FAILED(hr)) {
             description = LibraryDescription();
-        if (!WriteAll(out, reader::EncodeAnswer(hr, description)))
+            content.clear();
+        }
+        if (!WriteAll(out, reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
             return 3;
     }
 }

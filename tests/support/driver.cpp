@@ -486,7 +486,10 @@ ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+    // A path is started as named, so that a program without ".exe" (a program of the building
+    // machine, which Wine starts too) is not looked for under another name; a bare name is searched.
+    const wchar_t* named = program.find(L'\\') != std::wstring::npos ? program.c_str() : nullptr;
+    if (!CreateProcessW(named, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                         folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         run.err =
             "CreateProcess failed with " + std::to_string(GetLastError()) + " for " + ToUtf8(commandLine);

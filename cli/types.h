@@ -1,0 +1,62 @@
+// types: a library's whole content as an outline, as one JSON document and as IDL, each
+// written straight from the reader's content record as UTF-8 (no document is built first).
+// Console-only: nothing of it is linked into the window.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "reader/content.h"
+#include "reader/reader.h"
+
+namespace cli {
+
+// What all three renderings start from.
+struct TypesSource {
+    std::wstring file; // the file's full path
+    LibraryDescription description;
+    reader::LibraryContent content;
+};
+
+// Appends the parts to out in order: one call and no temporaries, where a chain of + would
+// build a string per step (a release-size matter as much as a speed one).
+void Append(std::string& out, std::initializer_list<std::string_view> parts);
+
+// A flag's bit and its name, which is also its IDL attribute where idl is set.
+struct FlagName {
+    uint32_t bit;
+    const char* name;
+    bool idl;
+};
+// The names of the bits set in flags, as listed in names, comma-separated after separator.
+void AppendFlags(std::string& out, uint32_t flags, const FlagName* names, size_t count, bool idlOnly,
+                 const char* separator = ", ");
+
+extern const FlagName kTypeFlags[15];
+extern const FlagName kFunctionFlags[13];
+extern const FlagName kVariableFlags[13];
+extern const FlagName kParameterFlags[5];
+extern const FlagName kImplementedFlags[4];
+extern const FlagName kLibraryFlags[3];
+
+const char* KindName(uint32_t kind);
+const char* InvokeName(uint32_t invokeKind);
+const char* CallingConventionName(uint32_t convention);
+
+// "file.dll\1", "file.dll\2": every library in the file; empty for a .tlb.
+std::vector<std::wstring> LibraryPaths(const std::wstring& file, const LibraryDescription& description);
+
+// A declaration as IDL writes it: "long Count", "short Cells[4]" (a fixed array's bounds after
+// the name).
+std::string Declaration(const std::string& type, const std::string& name);
+// "HRESULT Name([in] long a, [out, retval] BSTR* b)"; an unnamed parameter is called p<index>.
+std::string Signature(const reader::MemberContent& function);
+
+std::string TypesText(const TypesSource& source);
+std::string TypesJson(const TypesSource& source);
+std::string TypesIdl(const TypesSource& source);
+
+} // namespace cli
