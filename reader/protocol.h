@@ -30,8 +30,10 @@ uint32_t RecordLength(const char* header, bool request);
 // in bytes is not a whole record of that kind.
 bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records);
 
-std::string EncodeRequest(Request kind, const std::wstring& path);
-bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
+// limit: the milliseconds the asking side waits for the answer (0: no limit), so that the child
+// can end itself when its answer is overdue and its parent, stopped, cannot end it.
+std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit = 0);
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit = nullptr);
 
 std::string EncodeAnswer(HRESULT result, const LibraryDescription& description);
 bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description);

@@ -8,6 +8,7 @@
 #include "common/systemdll.h"
 #include "common/text.h"
 #include "reader/protocol.h"
+#include "reader/sandbox.h"
 
 namespace reader {
 
@@ -38,9 +39,6 @@ constexpr DWORD kPipeBuffer = 64 * 1024;
 constexpr DWORD kQueueInterval = 1000;
 
 SRWLOCK g_answersLock = SRWLOCK_INIT;
-// Held while a child is started, so that no other child of ours, started at the same moment on
-// another thread, inherits this one's pipe where the system ignores the handle list.
-SRWLOCK g_startLock = SRWLOCK_INIT;
 LONG g_childrenStarted = 0;
 LONG g_pipeNumber = 0;
 volatile DWORD g_testTimeLimit = 0;
@@ -208,39 +206,6 @@ std::wstring ReaderProgram() {
     return program;
 }
 
-// Lets the child inherit exactly one handle.
-class InheritOnly {
-  public:
-    explicit InheritOnly(HANDLE handle) : handle_(handle) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        buffer_.resize(size);
-        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
-            return;
-        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
-                                       nullptr, nullptr)) {
-            DeleteProcThreadAttributeList(list);
-            return;
-        }
-        list_ = list;
-    }
-    InheritOnly(const InheritOnly&) = delete;
-    InheritOnly& operator=(const InheritOnly&) = delete;
-    ~InheritOnly() {
-        if (list_)
-            DeleteProcThreadAttributeList(list_);
-    }
-    // Null when the system has no handle lists; the start lock then keeps our own other
-    // children from inheriting the handle.
-    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
-
-  private:
-    HANDLE handle_;
-    std::vector<char> buffer_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
-
 class Child {
   public:
     Child() = default;
@@ -272,27 +237,13 @@ class Child {
         if (!childEnd)
             return kNoReader;
 
-        STARTUPINFOEXW startup = {};
-        startup.StartupInfo.cb = sizeof startup;
-        // The child's standard input and output are its end of the pipe; no busy cursor while
-        // it starts (it never shows a window).
-        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
-        startup.StartupInfo.hStdInput = childEnd.Get();
-        startup.StartupInfo.hStdOutput = childEnd.Get();
-        std::wstring commandLine = L"\"" + program + L"\"";
-        PROCESS_INFORMATION started = {};
-        {
-            ExclusiveLock lock(g_startLock);
-            InheritOnly only(childEnd.Get());
-            startup.lpAttributeList = only.Get();
-            DWORD flags = CREATE_NO_WINDOW | (only.Get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
-            if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                nullptr, &startup.StartupInfo, &started))
-                return kNoReader;
-        }
-        KernelHandle thread(started.hThread);
+        SandboxedChild started;
+        if (!StartSandboxed(program, childEnd.Get(), started))
+            return kNoReader;
         InterlockedIncrement(&g_childrenStarted);
-        process_.Reset(started.hProcess);
+        process_ = std::move(started.process);
+        job_ = std::move(started.job);
+        confinement_ = started.confinement;
         pipe_ = std::move(pipe);
         event_ = std::move(event);
         return S_OK;
@@ -303,7 +254,7 @@ class Child {
     // those two cases the child has been ended.
     HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description) {
         ULONGLONG deadline = GetTickCount64() + limit;
-        std::string request = EncodeRequest(kind, path);
+        std::string request = EncodeRequest(kind, path, limit);
         Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
         char header[kRecordHeaderSize];
         if (io == Io::Done)
@@ -334,8 +285,11 @@ class Child {
             WaitForSingleObject(process_.Get(), kGrace);
         }
         process_.Reset();
+        job_.Reset();
         event_.Reset();
     }
+
+    const Confinement& Confined() const { return confinement_; }
 
   private:
     enum class Io { Done, Died, TimedOut };
@@ -379,6 +333,8 @@ class Child {
 
     Pipe pipe_;
     KernelHandle process_;
+    KernelHandle job_;
+    Confinement confinement_;
     KernelHandle event_;
 };
 
@@ -483,13 +439,18 @@ HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& d
     return answer.result;
 }
 
-HRESULT AskIdleChild() {
+HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
     Child child;
     HRESULT hr = child.Start();
     if (FAILED(hr))
         return hr;
+    if (confinement)
+        *confinement = child.Confined();
     LibraryDescription nothing;
-    return child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+    hr = child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+    if (token)
+        *token = nothing.documentation;
+    return hr;
 }
 
 unsigned ChildrenStarted() {

@@ -78,9 +78,17 @@ struct Answer {
 // was ended, the next file gets a new one.
 std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth);
 
+// What the launch of a child put in place; a step the system refused is left out, and the child
+// then runs as far confined as the system allowed (at worst as an ordinary child).
+struct Confinement {
+    bool job = false;        // in a job that ends it when its parent ends, one process, no UI access
+    bool restricted = false; // restricted token (no privileges, powerful groups deny-only), low integrity
+};
+
 // Starts a child and waits for its answer to a request that does nothing: the least that any
-// read through the gate costs, for the benchmark.
-HRESULT AskIdleChild();
+// read through the gate costs, for the benchmark. For the tests, what the launch put in place,
+// and the child's own view of its token ("privileges=N administrators=deny-only integrity=4096").
+HRESULT AskIdleChild(Confinement* confinement = nullptr, std::wstring* token = nullptr);
 
 // For tests and the benchmark: the number of children this process's reads have started,
 // forgetting every remembered answer, and a time limit of their own (0 restores the program's).
