@@ -211,6 +211,9 @@ class Child {
     Child() = default;
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
+    // Only into a child that is not running: a spare taken over by a read.
+    Child(Child&&) = default;
+    Child& operator=(Child&&) = default;
     ~Child() { End(false); }
 
     bool Running() const { return static_cast<bool>(process_); }
@@ -338,6 +341,92 @@ class Child {
     KernelHandle event_;
 };
 
+// ---- The spare child ------------------------------------------------------------------------
+
+// How long a spare has to answer the round trip that shows it still does: an idle child answers
+// at once, so a spare that takes longer has stalled, and a new child is quicker.
+constexpr DWORD kSpareCheck = 1000;
+
+SRWLOCK g_spareLock = SRWLOCK_INIT;
+bool g_sparesWanted = false;
+Child* g_spare = nullptr; // the idle child, or null
+// The thread that starts spares, off the threads that read, and the event that wakes it; they
+// last from KeepSpare(true) to KeepSpare(false).
+HANDLE g_spareKeeper = nullptr;
+HANDLE g_spareWake = nullptr;
+
+DWORD WINAPI KeepSpares(void*) {
+    for (;;) {
+        WaitForSingleObject(g_spareWake, INFINITE);
+        {
+            SharedLock lock(g_spareLock);
+            if (!g_sparesWanted)
+                return 0;
+            if (g_spare)
+                continue;
+        }
+        Child* spare = new (std::nothrow) Child;
+        if (spare && FAILED(spare->Start())) {
+            delete spare;
+            spare = nullptr;
+        }
+        {
+            ExclusiveLock lock(g_spareLock);
+            if (g_sparesWanted && !g_spare)
+                spare = std::exchange(g_spare, spare);
+        }
+        delete spare; // not wanted (any more): its pipe closes and it leaves
+    }
+}
+
+// Has the keeper start a spare, when one is wanted and none is there.
+void ReplenishSpare() {
+    SharedLock lock(g_spareLock);
+    if (g_sparesWanted && !g_spare)
+        SetEvent(g_spareWake);
+}
+
+// Hands the spare to child (which is not running) when there is one that still answers; its
+// answer to the round trip goes to nothing.
+bool TakeSpare(Child& child, LibraryDescription& nothing) {
+    Child* spare = nullptr;
+    {
+        ExclusiveLock lock(g_spareLock);
+        spare = std::exchange(g_spare, nullptr);
+    }
+    if (!spare)
+        return false;
+    child = std::move(*spare);
+    delete spare;
+    // A failed round trip has ended the spare.
+    return SUCCEEDED(child.Ask(Request::Nothing, std::wstring(), kSpareCheck, nothing));
+}
+
+// Called from one thread at a time (the window's, or a test's).
+void KeepSpareHere(bool keep) {
+    Child* gone = nullptr;
+    {
+        ExclusiveLock lock(g_spareLock);
+        if (keep && !g_spareKeeper) {
+            if (!g_spareWake)
+                g_spareWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            g_spareKeeper = g_spareWake ? CreateThread(nullptr, 0, KeepSpares, nullptr, 0, nullptr) : nullptr;
+        }
+        g_sparesWanted = keep && g_spareKeeper;
+        if (!keep)
+            gone = std::exchange(g_spare, nullptr);
+    }
+    delete gone;
+    if (g_spareWake)
+        SetEvent(g_spareWake);
+    if (!keep && g_spareKeeper) {
+        // The keeper leaves once it sees it, after the start it may be in.
+        WaitForSingleObject(g_spareKeeper, INFINITE);
+        CloseHandle(std::exchange(g_spareKeeper, nullptr));
+        CloseHandle(std::exchange(g_spareWake, nullptr));
+    }
+}
+
 // ---- This module's own state -------------------------------------------------------------
 
 std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth) {
@@ -352,7 +441,8 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
             answers.push_back(std::move(answer));
             continue;
         }
-        if (!child.Running())
+        LibraryDescription nothing;
+        if (!child.Running() && !TakeSpare(child, nothing))
             answer.result = child.Start();
         if (SUCCEEDED(answer.result)) {
             // The child is handed the file found here, so that it reads the very file this
@@ -366,6 +456,7 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
             Remember(target, depth, answer);
         answers.push_back(std::move(answer));
     }
+    ReplenishSpare();
     return answers;
 }
 
@@ -441,15 +532,16 @@ HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& d
 
 HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
     Child child;
-    HRESULT hr = child.Start();
-    if (FAILED(hr))
-        return hr;
-    if (confinement)
-        *confinement = child.Confined();
     LibraryDescription nothing;
-    hr = child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+    // With this module's spare, the round trip that takes it is the answer.
+    HRESULT hr = TakeSpare(child, nothing) ? S_OK : child.Start();
+    if (SUCCEEDED(hr) && confinement)
+        *confinement = child.Confined();
+    if (SUCCEEDED(hr) && nothing.documentation.empty())
+        hr = child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
     if (token)
         *token = nothing.documentation;
+    ReplenishSpare();
     return hr;
 }
 
@@ -464,6 +556,13 @@ void ForgetAnswers() {
     ForgetAnswersHere();
     if (ComPtr<ICorvaneReader> shared = Shared())
         shared->ForgetAnswers();
+}
+
+void KeepSpare(bool keep) {
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        shared->KeepSpare(keep);
+    else
+        KeepSpareHere(keep);
 }
 
 void SetTimeLimitForTests(DWORD milliseconds) {
@@ -530,6 +629,11 @@ HRESULT STDMETHODCALLTYPE OwnReader::ForgetAnswers() {
 
 HRESULT STDMETHODCALLTYPE OwnReader::SetTimeLimitForTests(ULONG milliseconds) {
     g_testTimeLimit = milliseconds;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::KeepSpare(BOOL keep) {
+    KeepSpareHere(keep != FALSE);
     return S_OK;
 }
 

@@ -19,9 +19,8 @@ class InheritOnly {
     explicit InheritOnly(HANDLE handle) : handle_(handle) {
         SIZE_T size = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        buffer_.resize(size);
-        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
+        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_);
+        if (size == 0 || size > sizeof buffer_ || !InitializeProcThreadAttributeList(list, 1, 0, &size))
             return;
         if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
                                        nullptr, nullptr)) {
@@ -42,7 +41,8 @@ class InheritOnly {
 
   private:
     HANDLE handle_;
-    std::vector<char> buffer_;
+    // A list of one attribute takes a few dozen bytes.
+    alignas(8) char buffer_[256];
     LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 

@@ -74,16 +74,14 @@ std::string WriteSpinner(const std::string& folder) {
     size_t directory = DirectoryOffset(bytes);
     if (directory == 0)
         return std::string();
-    auto set = [&](size_t at, uint32_t value) { std::memcpy(&bytes[at], &value, sizeof value); };
     // One entry at the end of the file: no GUID found for it, an empty value kept in the entry
     // itself, and itself as the next entry.
     uint32_t entry = static_cast<uint32_t>(bytes.size());
-    bytes.append(12, '\0');
-    set(entry, 0xFFFFFFFF);
-    set(entry + 4, 0x80000000);
-    set(entry + 8, 0);
+    const uint32_t record[3] = {0xFFFFFFFF, 0x80000000, 0};
+    bytes.append(reinterpret_cast<const char*>(record), sizeof record);
+    auto set = [&](size_t at, uint32_t value) { std::memcpy(&bytes[at], &value, sizeof value); };
     set(directory + kCustomDataGuidTable * 16, entry);
-    set(directory + kCustomDataGuidTable * 16 + 4, 12);
+    set(directory + kCustomDataGuidTable * 16 + 4, sizeof record);
     set(kCustomDataAt, 0);
     set(directory + kGuidTable * 16 + 4, 24 * 1000000);
     testsupport::WriteFileBytes(path, bytes);

@@ -24,10 +24,8 @@ size_t FunctionCountOffset(const std::string& bytes, uint32_t index);
 // 5,592 bytes. Gives their paths; empty when one could not be made.
 std::vector<std::string> WriteKnownCrashers(const std::string& folder);
 
-// Writes into folder a made library that Wine's loader never finishes loading, and gives its
-// path ("" when it could not be made): the library's custom-data list names itself as its next
-// entry, and a GUID table announced far longer than the file makes every step of that endless
-// list walk a million entries, so that the loader spins for hours on little memory.
+// Writes into folder a made library on which Wine's loader spins for hours on little memory (its
+// custom-data list loops on itself, each step walking a million-entry GUID table); "" on failure.
 std::string WriteSpinner(const std::string& folder);
 
 } // namespace readertest

@@ -135,21 +135,6 @@ TEST_F(Engine, RegisteringAFileWithoutATypeLibraryFailsAndRegistersNothing) {
     EXPECT_EQ(RegisteredLibraryCount(), before) << "libraries under HKCR\\TypeLib";
 }
 
-// Sharing is decided per open, whoever holds the other one: a handle of this process stands for
-// an editor or a build that has the file open for writing.
-TEST_F(Engine, AFileOpenForWritingElsewhereIsRefusedBeforeAnyChildReadsIt) {
-    std::string path = MakeLibrary("Busy.tlb");
-    FileHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(writer);
-    unsigned children = reader::ChildrenStarted();
-
-    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)), Hex(RegisterLibraryFile(ToWide(path))));
-
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, VersionKey(Made())));
-    EXPECT_EQ(children, reader::ChildrenStarted());
-}
-
 TEST_F(Engine, RegisteringNeverAsksTheComponent) {
     // A library whose facts the component cannot read can still be registered.
     ComponentScript script;
@@ -174,8 +159,8 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
     };
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    const Identity identities[] = {
-        {1, 0, 0, SYS_WIN32}, {2, 10, 0x409, SYS_WIN32}, {65535, 1, 0, SYS_WIN32}, {3, 0, 0, SYS_WIN64}};
+    const Identity identities[] = {{1, 0, 0, SYS_WIN32}, {2, 10, 0x409, SYS_WIN32}, {65535, 1, 0, SYS_WIN32},
+                                   {3, 0, 0, SYS_WIN64}};
     for (const Identity& identity : identities) {
         LibraryRecipe recipe;
         recipe.major = identity.major;
