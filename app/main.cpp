@@ -6,6 +6,7 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ComApartment apartment;
     SHOWMAINWINDOW(nullptr);
+    reader::KeepSpare(false);
     reader::ShareReaderOf(nullptr);
     g_program.application.Reset();
     return 0;

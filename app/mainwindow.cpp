@@ -191,6 +191,8 @@ INT_PTR SHOWMAINWINDOW(HWND parent) {
         // The focus goes to the first tab stop, as after a dialog's own initialisation.
         if (HWND first = GetNextDlgTabItem(window, nullptr, FALSE))
             SendMessageA(window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
+        // The first file's child, started now that the window shows, off this thread.
+        reader::KeepSpare(true);
     }
     RunMessageLoop(window);
     if (IsWindow(window))

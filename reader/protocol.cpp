@@ -109,17 +109,21 @@ bool SplitRecords(const std::string& bytes, bool request, std::vector<std::strin
     return true;
 }
 
-std::string EncodeRequest(Request kind, const std::wstring& path) {
+std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit) {
     Writer writer(kRequestMagic);
     writer.Number(static_cast<uint32_t>(kind));
     writer.Text(path);
+    writer.Number(limit);
     return writer.Finish();
 }
 
-bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path) {
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit) {
     Reader reader(record, true);
     uint32_t number = reader.Number();
     path = reader.Text();
+    uint32_t milliseconds = reader.Number();
+    if (limit)
+        *limit = milliseconds;
     if (!reader.Complete() || number > static_cast<uint32_t>(Request::Content))
         return false;
     kind = static_cast<Request>(number);

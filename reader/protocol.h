@@ -31,8 +31,10 @@ uint32_t RecordLength(const char* header, bool request);
 // in bytes is not a whole record of that kind.
 bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records);
 
-std::string EncodeRequest(Request kind, const std::wstring& path);
-bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path);
+// limit: the milliseconds the asking side waits for the answer (0: no limit), so that the child
+// can end itself when its answer is overdue and its parent, stopped, cannot end it.
+std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit = 0);
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit = nullptr);
 
 // With content, a content answer: its own magic, a length of up to kMaxContentSize more, and
 // the content's bytes after the facts. Decoding one into a null content is a broken record.

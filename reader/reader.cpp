@@ -8,6 +8,7 @@
 #include "common/systemdll.h"
 #include "common/text.h"
 #include "reader/protocol.h"
+#include "reader/sandbox.h"
 
 namespace reader {
 
@@ -38,9 +39,6 @@ constexpr DWORD kPipeBuffer = 64 * 1024;
 constexpr DWORD kQueueInterval = 1000;
 
 SRWLOCK g_answersLock = SRWLOCK_INIT;
-// Held while a child is started, so that no other child of ours, started at the same moment on
-// another thread, inherits this one's pipe where the system ignores the handle list.
-SRWLOCK g_startLock = SRWLOCK_INIT;
 LONG g_childrenStarted = 0;
 LONG g_pipeNumber = 0;
 volatile DWORD g_testTimeLimit = 0;
@@ -208,44 +206,14 @@ std::wstring ReaderProgram() {
     return program;
 }
 
-// Lets the child inherit exactly one handle.
-class InheritOnly {
-  public:
-    explicit InheritOnly(HANDLE handle) : handle_(handle) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        buffer_.resize(size);
-        auto list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
-            return;
-        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &handle_, sizeof handle_,
-                                       nullptr, nullptr)) {
-            DeleteProcThreadAttributeList(list);
-            return;
-        }
-        list_ = list;
-    }
-    InheritOnly(const InheritOnly&) = delete;
-    InheritOnly& operator=(const InheritOnly&) = delete;
-    ~InheritOnly() {
-        if (list_)
-            DeleteProcThreadAttributeList(list_);
-    }
-    // Null when the system has no handle lists; the start lock then keeps our own other
-    // children from inheriting the handle.
-    LPPROC_THREAD_ATTRIBUTE_LIST Get() const { return list_; }
-
-  private:
-    HANDLE handle_;
-    std::vector<char> buffer_;
-    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
-};
-
 class Child {
   public:
     Child() = default;
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
+    // Only into a child that is not running: a spare taken over by a read.
+    Child(Child&&) = default;
+    Child& operator=(Child&&) = default;
     ~Child() { End(false); }
 
     bool Running() const { return static_cast<bool>(process_); }
@@ -272,27 +240,13 @@ class Child {
         if (!childEnd)
             return kNoReader;
 
-        STARTUPINFOEXW startup = {};
-        startup.StartupInfo.cb = sizeof startup;
-        // The child's standard input and output are its end of the pipe; no busy cursor while
-        // it starts (it never shows a window).
-        startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_FORCEOFFFEEDBACK;
-        startup.StartupInfo.hStdInput = childEnd.Get();
-        startup.StartupInfo.hStdOutput = childEnd.Get();
-        std::wstring commandLine = L"\"" + program + L"\"";
-        PROCESS_INFORMATION started = {};
-        {
-            ExclusiveLock lock(g_startLock);
-            InheritOnly only(childEnd.Get());
-            startup.lpAttributeList = only.Get();
-            DWORD flags = CREATE_NO_WINDOW | (only.Get() ? EXTENDED_STARTUPINFO_PRESENT : 0);
-            if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
-                                nullptr, &startup.StartupInfo, &started))
-                return kNoReader;
-        }
-        KernelHandle thread(started.hThread);
+        SandboxedChild started;
+        if (!StartSandboxed(program, childEnd.Get(), started))
+            return kNoReader;
         InterlockedIncrement(&g_childrenStarted);
-        process_.Reset(started.hProcess);
+        process_ = std::move(started.process);
+        job_ = std::move(started.job);
+        confinement_ = started.confinement;
         pipe_ = std::move(pipe);
         event_ = std::move(event);
         return S_OK;
@@ -305,7 +259,7 @@ class Child {
     HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description,
                 std::string* content = nullptr) {
         ULONGLONG deadline = GetTickCount64() + limit;
-        std::string request = EncodeRequest(kind, path);
+        std::string request = EncodeRequest(kind, path, limit);
         Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
         char header[kRecordHeaderSize];
         if (io == Io::Done)
@@ -336,8 +290,11 @@ class Child {
             WaitForSingleObject(process_.Get(), kGrace);
         }
         process_.Reset();
+        job_.Reset();
         event_.Reset();
     }
+
+    const Confinement& Confined() const { return confinement_; }
 
   private:
     enum class Io { Done, Died, TimedOut };
@@ -381,8 +338,96 @@ class Child {
 
     Pipe pipe_;
     KernelHandle process_;
+    KernelHandle job_;
+    Confinement confinement_;
     KernelHandle event_;
 };
+
+// ---- The spare child ------------------------------------------------------------------------
+
+// How long a spare has to answer the round trip that shows it still does: an idle child answers
+// at once, so a spare that takes longer has stalled, and a new child is quicker.
+constexpr DWORD kSpareCheck = 1000;
+
+SRWLOCK g_spareLock = SRWLOCK_INIT;
+bool g_sparesWanted = false;
+Child* g_spare = nullptr; // the idle child, or null
+// The thread that starts spares, off the threads that read, and the event that wakes it; they
+// last from KeepSpare(true) to KeepSpare(false).
+HANDLE g_spareKeeper = nullptr;
+HANDLE g_spareWake = nullptr;
+
+DWORD WINAPI KeepSpares(void*) {
+    for (;;) {
+        WaitForSingleObject(g_spareWake, INFINITE);
+        {
+            SharedLock lock(g_spareLock);
+            if (!g_sparesWanted)
+                return 0;
+            if (g_spare)
+                continue;
+        }
+        Child* spare = new (std::nothrow) Child;
+        if (spare && FAILED(spare->Start())) {
+            delete spare;
+            spare = nullptr;
+        }
+        {
+            ExclusiveLock lock(g_spareLock);
+            if (g_sparesWanted && !g_spare)
+                spare = std::exchange(g_spare, spare);
+        }
+        delete spare; // not wanted (any more): its pipe closes and it leaves
+    }
+}
+
+// Has the keeper start a spare, when one is wanted and none is there.
+void ReplenishSpare() {
+    SharedLock lock(g_spareLock);
+    if (g_sparesWanted && !g_spare)
+        SetEvent(g_spareWake);
+}
+
+// Hands the spare to child (which is not running) when there is one that still answers; its
+// answer to the round trip goes to nothing.
+bool TakeSpare(Child& child, LibraryDescription& nothing) {
+    Child* spare = nullptr;
+    {
+        ExclusiveLock lock(g_spareLock);
+        spare = std::exchange(g_spare, nullptr);
+    }
+    if (!spare)
+        return false;
+    child = std::move(*spare);
+    delete spare;
+    // A failed round trip has ended the spare.
+    return SUCCEEDED(child.Ask(Request::Nothing, std::wstring(), kSpareCheck, nothing));
+}
+
+// Called from one thread at a time (the window's, or a test's).
+void KeepSpareHere(bool keep) {
+    Child* gone = nullptr;
+    {
+        ExclusiveLock lock(g_spareLock);
+        if (keep && !g_spareKeeper) {
+            if (!g_spareWake)
+                g_spareWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+            g_spareKeeper = g_spareWake ? CreateThread(nullptr, 0, KeepSpares, nullptr, 0, nullptr) : nullptr;
+        }
+        g_sparesWanted = keep && g_spareKeeper;
+        if (!keep)
+            gone = std::exchange(g_spare, nullptr);
+    }
+    delete gone;
+    if (g_spareWake)
+        SetEvent(g_spareWake);
+    if (!keep && g_spareKeeper) {
+        // The keeper leaves once it sees it, after the start it may be in.
+        WaitForSingleObject(g_spareKeeper, INFINITE);
+        CloseHandle(std::exchange(g_spareKeeper, nullptr));
+        CloseHandle(std::exchange(g_spareWake, nullptr));
+    }
+}
 
 // ---- This module's own state -------------------------------------------------------------
 
@@ -398,7 +443,8 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
             answers.push_back(std::move(answer));
             continue;
         }
-        if (!child.Running())
+        LibraryDescription nothing;
+        if (!child.Running() && !TakeSpare(child, nothing))
             answer.result = child.Start();
         if (SUCCEEDED(answer.result)) {
             // The child is handed the file found here, so that it reads the very file this
@@ -412,6 +458,7 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
             Remember(target, depth, answer);
         answers.push_back(std::move(answer));
     }
+    ReplenishSpare();
     return answers;
 }
 
@@ -499,9 +546,19 @@ HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& 
                      description, content);
 }
 
-HRESULT AskIdleChild() {
+HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
+    Child child;
     LibraryDescription nothing;
-    return AskOneChild(Request::Nothing, std::wstring(), nothing, nullptr);
+    // With this module's spare, the round trip that takes it is the answer.
+    HRESULT hr = TakeSpare(child, nothing) ? S_OK : child.Start();
+    if (SUCCEEDED(hr) && confinement)
+        *confinement = child.Confined();
+    if (SUCCEEDED(hr) && nothing.documentation.empty())
+        hr = child.Ask(Request::Nothing, std::wstring(), TimeLimit(0), nothing);
+    if (token)
+        *token = nothing.documentation;
+    ReplenishSpare();
+    return hr;
 }
 
 unsigned ChildrenStarted() {
@@ -515,6 +572,13 @@ void ForgetAnswers() {
     ForgetAnswersHere();
     if (ComPtr<ICorvaneReader> shared = Shared())
         shared->ForgetAnswers();
+}
+
+void KeepSpare(bool keep) {
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        shared->KeepSpare(keep);
+    else
+        KeepSpareHere(keep);
 }
 
 void SetTimeLimitForTests(DWORD milliseconds) {
@@ -581,6 +645,11 @@ HRESULT STDMETHODCALLTYPE OwnReader::ForgetAnswers() {
 
 HRESULT STDMETHODCALLTYPE OwnReader::SetTimeLimitForTests(ULONG milliseconds) {
     g_testTimeLimit = milliseconds;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::KeepSpare(BOOL keep) {
+    KeepSpareHere(keep != FALSE);
     return S_OK;
 }
 

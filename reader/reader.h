@@ -87,9 +87,26 @@ struct LibraryContent; // reader/content.h
 // kMaxContentSize or its record is not valid.
 HRESULT ReadContent(const std::wstring& path, LibraryDescription& description, LibraryContent& content);
 
-// Starts a child and waits for its answer to a request that does nothing: the least that any
-// read through the gate costs, for the benchmark.
-HRESULT AskIdleChild();
+// What the launch of a child put in place; a step the system refused is left out, and the child
+// then runs as far confined as the system allowed (at worst as an ordinary child).
+struct Confinement {
+    bool job = false;        // in a job that ends it when its parent ends, one process, no UI access
+    bool restricted = false; // restricted token (no privileges, powerful groups deny-only), low integrity
+};
+
+// Starts a child (or takes this module's spare, when it keeps one) and waits for its answer to a
+// request that does nothing: the least that any read through the gate costs, for the benchmark. For the
+// tests, what the launch put in place, and the child's own view of its token ("privileges=N
+// administrators=deny-only integrity=4096").
+HRESULT AskIdleChild(Confinement* confinement = nullptr, std::wstring* token = nullptr);
+
+// keep: from now on one idle child is kept ready ahead of need, started by a thread of the
+// reader's own, never the caller's: a read takes it (after one round trip that shows it still
+// answers; a spare that died or stalled is ended and a new child started), and the next spare
+// starts after the read. The window asks for it once its main window is visible; corvane-cli
+// never does: it reads with one child per run, or per batch for list. false ends the spare; call it before
+// the reader goes (with the component, before it is released).
+void KeepSpare(bool keep);
 
 // For tests and the benchmark: the number of children this process's reads have started,
 // forgetting every remembered answer, and a time limit of their own (0 restores the program's).
@@ -118,6 +135,7 @@ class OwnReader : public ICorvaneReader {
     HRESULT STDMETHODCALLTYPE ChildrenStarted(ULONG* count) override;
     HRESULT STDMETHODCALLTYPE ForgetAnswers() override;
     HRESULT STDMETHODCALLTYPE SetTimeLimitForTests(ULONG milliseconds) override;
+    HRESULT STDMETHODCALLTYPE KeepSpare(BOOL keep) override;
 };
 
 } // namespace reader

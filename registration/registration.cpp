@@ -111,6 +111,21 @@ std::vector<DeletedInterface> DeleteInterfaceKeys(const LibraryIdentity& identit
     return deleted;
 }
 
+// Opens the file that registering fullPath loads (the DLL of "lib.dll\2") for reading, sharing
+// read access only: while it is held nobody can write, replace or delete it, so the library the
+// child checked is the very library loaded here. A file another process has open for writing
+// cannot be held: ERROR_SHARING_VIOLATION. Any other failure (no such file, a folder) leaves
+// held empty and the outcome to the reader, which gives the loader's own code.
+HRESULT Hold(const std::wstring& fullPath, FileHandle& held) {
+    std::wstring file = fullPath;
+    int index = 0;
+    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        SplitResourceIndex(fullPath, file, index);
+    held.Reset(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    return held ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+}
+
 } // namespace
 
 HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
@@ -126,11 +141,20 @@ HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
     if ((hr = FullPath(path, fullPath)) != S_OK)
         return hr;
     // The file is untrusted: a child reads it first as registering will, every type info
-    // included, and only a library that child survived is loaded here.
+    // included, and only a library that child survived is loaded here, held unchanged from
+    // before the child reads it until it is registered.
+    FileHandle held;
+    HRESULT holding = Hold(fullPath, held);
+    if (holding == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
+        holding == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION))
+        return holding;
     LibraryDescription checked;
     hr = reader::ReadLibrary(fullPath, reader::Depth::Registration, checked);
     if (FAILED(hr))
         return hr;
+    // A file that could not be held and yet was read (it appeared meanwhile) is not loaded.
+    if (!held)
+        return holding;
     ComPtr<ITypeLib> library;
     hr = LoadTypeLib(fullPath.c_str(), library.Put());
     if (hr != S_OK)

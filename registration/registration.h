@@ -15,7 +15,10 @@
 // Registers the library in the file at path: loads it from the full path of path and registers
 // it under that full path, so that a relative path never reaches the registry. The file is
 // untrusted: the reader's child first reads it as registering will, and a path the reader
-// refuses (see reader::ReadLibrary) never reaches the loader.
+// refuses (see reader::ReadLibrary) never reaches the loader. From before that read until the
+// library is registered, the file is held open sharing read access only, so that nobody can
+// change it in between; a file another process has open for writing is refused with
+// HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), before any child reads it.
 HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope = Scope::Machine);
 
 // Removes the registration of identity with the system's service, whichever file it names. The

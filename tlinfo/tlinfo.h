@@ -141,10 +141,11 @@ struct ITlInfoLibrary : public IUnknown {
 // boundary is the reader's own records, the requests and answers its child reads and writes on
 // its pipe, one after another in a BSTR used as a byte string: never C++ objects, so that the
 // two modules share no heap, no C++ runtime and no class layout. Callers may use it from any
-// thread: the reader behind it is thread-safe.
-// {3E7F1C52-9A0B-4D6E-8C21-5B4A7D903F18}
+// thread: the reader behind it is thread-safe. A changed interface gets a new id, so that a
+// program never calls a slot that an older server's table lacks.
+// {3E7F1C52-9A0B-4D6E-8C21-5B4A7D903F19}
 constexpr IID IID_ICorvaneReader = {
-    0x3E7F1C52, 0x9A0B, 0x4D6E, {0x8C, 0x21, 0x5B, 0x4A, 0x7D, 0x90, 0x3F, 0x18}};
+    0x3E7F1C52, 0x9A0B, 0x4D6E, {0x8C, 0x21, 0x5B, 0x4A, 0x7D, 0x90, 0x3F, 0x19}};
 
 struct ICorvaneReader : public IUnknown {
     // Reads the files the request records name, all of one depth, in order, and gives back one
@@ -155,6 +156,8 @@ struct ICorvaneReader : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE ChildrenStarted(ULONG* count) = 0;
     virtual HRESULT STDMETHODCALLTYPE ForgetAnswers() = 0;
     virtual HRESULT STDMETHODCALLTYPE SetTimeLimitForTests(ULONG milliseconds) = 0;
+    // reader::KeepSpare for the reader behind it.
+    virtual HRESULT STDMETHODCALLTYPE KeepSpare(BOOL keep) = 0;
 };
 
 // The slot numbers the program relies on, for the tests that check the tables' layout.

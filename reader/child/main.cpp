@@ -12,6 +12,7 @@
 
 #include "common/owners.h"
 #include "reader/child/walk.h"
+#include "reader/child/confinement.h"
 #include "reader/protocol.h"
 
 namespace {
@@ -204,14 +205,17 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetUnhandledExceptionFilter(EndAtOnce);
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    child::Watchdog watchdog;
     for (;;) {
         std::string record;
         if (!ReadRecord(in, record))
             return 0; // the parent closed the pipe: the batch is over
         Request kind;
         std::wstring path;
-        if (!reader::DecodeRequest(record, kind, path))
+        uint32_t limit = 0;
+        if (!reader::DecodeRequest(record, kind, path, &limit))
             return 2;
+        watchdog.Arm(limit);
         LibraryDescription description;
         static bool limited = false;
         if (kind != Request::Nothing && !limited) {
@@ -224,6 +228,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             description = LibraryDescription();
             content.clear();
         }
+        // A request that reads nothing is answered with what this child may do, for the tests.
+        if (kind == Request::Nothing)
+            description.documentation = child::TokenReport();
+        // Before the answer goes out: a parent that has it must never see this child end.
+        watchdog.Disarm();
         if (!WriteAll(out, reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
             return 3;
     }

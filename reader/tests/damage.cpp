@@ -19,6 +19,10 @@ constexpr size_t kVarFlagsAt = 0x14;
 constexpr uint32_t kHelpDllFlag = 0x100;
 constexpr size_t kTables = 15;
 constexpr size_t kMemberCountsAt = 0x18;
+// The library's first custom-data entry, an offset into the custom-data GUID table (-1: none).
+constexpr size_t kCustomDataAt = 0x40;
+constexpr size_t kGuidTable = 5;
+constexpr size_t kCustomDataGuidTable = 12;
 
 uint32_t Word(const std::string& bytes, size_t at) {
     uint32_t value = 0;
@@ -60,6 +64,28 @@ size_t FunctionCountOffset(const std::string& bytes, uint32_t index) {
     size_t at =
         static_cast<size_t>(Word(bytes, directory)) + Word(bytes, kHeaderSize + index * 4) + kMemberCountsAt;
     return at + 4 <= bytes.size() ? at : 0;
+}
+
+std::string WriteSpinner(const std::string& folder) {
+    std::string path = folder + "\\spinner.tlb";
+    if (FAILED(testsupport::MakeTypeLib(path, testsupport::LibraryRecipe())))
+        return std::string();
+    std::string bytes = testsupport::ReadFileBytes(path);
+    size_t directory = DirectoryOffset(bytes);
+    if (directory == 0)
+        return std::string();
+    // One entry at the end of the file: no GUID found for it, an empty value kept in the entry
+    // itself, and itself as the next entry.
+    uint32_t entry = static_cast<uint32_t>(bytes.size());
+    const uint32_t record[3] = {0xFFFFFFFF, 0x80000000, 0};
+    bytes.append(reinterpret_cast<const char*>(record), sizeof record);
+    auto set = [&](size_t at, uint32_t value) { std::memcpy(&bytes[at], &value, sizeof value); };
+    set(directory + kCustomDataGuidTable * 16, entry);
+    set(directory + kCustomDataGuidTable * 16 + 4, sizeof record);
+    set(kCustomDataAt, 0);
+    set(directory + kGuidTable * 16 + 4, 24 * 1000000);
+    testsupport::WriteFileBytes(path, bytes);
+    return path;
 }
 
 std::vector<std::string> WriteKnownCrashers(const std::string& folder) {

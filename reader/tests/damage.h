@@ -24,4 +24,8 @@ size_t FunctionCountOffset(const std::string& bytes, uint32_t index);
 // 5,592 bytes. Gives their paths; empty when one could not be made.
 std::vector<std::string> WriteKnownCrashers(const std::string& folder);
 
+// Writes into folder a made library on which Wine's loader spins for hours on little memory (its
+// custom-data list loops on itself, each step walking a million-entry GUID table); "" on failure.
+std::string WriteSpinner(const std::string& folder);
+
 } // namespace readertest

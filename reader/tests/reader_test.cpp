@@ -3,6 +3,7 @@
 // on after a crash, and remembered answers spare children until a file changes.
 #include <windows.h>
 #include <oleauto.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "reader/reader.h"
 #include "reader/tests/damage.h"
 #include "registration/registration.h"
+#include "tests/support/driver.h"
 #include "tests/support/fakecomponent.h"
 #include "tests/support/testsupport.h"
 
@@ -274,6 +276,129 @@ TEST_F(Gate, AWindowsThreadRepaintsWhileAChildReadsAndLeavesPostedMessagesQueued
     EXPECT_TRUE(PeekMessageW(&message, window.Get(), WM_APP, WM_APP, PM_REMOVE)) << "it is no longer queued";
 }
 
+// A reader of this module's own that tries to open the file for writing each time its child has
+// read it: between the child's walk and the load.
+struct RewritingReader final : reader::OwnReader {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = this;
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ReadLibraries(BSTR requests, BSTR* answers) override {
+        HRESULT hr = OwnReader::ReadLibraries(requests, answers);
+        FileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        errors.push_back(writer ? ERROR_SUCCESS : GetLastError());
+        return hr;
+    }
+    std::wstring path;
+    std::vector<DWORD> errors;
+};
+
+TEST_F(Gate, AFileBeingRegisteredCannotBeRewrittenBetweenTheChildsWalkAndTheLoad) {
+    LibraryRecipe recipe;
+    RewritingReader rewriter;
+    rewriter.path = ToWide(folder_.File("held.tlb"));
+    ASSERT_EQ(S_OK, MakeTypeLib(folder_.File("held.tlb"), recipe));
+    ASSERT_TRUE(reader::ShareReaderOf(&rewriter));
+    HRESULT hr = RegisterLibraryFile(rewriter.path);
+    reader::ShareReaderOf(nullptr);
+    EXPECT_EQ(Hex(S_OK), Hex(hr));
+    EXPECT_EQ(std::vector<DWORD>{ERROR_SHARING_VIOLATION}, rewriter.errors);
+    FileHandle writer(CreateFileW(rewriter.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(writer) << "the file is still held after registering";
+    // Open for writing elsewhere (a handle stands for another program's): refused, no child.
+    unsigned children = reader::ChildrenStarted();
+    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)), Hex(RegisterLibraryFile(rewriter.path)));
+    EXPECT_EQ(children, reader::ChildrenStarted());
+    DeleteTypeLibKey(recipe.guid);
+}
+
+// The child's token as it reports it. Wine 8 makes the administrators deny-only but ignores the
+// removed privileges and the low integrity (documented: "privileges=1", "integrity=4096").
+TEST_F(Gate, TheChildRunsInAJobWithARestrictedTokenAtLowIntegrity) {
+    reader::Confinement confinement;
+    std::wstring token;
+    ASSERT_EQ(Hex(S_OK), Hex(reader::AskIdleChild(&confinement, &token)));
+    EXPECT_TRUE(confinement.job);
+    if (!confinement.restricted)
+        GTEST_SKIP() << "the system refused the restricted token; the child runs with the parent's";
+    std::string report = ToAnsi(token) + " ";
+    EXPECT_NE(std::string::npos, report.find("administrators=deny-only")) << report;
+    std::printf("note: the child's token here (Windows: privileges=1, integrity=4096): %s\n", report.c_str());
+}
+
+// ---- A child never outlives its parent, nor its time limit -------------------------------
+
+// The one reader child of parentId, opened to wait for it and end it, once there is exactly one.
+KernelHandle OnlyReaderChildOf(DWORD parentId) {
+    std::vector<DWORD> children;
+    driver::WaitUntil([&] {
+        children.clear();
+        FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+             more = Process32NextW(snapshot.Get(), &entry))
+            if (entry.th32ParentProcessID == parentId &&
+                lstrcmpiW(entry.szExeFile, L"corvane-reader.exe") == 0)
+                children.push_back(entry.th32ProcessID);
+        return children.size() == 1;
+    });
+    return KernelHandle(children.size() != 1
+                            ? nullptr
+                            : OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION,
+                                          FALSE, children[0]));
+}
+
+// Stops every thread of the process: it stays alive, and does nothing, as a hung parent does.
+void Stop(DWORD processId) {
+    FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot && Thread32First(snapshot.Get(), &entry); more;
+         more = Thread32Next(snapshot.Get(), &entry))
+        if (entry.th32OwnerProcessID == processId)
+            SuspendThread(KernelHandle(OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)).Get());
+}
+
+// corvane-cli reading a file that makes the loader spin is ended or stopped (hung): its child goes
+// with it, or ends itself after the cli's limit (10 s) and its own margin (2 s), never before.
+TEST(ChildLifetime, AChildEndsWithItsParentOrWhenItsAnswerIsOverdue) {
+    reader::Confinement confinement;
+    ASSERT_EQ(S_OK, reader::AskIdleChild(&confinement));
+    if (!confinement.job)
+        GTEST_SKIP() << "the system refused the child its job; only the watchdog would end it";
+    TempFolder folder;
+    std::string spinner = WriteSpinner(folder.Path());
+    ASSERT_FALSE(spinner.empty());
+    // Whether the parent is ended, and the earliest and latest end of the child after that.
+    const struct {
+        bool ended;
+        DWORD earliest, latest;
+    } cases[] = {{true, 0, 2500}, {false, 9000, 14000}};
+    for (const auto& how : cases) {
+        SCOPED_TRACE(how.ended ? "parent ended" : "parent stopped");
+        driver::Process cli = driver::Start("info \"" + spinner + "\"", BesideTests("corvane-cli.exe"));
+        ASSERT_TRUE(cli);
+        KernelHandle child = OnlyReaderChildOf(cli.Id());
+        ASSERT_TRUE(child);
+        ASSERT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(child.Get(), 1000)) << "the file does not spin";
+        ULONGLONG from = GetTickCount64();
+        if (how.ended)
+            cli.Kill();
+        else
+            Stop(cli.Id());
+        DWORD waited = WaitForSingleObject(child.Get(), how.latest);
+        ULONGLONG after = GetTickCount64() - from;
+        TerminateProcess(child.Get(), 1); // whatever the outcome, no spinner stays behind
+        EXPECT_EQ(DWORD(WAIT_OBJECT_0), waited) << "still running after " << after << " ms";
+        EXPECT_GE(after, how.earliest);
+    }
+}
+
 // The parent trusts only a complete answer: any record cut short, lengthened or altered in its
 // frame is refused.
 TEST(GateRecords, OnlyACompleteAnswerIsAccepted) {
@@ -303,6 +428,28 @@ TEST(GateRecords, OnlyACompleteAnswerIsAccepted) {
     }
     std::string request = reader::EncodeRequest(reader::Request::Facts, L"C:\\a.tlb");
     EXPECT_FALSE(reader::DecodeAnswer(request, result, read)) << "a request is no answer";
+}
+
+// A spare child is ready before it is needed, reads the next file and leaves, and a new spare
+// follows; one that died or stalled while it waited is replaced by a new child for the read.
+TEST_F(Gate, ASpareReadsTheNextFileAndOneThatDiedOrStalledIsReplaced) {
+    reader::KeepSpare(true);
+    enum class Spoil { Nothing, End, Stop };
+    for (Spoil spoil : {Spoil::Nothing, Spoil::End, Spoil::Stop}) {
+        SCOPED_TRACE(static_cast<int>(spoil));
+        reader::ForgetAnswers();
+        KernelHandle spare = OnlyReaderChildOf(GetCurrentProcessId());
+        ASSERT_TRUE(spare) << "no spare, or more than one";
+        if (spoil == Spoil::End)
+            TerminateProcess(spare.Get(), 1);
+        else if (spoil == Spoil::Stop)
+            Stop(GetProcessId(spare.Get()));
+        LibraryDescription facts;
+        EXPECT_EQ(Hex(S_OK), Hex(reader::ReadLibrary(ToWide(shapes_), reader::Depth::Facts, facts)));
+        EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(spare.Get(), 0)) << "the spare is still there";
+    }
+    EXPECT_TRUE(OnlyReaderChildOf(GetCurrentProcessId())) << "no new spare after the last read";
+    reader::KeepSpare(false);
 }
 
 } // namespace
