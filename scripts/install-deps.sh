@@ -37,5 +37,11 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -q
+# A mirror in the middle of a sync fails an index now and then: try again, and go on to the
+# install with what was fetched (it fails clearly if a package really cannot be found).
+for attempt in 1 2 3; do
+    $sudo apt-get update -q && break
+    echo "apt-get update failed (attempt $attempt of 3)"
+    if [ "$attempt" -lt 3 ]; then sleep $((attempt * 15)); fi
+done
 $sudo apt-get install -y -q "${need[@]}"
