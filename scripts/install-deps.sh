@@ -37,11 +37,20 @@ export DEBIAN_FRONTEND=noninteractive
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-# A mirror in the middle of a sync fails an index now and then: try again, and go on to the
-# install with what was fetched (it fails clearly if a package really cannot be found).
+# A mirror in the middle of a sync fails an index now and then: try again. If an index is still
+# missing (the i386 one of the security suite, say), the two architectures' lists disagree on
+# versions and wine32:i386 cannot be installed beside its amd64 libraries; installing from the
+# release itself, whose lists agree, still works.
+updated=""
 for attempt in 1 2 3; do
-    $sudo apt-get update -q && break
+    if $sudo apt-get update -q; then updated=yes; break; fi
     echo "apt-get update failed (attempt $attempt of 3)"
     if [ "$attempt" -lt 3 ]; then sleep $((attempt * 15)); fi
 done
-$sudo apt-get install -y -q "${need[@]}"
+release=()
+if [ -z "$updated" ]; then
+    codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+    [ -n "$codename" ] && release=(-o "APT::Default-Release=$codename")
+    echo "Installing from $codename's own lists"
+fi
+$sudo apt-get install -y -q "${release[@]}" "${need[@]}"
