@@ -19,5 +19,5 @@ results="$build/bench-results.txt"
     echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
     echo "wine: $(wine --version)"
     echo
-    timeout 900 wine "$build/bin/corvane_bench.exe" "$runs" </dev/null
+    timeout 2400 wine "$build/bin/corvane_bench.exe" "$runs" </dev/null
 } 2>&1 | tr -d '\r' | tee "$results"

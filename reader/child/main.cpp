@@ -32,14 +32,18 @@ LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
 // dies, 5 to 15 s. A real library needs a small part of that (the 1.2 MB mshtml.tlb, loaded and
 // walked, under 20 MB), so the child keeps one contiguous free region of kRoom bytes for
 // the loader and reserves the rest of its address space; such a file then dies within a
-// second. Reserved pages cost no memory, only address space.
+// second. Reserved pages cost no memory, only address space. Gaps smaller than kGap stay free
+// for the system's own mappings: under Wine a 32-bit process's Unix side maps from the same
+// address space (a thread's end maps libgcc_s), and with no gap left its threads cannot end
+// ("libgcc_s.so.1 must be installed for pthread_exit to work").
 constexpr SIZE_T kRoom = 256u << 20;
+constexpr SIZE_T kGap = 4u << 20;
 
 void LeaveOnlyRoomForTheLoader() {
     void* room = VirtualAlloc(nullptr, kRoom, MEM_RESERVE, PAGE_NOACCESS);
     if (!room)
         return;
-    for (SIZE_T block = 256u << 20; block >= 64u << 10; block /= 2)
+    for (SIZE_T block = 256u << 20; block >= kGap; block /= 2)
         while (VirtualAlloc(nullptr, block, MEM_RESERVE, PAGE_NOACCESS))
             ;
     VirtualFree(room, 0, MEM_RELEASE);
