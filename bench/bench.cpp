@@ -85,8 +85,9 @@ void PrintFigure(const Figure& figure) {
 
 // Runs every measurement runs times, taking turns (the first to go moves on by one each run,
 // so no measurement always follows the same one), and gives the medians in the same order.
-// How long a spare child takes to start and settle here, with a wide margin (about 0.1 s).
-constexpr DWORD kSpareSettles = 300;
+// How long the reader waits before it starts a spare (0.1 s) and the spare takes to start and
+// settle here (about 0.1 s), with a wide margin.
+constexpr DWORD kSpareSettles = 400;
 
 std::vector<double> TakingTurns(int runs, const std::vector<std::function<double()>>& measurements) {
     size_t count = measurements.size();

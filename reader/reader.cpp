@@ -357,16 +357,30 @@ Child* g_spare = nullptr; // the idle child, or null
 HANDLE g_spareKeeper = nullptr;
 HANDLE g_spareWake = nullptr;
 
+// A spare starts a moment after the wake rather than at once: the thread that woke the keeper
+// still has its work to finish (a view to fill in, a library to register), and a process start
+// competes with it for the system (under Wine, for its one server). Each wake starts the moment
+// again; a read that comes first finds no spare and starts its own child.
+constexpr DWORD kSpareDelay = 100;
+
 DWORD WINAPI KeepSpares(void*) {
+    DWORD wait = INFINITE;
     for (;;) {
-        WaitForSingleObject(g_spareWake, INFINITE);
+        bool woken = WaitForSingleObject(g_spareWake, wait) == WAIT_OBJECT_0;
         {
             SharedLock lock(g_spareLock);
             if (!g_sparesWanted)
                 return 0;
-            if (g_spare)
+            if (g_spare) {
+                wait = INFINITE;
                 continue;
+            }
         }
+        if (woken) {
+            wait = kSpareDelay;
+            continue;
+        }
+        wait = INFINITE;
         Child* spare = new (std::nothrow) Child;
         if (spare && FAILED(spare->Start())) {
             delete spare;

@@ -210,6 +210,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     child::Watchdog watchdog;
+    // Before the first request rather than in it: a spare child has done it while it waited.
+    LeaveOnlyRoomForTheLoader();
     for (;;) {
         std::string record;
         if (!ReadRecord(in, record))
@@ -221,11 +223,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             return 2;
         watchdog.Arm(limit);
         LibraryDescription description;
-        static bool limited = false;
-        if (kind != Request::Nothing && !limited) {
-            LeaveOnlyRoomForTheLoader();
-            limited = true;
-        }
         std::string content;
         HRESULT hr = kind == Request::Nothing ? S_OK : Read(path, kind, description, content);
         if (FAILED(hr)) {
