@@ -88,8 +88,9 @@ bool ClassKeyExists(const std::wstring& clsid, View view) {
 
 bool VersionKeyExists(const std::wstring& guidText, const std::wstring& versionKeyName) {
     for (Scope scope : {Scope::User, Scope::Machine})
-        if (OpenInView(scope, std::wstring(kClassesKey) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" +
-                                  versionKeyName,
+        if (OpenInView(scope,
+                       std::wstring(kClassesKey) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" +
+                           versionKeyName,
                        View::Bits32))
             return true;
     return false;

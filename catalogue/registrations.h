@@ -221,9 +221,9 @@ extern const wchar_t kClassKey[];
 struct ClassKey {
     Scope scope = Scope::Machine;
     View view = View::Bits32;
-    std::wstring name;                          // its default value
-    std::optional<std::wstring> inprocServer;   // InprocServer32
-    std::optional<std::wstring> localServer;    // LocalServer32
-    std::optional<std::wstring> typeLib;        // TypeLib: the GUID of the class's library
+    std::wstring name;                        // its default value
+    std::optional<std::wstring> inprocServer; // InprocServer32
+    std::optional<std::wstring> localServer;  // LocalServer32
+    std::optional<std::wstring> typeLib;      // TypeLib: the GUID of the class's library
 };
 std::optional<ClassKey> ReadClassKey(Scope scope, View view, const std::wstring& clsid);

@@ -157,7 +157,8 @@ const OptionSpec kOptions[] = {
          p.options().dryRun = true;
          return std::wstring();
      }},
-    {L"--backup", true, [](Parse& p, const std::wstring& v) { return NonEmpty(L"--backup", v, p.options().backupFile); }},
+    {L"--backup", true,
+     [](Parse& p, const std::wstring& v) { return NonEmpty(L"--backup", v, p.options().backupFile); }},
     {L"--install-dir", true,
      [](Parse& p, const std::wstring& v) { return NonEmpty(L"--install-dir", v, p.options().installDir); }},
     {L"--idl", false,
@@ -357,7 +358,8 @@ std::wstring UsageText() {
            L"  corvane-cli unregister --guid {G} --version M.m [--lcid N] [--syskind win16|win32|win64]\n"
            L"                                        remove a registration by identity (its file may be "
            L"gone)\n"
-           L"                                        unregister takes --backup FILE.reg: what it removes, first\n"
+           L"                                        unregister takes --backup FILE.reg: what it removes, "
+           L"first\n"
            L"  corvane-cli list [--broken]           registered libraries; --broken: only missing or "
            L"unreadable files\n"
            L"  corvane-cli export FILE [--user] [--install-dir DIR] [--bitness 32|64] [-o OUT.reg]\n"
@@ -369,9 +371,11 @@ std::wstring UsageText() {
            L"                                        a manifest for registration-free use of the library\n"
            L"  corvane-cli check FILE | --guid {G} --version M.m [--lcid N] [--syskind K] | --all\n"
            L"            [--fix [--backup FILE.reg] | --dry-run]\n"
-           L"                                        why a registered library fails: exit 0 sound, 3 problems;\n"
+           L"                                        why a registered library fails: exit 0 sound, 3 "
+           L"problems;\n"
            L"                                        --fix repairs what it can after a .reg backup\n"
-           L"  corvane-cli which GUID                what the registry knows of a library, interface or class id\n"
+           L"  corvane-cli which GUID                what the registry knows of a library, interface or "
+           L"class id\n"
            L"                                        (exit 0 found, 1 nothing)\n"
            L"  corvane-cli types FILE [--json | --idl [-o OUT.idl]]\n"
            L"                                        every type in the library: an outline, JSON, or IDL\n"
@@ -445,7 +449,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& args) {
         return Fail(L"export --json needs -o OUT.reg");
     if (options.command == Command::Export && !(error = ExportFormatError(options)).empty())
         return Fail(error);
-    if (options.command == Command::Types && (options.json ? options.idl : !options.idl && !options.outFile.empty()))
+    if (options.command == Command::Types &&
+        (options.json ? options.idl : !options.idl && !options.outFile.empty()))
         return Fail(options.json ? L"give either --json or --idl, not both" : L"types -o needs --idl");
     return parse.parsed;
 }

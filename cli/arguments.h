@@ -16,17 +16,17 @@ enum class ExportFormat { Reg, Wxs, Manifest };
 struct Options {
     Command command = Command::Help;
     bool json = false;
-    std::wstring file;        // info, status, register, unregister, export FILE
-    bool byIdentity = false;  // unregister --guid ... --version ...
-    LibraryIdentity identity; // when byIdentity
-    bool lcidGiven = false;   // --lcid given, when byIdentity
+    std::wstring file;         // info, status, register, unregister, export FILE
+    bool byIdentity = false;   // unregister --guid ... --version ...
+    LibraryIdentity identity;  // when byIdentity
+    bool lcidGiven = false;    // --lcid given, when byIdentity
     bool syskindGiven = false; // --syskind given, when byIdentity
-    bool brokenOnly = false;  // list --broken
-    bool all = false;         // check --all
-    bool fix = false;         // check --fix
-    bool dryRun = false;      // check --dry-run: what --fix would do
-    std::wstring backupFile;  // check --fix, unregister: --backup FILE.reg
-    GUID guid = GUID_NULL;    // which GUID
+    bool brokenOnly = false;   // list --broken
+    bool all = false;          // check --all
+    bool fix = false;          // check --fix
+    bool dryRun = false;       // check --dry-run: what --fix would do
+    std::wstring backupFile;   // check --fix, unregister: --backup FILE.reg
+    GUID guid = GUID_NULL;     // which GUID
     // --machine or --user: one branch only. None: info, status and list answer for what Windows
     // gives this user (the user's entry over the machine's); register and unregister act
     // machine-wide.
@@ -39,7 +39,7 @@ struct Options {
     std::wstring directoryId = L"INSTALLFOLDER"; // --format wxs --directory ID
     std::wstring sourceDir;                      // --format wxs --source-dir DIR
     std::wstring assemblyName;                   // --format manifest --assembly-name NAME
-    bool idl = false;        // types --idl
+    bool idl = false;                            // types --idl
 };
 
 struct ParsedArguments {

@@ -74,8 +74,9 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std
             hr = WriteWholeFile(backupFile, backup.FileBytes());
         document["backup"] = Utf8(backupFile);
         if (FAILED(hr))
-            return Failure(std::move(document), action + L": writing the backup '" + backupFile + L"' failed: error " +
-                                                    ToWide(UpperHex(hr, 8)) + L"; nothing was changed");
+            return Failure(std::move(document), action + L": writing the backup '" + backupFile +
+                                                    L"' failed: error " + ToWide(UpperHex(hr, 8)) +
+                                                    L"; nothing was changed");
         note += L"; backup: " + backupFile;
     }
     Removal removal = RemoveRegistration(identity, scope);
@@ -182,11 +183,12 @@ Result Unregister(const Options& options) {
         document["scope"] = ScopeName(scope);
         document["changed"] = false;
         document["registeredPath"] = Utf8(decision.entry->path);
-        return Failure(std::move(document),
-                       IdentityText(identity) + L" is registered to '" + decision.entry->path + L"', not to '" +
-                           options.file + L"'; nothing was changed. To remove that registration: " +
-                           UnregisterCommand(GuidText(identity.guid), VersionTextOf(identity.major, identity.minor),
-                                             identity.lcid, decision.entry->platform, scope));
+        return Failure(
+            std::move(document),
+            IdentityText(identity) + L" is registered to '" + decision.entry->path + L"', not to '" +
+                options.file + L"'; nothing was changed. To remove that registration: " +
+                UnregisterCommand(GuidText(identity.guid), VersionTextOf(identity.major, identity.minor),
+                                  identity.lcid, decision.entry->platform, scope));
     }
     return Remove(FileJson(file->location), identity, scope, options.backupFile);
 }

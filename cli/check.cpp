@@ -39,12 +39,12 @@ std::wstring VersionOf(const LibraryIdentity& library) {
 // command or the step that is the user's to take.
 std::wstring RepairCommand(const Finding& finding, const std::wstring& fixCommand, const Options& options) {
     const LibraryIdentity& library = finding.library;
-    std::wstring unregister =
-        UnregisterCommand(GuidText(library.guid), VersionOf(library), library.lcid,
-                          ToWide(PlatformKeyName(library.syskind) ? PlatformKeyName(library.syskind) : "win32"),
-                          finding.scope);
-    std::wstring registerFile =
-        options.byIdentity || options.all ? L"register the library's file" : L"corvane-cli register '" + options.file + L"'";
+    std::wstring unregister = UnregisterCommand(
+        GuidText(library.guid), VersionOf(library), library.lcid,
+        ToWide(PlatformKeyName(library.syskind) ? PlatformKeyName(library.syskind) : "win32"), finding.scope);
+    std::wstring registerFile = options.byIdentity || options.all
+                                    ? L"register the library's file"
+                                    : L"corvane-cli register '" + options.file + L"'";
     if (finding.scope == Scope::User && !(options.byIdentity || options.all))
         registerFile += L" --user";
     if (finding.repair != RepairKind::None)
@@ -58,8 +58,8 @@ std::wstring RepairCommand(const Finding& finding, const std::wstring& fixComman
     case FindingKind::HelpDirMissing:
         return unregister + L", then " + registerFile;
     case FindingKind::ProxyStubNotRegistered:
-        return L"register the server of that class in the " + ToWide(ViewName(finding.view.value_or(View::Bits32))) +
-               L" view";
+        return L"register the server of that class in the " +
+               ToWide(ViewName(finding.view.value_or(View::Bits32))) + L" view";
     case FindingKind::InterfaceMissing:
     case FindingKind::ProxyStubMissing:
         return registerFile + L" (its registered file declares another library, or none can be read)";
@@ -80,7 +80,8 @@ json FindingsJson(const CheckReport& report, const std::wstring& fixCommand, con
         item["view"] = finding.view ? json(ViewName(*finding.view)) : json(nullptr);
         item["library"] = IdentityJson(finding.library);
         item["clientError"] = finding.warning ? json(nullptr) : json(Utf8(Code(finding.clientError)));
-        item["clientErrorText"] = finding.warning ? json(nullptr) : json(Utf8(ClientErrorText(finding.clientError)));
+        item["clientErrorText"] =
+            finding.warning ? json(nullptr) : json(Utf8(ClientErrorText(finding.clientError)));
         item["fixable"] = finding.repair != RepairKind::None;
         item["repair"] = Utf8(RepairCommand(finding, fixCommand, options));
         findings.push_back(std::move(item));
@@ -93,17 +94,20 @@ std::wstring FindingsText(const CheckReport& report, const std::wstring& fixComm
     for (const Finding& finding : report.findings) {
         text += (finding.warning ? L"warning: " : L"problem: ") + finding.key + L": " + finding.detail;
         if (!finding.warning)
-            text += L"; a client gets " + Code(finding.clientError) + L" (" + ClientErrorText(finding.clientError) + L")";
+            text += L"; a client gets " + Code(finding.clientError) + L" (" +
+                    ClientErrorText(finding.clientError) + L")";
         text += L"; repair: " + RepairCommand(finding, fixCommand, options) + L"\n";
     }
     size_t problems = report.Problems(), warnings = report.findings.size() - problems;
-    text += L"checked " + DecimalText(report.libraries) + (report.libraries == 1 ? L" library version: " : L" library versions: ") +
-            DecimalText(problems) + (problems == 1 ? L" problem, " : L" problems, ") + DecimalText(warnings) +
+    text += L"checked " + DecimalText(report.libraries) +
+            (report.libraries == 1 ? L" library version: " : L" library versions: ") + DecimalText(problems) +
+            (problems == 1 ? L" problem, " : L" problems, ") + DecimalText(warnings) +
             (warnings == 1 ? L" warning\n" : L" warnings\n");
     return text;
 }
 
-void Summarise(json& document, const CheckReport& report, const std::wstring& fixCommand, const Options& options) {
+void Summarise(json& document, const CheckReport& report, const std::wstring& fixCommand,
+               const Options& options) {
     document["libraries"] = report.libraries;
     document["problems"] = report.Problems();
     document["warnings"] = report.findings.size() - report.Problems();
@@ -116,7 +120,8 @@ std::wstring FixCommand(const Options& options) {
     if (options.all)
         command += L"--all";
     else if (options.byIdentity)
-        command += L"--guid " + GuidText(options.identity.guid) + L" --version " + VersionOf(options.identity);
+        command +=
+            L"--guid " + GuidText(options.identity.guid) + L" --version " + VersionOf(options.identity);
     else
         command += L"'" + options.file + L"'";
     if (options.scope)
@@ -183,11 +188,11 @@ Result Check(const Options& options) {
     std::wstring backupFile = options.backupFile.empty() ? DefaultBackupPath() : options.backupFile;
     document["backup"] = Utf8(backupFile);
     if (FAILED(hr))
-        return Failure(std::move(document), L"reading the keys to back up failed: error " + Code(hr) +
-                                                L"; nothing was changed");
-    if (FAILED(hr = WriteWholeFile(backupFile, backup.FileBytes())))
         return Failure(std::move(document),
-                       L"cannot write the backup '" + backupFile + L"': error " + Code(hr) + L"; nothing was changed");
+                       L"reading the keys to back up failed: error " + Code(hr) + L"; nothing was changed");
+    if (FAILED(hr = WriteWholeFile(backupFile, backup.FileBytes())))
+        return Failure(std::move(document), L"cannot write the backup '" + backupFile + L"': error " +
+                                                Code(hr) + L"; nothing was changed");
     result.text += L"backup: " + backupFile + L" (" + DecimalText(backup.Keys().size()) +
                    L" keys; regedit /s on it puts them back)\n";
     for (size_t i = 0; i < steps.size(); ++i) {
@@ -225,7 +230,8 @@ Result Which(const Options& options) {
         options.scope ? std::vector<Scope>{*options.scope} : std::vector<Scope>{Scope::User, Scope::Machine};
     for (Scope scope : scopes)
         for (View view : RegistryViews()) {
-            std::wstring where = L" in the " + ToWide(ViewName(view)) + L" view (" + ToWide(ScopeName(scope)) + L")";
+            std::wstring where =
+                L" in the " + ToWide(ViewName(view)) + L" view (" + ToWide(ScopeName(scope)) + L")";
             // A key found: where, and its name.
             auto found = [&](const std::wstring& name) {
                 json item = json::object();
@@ -240,9 +246,9 @@ Result Which(const Options& options) {
                 item["typeLibVersion"] = TextOrNull(key->typeLibVersion);
                 item["proxyStubClsid32"] = TextOrNull(key->proxyStub);
                 interfaces.push_back(std::move(item));
-                text += L"  interface" + where + L": " + key->name + L", library " + key->typeLib.value_or(L"(none)") +
-                        L" " + key->typeLibVersion.value_or(L"") + L", ProxyStubClsid32 " +
-                        key->proxyStub.value_or(L"(none)") + L"\n";
+                text += L"  interface" + where + L": " + key->name + L", library " +
+                        key->typeLib.value_or(L"(none)") + L" " + key->typeLibVersion.value_or(L"") +
+                        L", ProxyStubClsid32 " + key->proxyStub.value_or(L"(none)") + L"\n";
             }
             if (std::optional<ClassKey> key = ReadClassKey(scope, view, guid)) {
                 json item = found(key->name);

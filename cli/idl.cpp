@@ -40,14 +40,15 @@ constexpr const char* kPreamble[][2] = {
     {"IUnknown", "[object, uuid(00000000-0000-0000-C000-000000000046)]\ninterface IUnknown {\n"
                  "    HRESULT QueryInterface([in] GUID* riid, [out, iid_is(riid)] void** object);\n"
                  "    unsigned long AddRef();\n    unsigned long Release();\n}\n"},
-    {"IDispatch", "[object, uuid(00020400-0000-0000-C000-000000000046)]\ninterface IDispatch : IUnknown {\n"
-                  "    HRESULT GetTypeInfoCount([out] unsigned int* count);\n"
-                  "    HRESULT GetTypeInfo([in] unsigned int index, [in] unsigned long lcid, [out] IUnknown** info);\n"
-                  "    HRESULT GetIDsOfNames([in] GUID* riid, [in] long* names, [in] unsigned int count, "
-                  "[in] unsigned long lcid, [out] long* ids);\n"
-                  "    HRESULT Invoke([in] long id, [in] GUID* riid, [in] unsigned long lcid, "
-                  "[in] unsigned short flags, [in] long* params, [out] VARIANT* result, [out] long* exception, "
-                  "[out] unsigned int* argument);\n}\n"},
+    {"IDispatch",
+     "[object, uuid(00020400-0000-0000-C000-000000000046)]\ninterface IDispatch : IUnknown {\n"
+     "    HRESULT GetTypeInfoCount([out] unsigned int* count);\n"
+     "    HRESULT GetTypeInfo([in] unsigned int index, [in] unsigned long lcid, [out] IUnknown** info);\n"
+     "    HRESULT GetIDsOfNames([in] GUID* riid, [in] long* names, [in] unsigned int count, "
+     "[in] unsigned long lcid, [out] long* ids);\n"
+     "    HRESULT Invoke([in] long id, [in] GUID* riid, [in] unsigned long lcid, "
+     "[in] unsigned short flags, [in] long* params, [out] VARIANT* result, [out] long* exception, "
+     "[out] unsigned int* argument);\n}\n"},
 };
 
 // Text inside an IDL string: quotes and backslashes escaped.
@@ -72,8 +73,8 @@ template <class Each> void Identifiers(const std::string& type, Each each) {
         size_t start = type.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_", at);
         if (start == std::string::npos)
             return;
-        size_t end = type.find_first_not_of(
-            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789", start);
+        size_t end =
+            type.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789", start);
         each(type.substr(start, end == std::string::npos ? std::string::npos : end - start));
         at = end;
     }
@@ -111,7 +112,8 @@ class IdlWriter {
         // Interfaces may refer to one another in any order: each is declared before any is written.
         for (const TypeContent& type : source_.content.types)
             if (type.kind == TKIND_INTERFACE || type.kind == TKIND_DISPATCH)
-                Append(out_, {"    ", (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface "), type.name, ";\n"});
+                Append(out_, {"    ", (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface "),
+                              type.name, ";\n"});
         written_.assign(source_.content.types.size(), false);
         for (size_t i = 0; i < source_.content.types.size(); ++i)
             Type(i);
@@ -151,14 +153,17 @@ class IdlWriter {
                 continue;
             if (type.kind == TKIND_INTERFACE) {
                 // The slots it adds after IUnknown's three keep the offsets of derived methods.
-                Append(out_, {"[object, uuid(", Uuid(type.guid), ")]\ninterface ", type.name, " : IUnknown {\n"});
+                Append(out_,
+                       {"[object, uuid(", Uuid(type.guid), ")]\ninterface ", type.name, " : IUnknown {\n"});
                 for (uint32_t slot = 3; slot < type.vtableSize / 4; ++slot)
                     Append(out_, {"    HRESULT Slot", DecimalAnsi(slot), "();\n"});
                 out_ += "}\n";
             } else if (type.kind == TKIND_DISPATCH) {
-                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ndispinterface ", type.name, " {\nproperties:\nmethods:\n}\n"});
+                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ndispinterface ", type.name,
+                              " {\nproperties:\nmethods:\n}\n"});
             } else if (type.kind == TKIND_COCLASS) {
-                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ncoclass ", type.name, " { interface IUnknown; }\n"});
+                Append(out_,
+                       {"[uuid(", Uuid(type.guid), ")]\ncoclass ", type.name, " { interface IUnknown; }\n"});
             } else {
                 Append(out_, {"typedef long ", type.name, ";\n"});
             }
@@ -211,7 +216,8 @@ class IdlWriter {
             Aggregate(type);
             break;
         case TKIND_ALIAS:
-            Append(out_, {"    typedef [", Attributes(type, "public"), "] ", Declaration(type.aliasOf, type.name), ";\n"});
+            Append(out_, {"    typedef [", Attributes(type, "public"), "] ",
+                          Declaration(type.aliasOf, type.name), ";\n"});
             break;
         case TKIND_MODULE:
             Module(type);
@@ -253,7 +259,9 @@ class IdlWriter {
             attributes += ", vararg";
         // "#N" names the entry by its ordinal; a lone "#" names none.
         if (member.entry.size() > 1 || (!member.entry.empty() && member.entry[0] != '#'))
-            Append(attributes, {", entry(", (member.entry[0] == '#' ? member.entry.substr(1) : Quoted(member.entry)), ")"});
+            Append(
+                attributes,
+                {", entry(", (member.entry[0] == '#' ? member.entry.substr(1) : Quoted(member.entry)), ")"});
         Documented(attributes, member.documentation, member.helpContext);
         Flags(attributes, member.flags, member.isFunction ? kFunctionFlags : kVariableFlags, 13);
         if (!attributes.empty() && attributes[0] == ',')
@@ -262,14 +270,18 @@ class IdlWriter {
     }
 
     void Aggregate(const TypeContent& type) {
-        const char* keyword = type.kind == TKIND_ENUM ? "enum" : type.kind == TKIND_RECORD ? "struct" : "union";
+        const char* keyword = type.kind == TKIND_ENUM     ? "enum"
+                              : type.kind == TKIND_RECORD ? "struct"
+                                                          : "union";
         std::string attributes = Attributes(type, "");
-        Append(out_, {"    typedef ", (attributes.empty() ? "" : "[" + attributes + "] "), keyword, " ", type.name, " {\n"});
+        Append(out_, {"    typedef ", (attributes.empty() ? "" : "[" + attributes + "] "), keyword, " ",
+                      type.name, " {\n"});
         for (size_t i = 0; i < type.members.size(); ++i) {
             const MemberContent& member = type.members[i];
             std::string memberAttributes = MemberAttributes(member, false);
             if (type.kind == TKIND_ENUM)
-                Append(out_, {"        ", memberAttributes, member.name, " = ", member.value, (i + 1 < type.members.size() ? ",\n" : "\n")});
+                Append(out_, {"        ", memberAttributes, member.name, " = ", member.value,
+                              (i + 1 < type.members.size() ? ",\n" : "\n")});
             else
                 Append(out_, {"        ", memberAttributes, Declaration(member.type, member.name), ";\n"});
         }
@@ -280,12 +292,14 @@ class IdlWriter {
         Append(out_, {"    [", Attributes(type, ""), "]\n    module ", type.name, " {\n"});
         for (const MemberContent& member : type.members) {
             if (!member.isFunction) {
-                Append(out_, {"        ", MemberAttributes(member, false), "const ", Declaration(member.type, member.name), " = ", member.value, ";\n"});
+                Append(out_, {"        ", MemberAttributes(member, false), "const ",
+                              Declaration(member.type, member.name), " = ", member.value, ";\n"});
                 continue;
             }
             std::string signature = Signature(member);
             size_t name = signature.find(' ' + member.name + '(');
-            Append(out_, {"        ", MemberAttributes(member, false), signature.substr(0, name), " __", CallingConventionName(member.callingConvention), signature.substr(name), ";\n"});
+            Append(out_, {"        ", MemberAttributes(member, false), signature.substr(0, name), " __",
+                          CallingConventionName(member.callingConvention), signature.substr(name), ";\n"});
         }
         out_ += "    };\n";
     }
@@ -304,10 +318,12 @@ class IdlWriter {
     }
 
     void Dispinterface(const TypeContent& type) {
-        Append(out_, {"    [", Attributes(type, ""), "]\n    dispinterface ", type.name, " {\n    properties:\n"});
+        Append(out_,
+               {"    [", Attributes(type, ""), "]\n    dispinterface ", type.name, " {\n    properties:\n"});
         for (const MemberContent& member : type.members)
             if (!member.isFunction)
-                Append(out_, {"        ", MemberAttributes(member, true), Declaration(member.type, member.name), ";\n"});
+                Append(out_, {"        ", MemberAttributes(member, true),
+                              Declaration(member.type, member.name), ";\n"});
         out_ += "    methods:\n";
         Methods(type);
         out_ += "    };\n";
@@ -318,7 +334,9 @@ class IdlWriter {
         for (const ImplementedContent& implemented : type.implemented) {
             std::string flags;
             AppendFlags(flags, implemented.flags, kImplementedFlags, 4, true);
-            Append(out_, {"        ", (flags.empty() ? "" : "[" + flags + "] "), (implemented.kind == TKIND_DISPATCH ? "dispinterface " : "interface "), implemented.name, ";\n"});
+            Append(out_, {"        ", (flags.empty() ? "" : "[" + flags + "] "),
+                          (implemented.kind == TKIND_DISPATCH ? "dispinterface " : "interface "),
+                          implemented.name, ";\n"});
         }
         out_ += "    };\n";
     }

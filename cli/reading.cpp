@@ -256,8 +256,8 @@ std::wstring ListText(const std::vector<Registration>& registrations, bool hints
             continue;
         for (const PathEntry& entry : registration.paths)
             text += L"    remove: " +
-                    UnregisterCommand(registration.guidText, registration.versionText, entry.lcid, entry.platform,
-                                      entry.scope) +
+                    UnregisterCommand(registration.guidText, registration.versionText, entry.lcid,
+                                      entry.platform, entry.scope) +
                     L"\n";
     }
     return text;

@@ -99,8 +99,9 @@ std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& give
         return std::nullopt;
     }
     OpenedFile file{located.location, LibraryDescription()};
-    HRESULT hr = content ? reader::ReadContent(file.location.LibraryPath(), file.description, *content)
-                         : reader::ReadLibrary(file.location.LibraryPath(), reader::Depth::Facts, file.description);
+    HRESULT hr =
+        content ? reader::ReadContent(file.location.LibraryPath(), file.description, *content)
+                : reader::ReadLibrary(file.location.LibraryPath(), reader::Depth::Facts, file.description);
     if (FAILED(hr)) {
         failure = Failure(std::move(document), ReadFailureMessage(file.location, hr));
         return std::nullopt;

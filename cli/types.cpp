@@ -16,37 +16,55 @@ using reader::TypeContent;
 // Constant tables: no code runs to build them. The names are the IDL attributes; where idl is
 // false, IDL has no attribute for the flag (widl sets it from other facts, or never).
 const FlagName kTypeFlags[15] = {
-    {TYPEFLAG_FAPPOBJECT, "appobject", true},        {TYPEFLAG_FCANCREATE, "cancreate", false},
-    {TYPEFLAG_FLICENSED, "licensed", true},          {TYPEFLAG_FPREDECLID, "predeclid", false},
-    {TYPEFLAG_FHIDDEN, "hidden", true},              {TYPEFLAG_FCONTROL, "control", true},
-    {TYPEFLAG_FDUAL, "dual", true},                  {TYPEFLAG_FNONEXTENSIBLE, "nonextensible", true},
-    {TYPEFLAG_FOLEAUTOMATION, "oleautomation", true}, {TYPEFLAG_FRESTRICTED, "restricted", true},
-    {TYPEFLAG_FAGGREGATABLE, "aggregatable", true},  {TYPEFLAG_FREPLACEABLE, "replaceable", false},
-    {TYPEFLAG_FDISPATCHABLE, "dispatchable", false}, {TYPEFLAG_FREVERSEBIND, "reversebind", false},
+    {TYPEFLAG_FAPPOBJECT, "appobject", true},
+    {TYPEFLAG_FCANCREATE, "cancreate", false},
+    {TYPEFLAG_FLICENSED, "licensed", true},
+    {TYPEFLAG_FPREDECLID, "predeclid", false},
+    {TYPEFLAG_FHIDDEN, "hidden", true},
+    {TYPEFLAG_FCONTROL, "control", true},
+    {TYPEFLAG_FDUAL, "dual", true},
+    {TYPEFLAG_FNONEXTENSIBLE, "nonextensible", true},
+    {TYPEFLAG_FOLEAUTOMATION, "oleautomation", true},
+    {TYPEFLAG_FRESTRICTED, "restricted", true},
+    {TYPEFLAG_FAGGREGATABLE, "aggregatable", true},
+    {TYPEFLAG_FREPLACEABLE, "replaceable", false},
+    {TYPEFLAG_FDISPATCHABLE, "dispatchable", false},
+    {TYPEFLAG_FREVERSEBIND, "reversebind", false},
     {TYPEFLAG_FPROXY, "proxy", false},
 };
 const FlagName kFunctionFlags[13] = {
-    {FUNCFLAG_FRESTRICTED, "restricted", true},       {FUNCFLAG_FSOURCE, "source", true},
-    {FUNCFLAG_FBINDABLE, "bindable", true},           {FUNCFLAG_FREQUESTEDIT, "requestedit", true},
-    {FUNCFLAG_FDISPLAYBIND, "displaybind", true},     {FUNCFLAG_FDEFAULTBIND, "defaultbind", true},
-    {FUNCFLAG_FHIDDEN, "hidden", true},               {FUNCFLAG_FUSESGETLASTERROR, "usesgetlasterror", true},
-    {FUNCFLAG_FDEFAULTCOLLELEM, "defaultcollelem", true}, {FUNCFLAG_FUIDEFAULT, "uidefault", true},
-    {FUNCFLAG_FNONBROWSABLE, "nonbrowsable", true},   {FUNCFLAG_FREPLACEABLE, "replaceable", false},
+    {FUNCFLAG_FRESTRICTED, "restricted", true},
+    {FUNCFLAG_FSOURCE, "source", true},
+    {FUNCFLAG_FBINDABLE, "bindable", true},
+    {FUNCFLAG_FREQUESTEDIT, "requestedit", true},
+    {FUNCFLAG_FDISPLAYBIND, "displaybind", true},
+    {FUNCFLAG_FDEFAULTBIND, "defaultbind", true},
+    {FUNCFLAG_FHIDDEN, "hidden", true},
+    {FUNCFLAG_FUSESGETLASTERROR, "usesgetlasterror", true},
+    {FUNCFLAG_FDEFAULTCOLLELEM, "defaultcollelem", true},
+    {FUNCFLAG_FUIDEFAULT, "uidefault", true},
+    {FUNCFLAG_FNONBROWSABLE, "nonbrowsable", true},
+    {FUNCFLAG_FREPLACEABLE, "replaceable", false},
     {FUNCFLAG_FIMMEDIATEBIND, "immediatebind", true},
 };
 const FlagName kVariableFlags[13] = {
-    {VARFLAG_FREADONLY, "readonly", true},           {VARFLAG_FSOURCE, "source", true},
-    {VARFLAG_FBINDABLE, "bindable", true},           {VARFLAG_FREQUESTEDIT, "requestedit", true},
-    {VARFLAG_FDISPLAYBIND, "displaybind", true},     {VARFLAG_FDEFAULTBIND, "defaultbind", true},
-    {VARFLAG_FHIDDEN, "hidden", true},               {VARFLAG_FRESTRICTED, "restricted", true},
-    {VARFLAG_FDEFAULTCOLLELEM, "defaultcollelem", true}, {VARFLAG_FUIDEFAULT, "uidefault", true},
-    {VARFLAG_FNONBROWSABLE, "nonbrowsable", true},   {VARFLAG_FREPLACEABLE, "replaceable", false},
+    {VARFLAG_FREADONLY, "readonly", true},
+    {VARFLAG_FSOURCE, "source", true},
+    {VARFLAG_FBINDABLE, "bindable", true},
+    {VARFLAG_FREQUESTEDIT, "requestedit", true},
+    {VARFLAG_FDISPLAYBIND, "displaybind", true},
+    {VARFLAG_FDEFAULTBIND, "defaultbind", true},
+    {VARFLAG_FHIDDEN, "hidden", true},
+    {VARFLAG_FRESTRICTED, "restricted", true},
+    {VARFLAG_FDEFAULTCOLLELEM, "defaultcollelem", true},
+    {VARFLAG_FUIDEFAULT, "uidefault", true},
+    {VARFLAG_FNONBROWSABLE, "nonbrowsable", true},
+    {VARFLAG_FREPLACEABLE, "replaceable", false},
     {VARFLAG_FIMMEDIATEBIND, "immediatebind", true},
 };
 const FlagName kParameterFlags[5] = {
-    {PARAMFLAG_FIN, "in", true},         {PARAMFLAG_FOUT, "out", true},
-    {PARAMFLAG_FLCID, "lcid", true},     {PARAMFLAG_FRETVAL, "retval", true},
-    {PARAMFLAG_FOPT, "optional", true},
+    {PARAMFLAG_FIN, "in", true},         {PARAMFLAG_FOUT, "out", true},      {PARAMFLAG_FLCID, "lcid", true},
+    {PARAMFLAG_FRETVAL, "retval", true}, {PARAMFLAG_FOPT, "optional", true},
 };
 const FlagName kImplementedFlags[4] = {
     {IMPLTYPEFLAG_FDEFAULT, "default", true},
@@ -78,22 +96,25 @@ void AppendFlags(std::string& out, uint32_t flags, const FlagName* names, size_t
 }
 
 const char* KindName(uint32_t kind) {
-    static const char* const kNames[TKIND_MAX] = {"enum",      "record",   "module", "interface",
+    static const char* const kNames[TKIND_MAX] = {"enum",          "record",  "module", "interface",
                                                   "dispinterface", "coclass", "alias",  "union"};
     return kind < TKIND_MAX ? kNames[kind] : "unknown";
 }
 
 const char* InvokeName(uint32_t invokeKind) {
     switch (invokeKind) {
-    case INVOKE_PROPERTYGET: return "propget";
-    case INVOKE_PROPERTYPUT: return "propput";
-    case INVOKE_PROPERTYPUTREF: return "propputref";
+    case INVOKE_PROPERTYGET:
+        return "propget";
+    case INVOKE_PROPERTYPUT:
+        return "propput";
+    case INVOKE_PROPERTYPUTREF:
+        return "propputref";
     }
     return "func";
 }
 
 const char* CallingConventionName(uint32_t convention) {
-    static const char* const kNames[CC_MAX] = {"fastcall", "cdecl", "pascal",  "macpascal", "stdcall",
+    static const char* const kNames[CC_MAX] = {"fastcall",   "cdecl",   "pascal",   "macpascal", "stdcall",
                                                "fpfastcall", "syscall", "mpwcdecl", "mpwpascal"};
     return convention < CC_MAX ? kNames[convention] : "unknown";
 }
@@ -125,11 +146,11 @@ std::string Signature(const MemberContent& function) {
         std::string attributes;
         AppendFlags(attributes, parameter.flags, kParameterFlags, 5, true);
         if (parameter.flags & PARAMFLAG_FHASDEFAULT)
-            Append(attributes, {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
+            Append(attributes,
+                   {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
         if (!attributes.empty())
             Append(text, {"[", attributes, "] "});
-        text += Declaration(parameter.type,
-                            parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
+        text += Declaration(parameter.type, parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
     }
     return text + ")";
 }
@@ -269,9 +290,9 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
         }
         json.Close(']');
     } else {
-        json.Field("member", member.variableKind == VAR_CONST  ? "constant"
-                             : typeKind == TKIND_DISPATCH      ? "property"
-                                                               : "field");
+        json.Field("member", member.variableKind == VAR_CONST ? "constant"
+                             : typeKind == TKIND_DISPATCH     ? "property"
+                                                              : "field");
         json.Field("type", member.type);
         json.Flags("flags", member.flags, kVariableFlags, 13);
         if (member.variableKind == VAR_CONST)
@@ -330,7 +351,8 @@ void MemberText(std::string& out, const MemberContent& member) {
         if (member.invokeKind != INVOKE_FUNC)
             Append(attributes, {", ", InvokeName(member.invokeKind)});
         if (member.functionKind != FUNC_DISPATCH)
-            Append(attributes, {", vtable ", DecimalAnsi(static_cast<uint32_t>(member.vtableOffset)), ", ", CallingConventionName(member.callingConvention)});
+            Append(attributes, {", vtable ", DecimalAnsi(static_cast<uint32_t>(member.vtableOffset)), ", ",
+                                CallingConventionName(member.callingConvention)});
         if (member.optionalCount == -1)
             attributes += ", vararg";
         if (!member.entry.empty())
@@ -428,8 +450,8 @@ std::string TypesJson(const TypesSource& source) {
 std::string TypesText(const TypesSource& source) {
     const LibraryDescription& description = source.description;
     std::string out = "library " + ToUtf8(description.name) + "  " + Guid(description.guid) + "  " +
-                      Version(description.major, description.minor) + "  lcid " + DecimalAnsi(description.lcid) +
-                      "  " + ToUtf8(SysKindName(description.syskind));
+                      Version(description.major, description.minor) + "  lcid " +
+                      DecimalAnsi(description.lcid) + "  " + ToUtf8(SysKindName(description.syskind));
     std::string flags;
     AppendFlags(flags, description.flags, kLibraryFlags, 3, false);
     Bracketed(out, flags);
@@ -444,7 +466,8 @@ std::string TypesText(const TypesSource& source) {
         out += "\n";
     }
     for (const reader::ImportContent& import : source.content.imports)
-        Append(out, {"    imports ", import.name, "  ", Guid(import.guid), "  ", Version(import.major, import.minor), "  (", import.file, ")\n"});
+        Append(out, {"    imports ", import.name, "  ", Guid(import.guid), "  ",
+                     Version(import.major, import.minor), "  (", import.file, ")\n"});
     Append(out, {"    ", DecimalAnsi(source.content.types.size()), " types\n"});
     for (const TypeContent& type : source.content.types)
         TypeText(out, type);
@@ -474,7 +497,8 @@ Result Types(const Options& options) {
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
     }
-    result.text = L"written: " + IdentityText(source.description.Identity()) + L" -> " + options.outFile + L"\n";
+    result.text =
+        L"written: " + IdentityText(source.description.Identity()) + L" -> " + options.outFile + L"\n";
     return result;
 }
 

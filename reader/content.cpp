@@ -24,7 +24,9 @@ class Encoder {
         }
         bytes_ += static_cast<char>(value);
     }
-    void Number(int32_t& value) { Put(static_cast<uint32_t>(value) << 1 ^ static_cast<uint32_t>(value >> 31)); }
+    void Number(int32_t& value) {
+        Put(static_cast<uint32_t>(value) << 1 ^ static_cast<uint32_t>(value >> 31));
+    }
     void Number(uint32_t& value) { Put(value); }
     void Number(uint16_t& value) { Put(value); }
     void Flag(bool& value) { Put(value); }
@@ -44,16 +46,29 @@ class Encoder {
 
 // The fewest bytes one element takes in the record (every number a byte, every text empty), so
 // that a count can be checked against the bytes left before it sizes an allocation.
-constexpr size_t MinimumBytes(const ParameterContent*) { return 4; }
-constexpr size_t MinimumBytes(const MemberContent*) { return 9; }
-constexpr size_t MinimumBytes(const ImplementedContent*) { return 3; }
-constexpr size_t MinimumBytes(const TypeContent*) { return 11 + sizeof(GUID); }
-constexpr size_t MinimumBytes(const ImportContent*) { return 4 + sizeof(GUID); }
-constexpr size_t MinimumBytes(const ImportedTypeContent*) { return 3 + sizeof(GUID); }
+constexpr size_t MinimumBytes(const ParameterContent*) {
+    return 4;
+}
+constexpr size_t MinimumBytes(const MemberContent*) {
+    return 9;
+}
+constexpr size_t MinimumBytes(const ImplementedContent*) {
+    return 3;
+}
+constexpr size_t MinimumBytes(const TypeContent*) {
+    return 11 + sizeof(GUID);
+}
+constexpr size_t MinimumBytes(const ImportContent*) {
+    return 4 + sizeof(GUID);
+}
+constexpr size_t MinimumBytes(const ImportedTypeContent*) {
+    return 3 + sizeof(GUID);
+}
 
 class Decoder {
   public:
-    Decoder(const char* at, size_t size) : at_(reinterpret_cast<const unsigned char*>(at)), end_(at_ + size) {}
+    Decoder(const char* at, size_t size)
+        : at_(reinterpret_cast<const unsigned char*>(at)), end_(at_ + size) {}
     void Number(uint32_t& value) {
         value = 0;
         for (int shift = 0; ok_; shift += 7) {

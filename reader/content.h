@@ -62,9 +62,9 @@ struct TypeContent {
     GUID guid{};
     uint16_t major = 0;
     uint16_t minor = 0;
-    uint32_t flags = 0;       // TYPEFLAG_*
-    std::string aliasOf;      // TKIND_ALIAS: the aliased type
-    std::string dllName;      // TKIND_MODULE: the DLL its functions are in
+    uint32_t flags = 0;                          // TYPEFLAG_*
+    std::string aliasOf;                         // TKIND_ALIAS: the aliased type
+    std::string dllName;                         // TKIND_MODULE: the DLL its functions are in
     std::vector<ImplementedContent> implemented; // base interface, or a coclass's interfaces
     std::vector<MemberContent> members;
 };

@@ -556,8 +556,8 @@ HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& 
         hr = child.Start();
     if (FAILED(hr))
         return hr;
-    return child.Ask(kind, located ? target.file + target.resource : path, TimeLimit(located ? FileSize(target) : 0),
-                     description, content);
+    return child.Ask(kind, located ? target.file + target.resource : path,
+                     TimeLimit(located ? FileSize(target) : 0), description, content);
 }
 
 HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
@@ -627,8 +627,8 @@ HRESULT STDMETHODCALLTYPE OwnReader::ReadLibraries(BSTR requests, BSTR* answers)
         Request kind = Request::Nothing;
         for (size_t i = 0; i < records.size(); ++i) {
             Request each;
-            if (!DecodeRequest(records[i], each, paths[i]) || each == Request::Nothing || each == Request::Content ||
-                (i > 0 && each != kind))
+            if (!DecodeRequest(records[i], each, paths[i]) || each == Request::Nothing ||
+                each == Request::Content || (i > 0 && each != kind))
                 return E_INVALIDARG;
             kind = each;
         }

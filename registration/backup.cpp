@@ -28,11 +28,13 @@ HRESULT RegistryBackup::Record(Scope scope, View view, const std::wstring& path)
     // The view is chosen where the redirected key itself is opened; keys below it are its own.
     size_t split = path.find(L'\\');
     RegKey top;
-    LSTATUS status = RegOpenKeyExW(BranchRoot(scope), (std::wstring(kClassesKey) + L"\\" + path.substr(0, split)).c_str(),
-                                   0, KEY_READ | ViewAccess(view), top.Put());
+    LSTATUS status =
+        RegOpenKeyExW(BranchRoot(scope), (std::wstring(kClassesKey) + L"\\" + path.substr(0, split)).c_str(),
+                      0, KEY_READ | ViewAccess(view), top.Put());
     RegistryTree read;
     if (status == ERROR_SUCCESS)
-        status = ReadRegistryTree(top.Get(), split == std::wstring::npos ? std::wstring() : path.substr(split + 1), read);
+        status = ReadRegistryTree(
+            top.Get(), split == std::wstring::npos ? std::wstring() : path.substr(split + 1), read);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
         return HRESULT_FROM_WIN32(status);
     RegistryTree& tree = trees_[scope == Scope::User];
@@ -65,8 +67,8 @@ std::wstring DefaultBackupPath() {
     DWORD length = GetTempPathW(MAX_PATH + 1, folder);
     SYSTEMTIME now;
     GetLocalTime(&now);
-    std::wstring name = L"corvane-backup-" + DecimalText(now.wYear) + TwoDigits(now.wMonth) + TwoDigits(now.wDay) +
-                        L"-" + TwoDigits(now.wHour) + TwoDigits(now.wMinute) + TwoDigits(now.wSecond) + L"-" +
-                        DecimalText(GetCurrentProcessId()) + L".reg";
+    std::wstring name = L"corvane-backup-" + DecimalText(now.wYear) + TwoDigits(now.wMonth) +
+                        TwoDigits(now.wDay) + L"-" + TwoDigits(now.wHour) + TwoDigits(now.wMinute) +
+                        TwoDigits(now.wSecond) + L"-" + DecimalText(GetCurrentProcessId()) + L".reg";
     return (length && length <= MAX_PATH ? std::wstring(folder, length) : std::wstring()) + name;
 }

@@ -95,8 +95,8 @@ class KeptSixtyFourBitKeys {
                                     key.Put(), nullptr) != ERROR_SUCCESS)
                     continue;
                 for (const RegistryValue& value : entry.values)
-                    RegSetValueExW(key.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0, value.type,
-                                   value.data.data(), static_cast<DWORD>(value.data.size()));
+                    RegSetValueExW(key.Get(), value.name.empty() ? nullptr : value.name.c_str(), 0,
+                                   value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
             }
         }
     }

@@ -138,8 +138,9 @@ class Checker {
         missing.minor = request_.version->second;
         LibraryIdentity identity{missing.guid, missing.major, missing.minor, 0, SYS_WIN32};
         Scope scope = request_.scope.value_or(Scope::Machine);
-        Finding finding = Make(FindingKind::NoPath, missing, BranchKeyName(scope) + L"\\" + VersionKeyOf(identity),
-                               L"does not exist: the library is not registered", TYPE_E_LIBNOTREGISTERED);
+        Finding finding =
+            Make(FindingKind::NoPath, missing, BranchKeyName(scope) + L"\\" + VersionKeyOf(identity),
+                 L"does not exist: the library is not registered", TYPE_E_LIBNOTREGISTERED);
         finding.scope = scope;
         Add(std::move(finding));
     }
@@ -148,7 +149,8 @@ class Checker {
         if (!request_.lcid || !request_.syskind)
             return;
         const Registration& registration = *version.registration;
-        LibraryIdentity identity{version.guid, version.major, version.minor, *request_.lcid, *request_.syskind};
+        LibraryIdentity identity{version.guid, version.major, version.minor, *request_.lcid,
+                                 *request_.syskind};
         for (Scope scope : {Scope::User, Scope::Machine}) {
             bool holds = scope == Scope::User ? registration.presence.user : registration.presence.machine;
             if (!holds)
@@ -160,11 +162,11 @@ class Checker {
             if (found)
                 continue;
             const char* platform = PlatformKeyName(identity.syskind);
-            Finding finding = Make(FindingKind::NoPath, version,
-                                   BranchKeyName(scope) + L"\\" + VersionKeyOf(identity) + L"\\" +
-                                       ToWide(LowerHex(identity.lcid)) + L"\\" + ToWide(platform ? platform : ""),
-                                   L"does not exist: no path for the library's locale and platform",
-                                   TYPE_E_LIBNOTREGISTERED);
+            Finding finding = Make(
+                FindingKind::NoPath, version,
+                BranchKeyName(scope) + L"\\" + VersionKeyOf(identity) + L"\\" +
+                    ToWide(LowerHex(identity.lcid)) + L"\\" + ToWide(platform ? platform : ""),
+                L"does not exist: no path for the library's locale and platform", TYPE_E_LIBNOTREGISTERED);
             finding.scope = scope;
             Add(std::move(finding));
         }
@@ -177,15 +179,15 @@ class Checker {
             Finding finding;
             std::wstring key = EntryKeyName(registration, entry);
             if (stale) {
-                finding = Make(FindingKind::StaleVersion, version, key,
-                               L"names " + entry.path + L", which is gone, while a newer version is registered",
-                               S_OK);
+                finding = Make(
+                    FindingKind::StaleVersion, version, key,
+                    L"names " + entry.path + L", which is gone, while a newer version is registered", S_OK);
                 finding.repair = RepairKind::RemoveVersion;
             } else if (entry.path.empty()) {
                 finding = Make(FindingKind::NoPath, version, key, L"is empty", TYPE_E_LIBNOTREGISTERED);
             } else if (entry.state == PathState::Missing) {
-                finding = Make(FindingKind::FileMissing, version, key, L"names " + entry.path + L", which is missing",
-                               TYPE_E_CANTLOADLIBRARY);
+                finding = Make(FindingKind::FileMissing, version, key,
+                               L"names " + entry.path + L", which is missing", TYPE_E_CANTLOADLIBRARY);
             } else if (entry.state == PathState::Unreadable) {
                 finding = Make(FindingKind::FileUnreadable, version, key,
                                L"names " + entry.path + L", which holds no readable type library",
@@ -196,10 +198,11 @@ class Checker {
                     (IsEqualGUID(description.guid, version.guid) && description.major == version.major &&
                      description.minor == version.minor))
                     continue;
-                finding = Make(FindingKind::FileOtherLibrary, version, key,
-                               L"names " + entry.path + L", which declares " + GuidText(description.guid) + L" " +
-                                   DecimalText(description.major) + L"." + DecimalText(description.minor),
-                               TYPE_E_LIBNOTREGISTERED);
+                finding =
+                    Make(FindingKind::FileOtherLibrary, version, key,
+                         L"names " + entry.path + L", which declares " + GuidText(description.guid) + L" " +
+                             DecimalText(description.major) + L"." + DecimalText(description.minor),
+                         TYPE_E_LIBNOTREGISTERED);
             }
             finding.scope = entry.scope;
             finding.file = entry.path;
@@ -207,8 +210,8 @@ class Checker {
             Add(std::move(finding));
         }
         if (registration.paths.empty())
-            Add(Make(FindingKind::NoPath, version, registration.KeyName(), L"holds no path for any locale or platform",
-                     TYPE_E_LIBNOTREGISTERED));
+            Add(Make(FindingKind::NoPath, version, registration.KeyName(),
+                     L"holds no path for any locale or platform", TYPE_E_LIBNOTREGISTERED));
         const std::wstring helpDir = registration.helpDir.value_or(L"");
         DWORD attributes = GetFileAttributesW(helpDir.c_str());
         if (!helpDir.empty() &&
@@ -324,9 +327,10 @@ class Checker {
         key.scope = scope;
         key.view = view;
         key.iid = iid;
-        Finding finding = Make(FindingKind::InterfaceMissing, version, key.KeyName(),
-                               L"is missing: " + ToWide(ViewName(view)) + L" clients cannot marshal the interface",
-                               REGDB_E_IIDNOTREG);
+        Finding finding =
+            Make(FindingKind::InterfaceMissing, version, key.KeyName(),
+                 L"is missing: " + ToWide(ViewName(view)) + L" clients cannot marshal the interface",
+                 REGDB_E_IIDNOTREG);
         finding.scope = scope;
         finding.view = view;
         finding.iid = iid;
@@ -346,16 +350,16 @@ class Checker {
 } // namespace
 
 const char* FindingKindName(FindingKind kind) {
-    static const char* const names[] = {"no-path",           "file-missing",       "file-unreadable",
-                                        "file-other-library", "orphan-interface",   "interface-missing",
-                                        "proxy-stub-missing", "proxy-stub-not-registered",
-                                        "helpdir-missing",    "stale-version"};
+    static const char* const names[] = {
+        "no-path",          "file-missing",      "file-unreadable",    "file-other-library",
+        "orphan-interface", "interface-missing", "proxy-stub-missing", "proxy-stub-not-registered",
+        "helpdir-missing",  "stale-version"};
     return names[static_cast<int>(kind)];
 }
 
 size_t CheckReport::Problems() const {
-    return static_cast<size_t>(
-        std::count_if(findings.begin(), findings.end(), [](const Finding& finding) { return !finding.warning; }));
+    return static_cast<size_t>(std::count_if(findings.begin(), findings.end(),
+                                             [](const Finding& finding) { return !finding.warning; }));
 }
 
 CheckReport CheckRegistrations(const CheckRequest& request) {
@@ -370,8 +374,8 @@ std::wstring RepairStep::Description() const {
         return L"delete " + BranchKeyName(scope) + L"\\Interface\\" + iid +
                (RegistryViews().size() > 1 && view ? L" (" + ToWide(ViewName(*view)) + L" view)" : L"");
     case RepairKind::RemoveVersion:
-        return L"remove the registration of " + GuidText(library.guid) + L" " + DecimalText(library.major) + L"." +
-               DecimalText(library.minor) + L" for locale " + DecimalText(library.lcid);
+        return L"remove the registration of " + GuidText(library.guid) + L" " + DecimalText(library.major) +
+               L"." + DecimalText(library.minor) + L" for locale " + DecimalText(library.lcid);
     case RepairKind::None:
         break;
     }
@@ -400,8 +404,10 @@ std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
                        SameName(other.file, step.file) && SameName(other.iid, step.iid) &&
                        (kind != RepairKind::RemoveVersion ||
                         (IsEqualGUID(other.library.guid, step.library.guid) &&
-                         other.library.major == step.library.major && other.library.minor == step.library.minor &&
-                         other.library.lcid == step.library.lcid && other.library.syskind == step.library.syskind));
+                         other.library.major == step.library.major &&
+                         other.library.minor == step.library.minor &&
+                         other.library.lcid == step.library.lcid &&
+                         other.library.syskind == step.library.syskind));
             };
             if (std::none_of(steps.begin(), steps.end(), same))
                 steps.push_back(std::move(step));
@@ -456,9 +462,9 @@ HRESULT Repair(const RepairStep& step) {
         return RegisterLibraryFile(step.file, step.scope);
     case RepairKind::RemoveInterface: {
         RegKey interfaces;
-        LSTATUS status = RegOpenKeyExW(BranchRoot(step.scope), kInterfaceKey, 0,
-                                       KEY_READ | KEY_WRITE | DELETE | ViewAccess(step.view.value_or(View::Bits32)),
-                                       interfaces.Put());
+        LSTATUS status = RegOpenKeyExW(
+            BranchRoot(step.scope), kInterfaceKey, 0,
+            KEY_READ | KEY_WRITE | DELETE | ViewAccess(step.view.value_or(View::Bits32)), interfaces.Put());
         if (status == ERROR_SUCCESS)
             status = RegDeleteTreeW(interfaces.Get(), step.iid.c_str());
         return HRESULT_FROM_WIN32(status);

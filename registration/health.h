@@ -17,16 +17,16 @@
 #include "registration/backup.h"
 
 enum class FindingKind {
-    NoPath,            // the version key is missing, or has no path for the locale and platform
-    FileMissing,       // the registered file is gone
-    FileUnreadable,    // the registered file holds no library that can be read
-    FileOtherLibrary,  // the registered file declares another GUID or version
-    OrphanInterface,   // an Interface key names a library version that is not registered
-    InterfaceMissing,  // an interface that registration writes is missing from a view
-    ProxyStubMissing,  // an interface key has no ProxyStubClsid32
+    NoPath,                 // the version key is missing, or has no path for the locale and platform
+    FileMissing,            // the registered file is gone
+    FileUnreadable,         // the registered file holds no library that can be read
+    FileOtherLibrary,       // the registered file declares another GUID or version
+    OrphanInterface,        // an Interface key names a library version that is not registered
+    InterfaceMissing,       // an interface that registration writes is missing from a view
+    ProxyStubMissing,       // an interface key has no ProxyStubClsid32
     ProxyStubNotRegistered, // ProxyStubClsid32 names a class not registered in the view
-    HelpDirMissing,    // warning: HELPDIR names no folder
-    StaleVersion,      // warning: an older version whose file is gone
+    HelpDirMissing,         // warning: HELPDIR names no folder
+    StaleVersion,           // warning: an older version whose file is gone
 };
 const char* FindingKindName(FindingKind kind); // "no-path", "file-missing", ...
 
@@ -38,22 +38,22 @@ struct Finding {
     FindingKind kind = FindingKind::NoPath;
     bool warning = false;
     Scope scope = Scope::Machine;
-    std::optional<View> view;  // for interface keys
-    std::wstring key;          // the key at fault, as regedit names it
-    std::wstring detail;       // what is wrong with it
+    std::optional<View> view;   // for interface keys
+    std::wstring key;           // the key at fault, as regedit names it
+    std::wstring detail;        // what is wrong with it
     HRESULT clientError = S_OK; // what a client gets (S_OK for a warning)
-    LibraryIdentity library;   // the library version concerned (lcid, syskind of its entry)
-    std::wstring file;         // the registered file, where one is concerned
-    std::wstring iid;          // for interface keys
+    LibraryIdentity library;    // the library version concerned (lcid, syskind of its entry)
+    std::wstring file;          // the registered file, where one is concerned
+    std::wstring iid;           // for interface keys
     RepairKind repair = RepairKind::None;
 };
 
 // What to look at: one library's versions (guid; version and entry when given), or every
 // registered library; in the branches asked (both when none), in every registry view.
 struct CheckRequest {
-    std::optional<GUID> library;               // none: every registered library
+    std::optional<GUID> library;                  // none: every registered library
     std::optional<std::pair<WORD, WORD>> version; // the version the client asks for
-    std::optional<LCID> lcid;                  // the entry it needs, when known
+    std::optional<LCID> lcid;                     // the entry it needs, when known
     std::optional<SYSKIND> syskind;
     std::optional<Scope> scope;
 };
@@ -73,8 +73,8 @@ struct RepairStep {
     Scope scope = Scope::Machine;
     std::optional<View> view;
     LibraryIdentity library;
-    std::wstring file; // Reregister
-    std::wstring iid;  // RemoveInterface
+    std::wstring file;                // Reregister
+    std::wstring iid;                 // RemoveInterface
     std::wstring Description() const; // "register 'C:\x.tlb' again", ...
 };
 std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings);

@@ -44,9 +44,10 @@ void SetText(View view, const std::string& path, const char* name, const std::st
 // it (a 32-bit process reaches it through Sysnative).
 void Import(const std::string& file) {
     bool wow64 = RegistryViews().size() > 1;
-    driver::ChildRun run = driver::RunProgram(wow64 ? "C:\\windows\\sysnative\\cmd.exe" : "C:\\windows\\regedit.exe",
-                                              wow64 ? std::vector<std::string>{"/c", "C:\\windows\\regedit.exe", "/s", file}
-                                                    : std::vector<std::string>{"/s", file});
+    driver::ChildRun run =
+        driver::RunProgram(wow64 ? "C:\\windows\\sysnative\\cmd.exe" : "C:\\windows\\regedit.exe",
+                           wow64 ? std::vector<std::string>{"/c", "C:\\windows\\regedit.exe", "/s", file}
+                                 : std::vector<std::string>{"/s", file});
     EXPECT_EQ(run.exitCode, 0u) << Describe(run);
 }
 
@@ -110,9 +111,9 @@ TEST_F(CliCheck, AHealthyRegistrationGivesOnlyTheSummary) {
 }
 
 struct Breakage {
-    const char* kind; // the finding check must give
-    bool problem;     // exit 3 (else a warning: exit 0)
-    bool fixable;     // --fix leaves the library healthy
+    const char* kind;            // the finding check must give
+    bool problem;                // exit 3 (else a warning: exit 0)
+    bool fixable;                // --fix leaves the library healthy
     std::function<void()> apply; // run after a fresh registration
 };
 
@@ -136,7 +137,8 @@ TEST_F(CliCheck, EachBreakageIsNamedAndTheRepairableOnesAreFixedWithABackupThatU
          [&] { RegDeleteTreeA(Open(first, "Interface\\" + iids_.front()).Get(), "ProxyStubClsid32"); }},
         {"proxy-stub-not-registered", true, true,
          [&] {
-             SetText(first, "Interface\\" + iids_.front() + "\\ProxyStubClsid32", nullptr, GuidAnsi(NewGuid()));
+             SetText(first, "Interface\\" + iids_.front() + "\\ProxyStubClsid32", nullptr,
+                     GuidAnsi(NewGuid()));
          }},
         {"helpdir-missing", false, false,
          [&] { SetText(first, version_ + "\\HELPDIR", nullptr, "C:\\no such folder"); }},
@@ -183,7 +185,8 @@ TEST_F(CliCheck, UnregisteringACopyRegisteredElsewhereChangesNothingAndUnregiste
     EXPECT_EQ(Snapshot(), before);
 
     std::string backup = temp_.File("removal.reg");
-    driver::ChildRun removed = RunCli({"unregister", "--guid", GuidAnsi(guid_), "--version", "1.2", "--backup", backup});
+    driver::ChildRun removed =
+        RunCli({"unregister", "--guid", GuidAnsi(guid_), "--version", "1.2", "--backup", backup});
     EXPECT_EQ(removed.exitCode, 0u) << Describe(removed);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, version_));
     Import(backup);

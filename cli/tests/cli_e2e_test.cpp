@@ -175,7 +175,6 @@ TEST_F(CliProgram, ARegistrationOfACopyElsewhereIsReportedAndReplacedByRegisteri
                                 copy_ + " before)\n");
     EXPECT_EQ(RunCli({"status", library_}).exitCode, 0u);
     EXPECT_EQ(RunCli({"status", copy_}).exitCode, 3u);
-
 }
 
 TEST_F(CliProgram, ARegistrationWhoseFileIsGoneIsListedAsBrokenAndRemovedByIdentity) {
@@ -228,9 +227,11 @@ TEST_F(CliProgram, UnregisteringAFileLeavesARegistrationOfAnotherFileEvenWhenTha
     ASSERT_TRUE(DeleteFileA(copy_.c_str()));
     ChildRun refused = RunCli({"unregister", library_});
     EXPECT_EQ(refused.exitCode, 2u) << Describe(refused);
-    EXPECT_EQ(refused.err, "corvane-cli: " + guid_ + " 1.0 lcid 0 win32 is registered to '" + copy_ + "', not to '" +
-                               library_ + "'; nothing was changed. To remove that registration: corvane-cli "
-                               "unregister --guid " + guid_ + " --version 1.0 --lcid 0 --syskind win32\n");
+    EXPECT_EQ(refused.err, "corvane-cli: " + guid_ + " 1.0 lcid 0 win32 is registered to '" + copy_ +
+                               "', not to '" + library_ +
+                               "'; nothing was changed. To remove that registration: corvane-cli "
+                               "unregister --guid " +
+                               guid_ + " --version 1.0 --lcid 0 --syskind win32\n");
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "TypeLib\\" + guid_ + "\\1.0"));
 }
 

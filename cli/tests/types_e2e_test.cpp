@@ -70,7 +70,8 @@ std::string Widl(const std::string& folder, const std::string& idl, const std::s
     std::string program = "Z:" CORVANE_WIDL_UNIX;
     std::replace(program.begin(), program.end(), '/', '\\');
     DeleteFileA((folder + "\\" + tlb).c_str());
-    driver::ChildRun run = driver::RunProgram(program, {"--win32", "-t", "-L", ".", "-o", tlb, idl}, folder, 120000);
+    driver::ChildRun run =
+        driver::RunProgram(program, {"--win32", "-t", "-L", ".", "-o", tlb, idl}, folder, 120000);
     std::string path = folder + "\\" + tlb;
     size_t size = 0;
     bool made = driver::WaitUntil(
@@ -100,15 +101,17 @@ std::map<std::string, std::string> Kept(const std::string& text) {
             json parameters = json::array();
             for (const json& parameter : member.value("parameters", json::array()))
                 parameters.push_back({parameter["type"], parameter["flags"]});
-            members.push_back(json({member["name"], member["id"], member.value("invoke", ""), member["member"],
-                                    enumeration ? "" : member.value("returns", member.value("type", "")), parameters,
-                                    member["flags"]})
-                                  .dump());
+            members.push_back(
+                json({member["name"], member["id"], member.value("invoke", ""), member["member"],
+                      enumeration ? "" : member.value("returns", member.value("type", "")), parameters,
+                      member["flags"]})
+                    .dump());
         }
         std::sort(members.begin(), members.end());
-        kept[type["name"]] = json({type["kind"], type["guid"], type["flags"], type.value("base", ""),
-                                   type.value("aliasOf", ""), type.value("interfaces", json::array()), members})
-                                 .dump();
+        kept[type["name"]] =
+            json({type["kind"], type["guid"], type["flags"], type.value("base", ""),
+                  type.value("aliasOf", ""), type.value("interfaces", json::array()), members})
+                .dump();
     }
     return kept;
 }
@@ -149,7 +152,8 @@ TEST(CliTypes, IdlOfEachLibraryCompilesBackToTheSameTypes) {
         std::map<std::string, std::string> before = Kept(original.out), after = Kept(back.out);
         ASSERT_FALSE(before.empty()) << original.out.substr(0, 500);
         for (const std::string& name : each.beyondWidl) {
-            EXPECT_NE(before.erase(name) + after.erase(name), 0u) << name << " is no longer a type of the library";
+            EXPECT_NE(before.erase(name) + after.erase(name), 0u)
+                << name << " is no longer a type of the library";
         }
         for (const auto& [name, type] : before)
             EXPECT_EQ(after[name], type) << name;

@@ -49,8 +49,9 @@ TEST(Text, GuidsReadOnlyInTheFormRegistrationWritesThemAndBackInUpperCase) {
     ASSERT_TRUE(ParseGuid(L"{00020430-0000-0000-c000-000000000046}", guid));
     EXPECT_EQ(GuidText(guid), L"{00020430-0000-0000-C000-000000000046}");
     EXPECT_TRUE(ParseGuid(L"00020430-0000-0000-C000-000000000046", guid)) << "braces are optional";
-    for (const wchar_t* bad : {L"", L"Scripting.Dictionary", L"{00020430-0000-0000-C000-00000000004G}",
-                               L"{00020430+0000-0000-C000-000000000046}", L"{00020430-0000-0000-C000-000000000046"})
+    for (const wchar_t* bad :
+         {L"", L"Scripting.Dictionary", L"{00020430-0000-0000-C000-00000000004G}",
+          L"{00020430+0000-0000-C000-000000000046}", L"{00020430-0000-0000-C000-000000000046"})
         EXPECT_FALSE(ParseGuid(bad, guid)) << ToAnsi(std::wstring(bad));
     EXPECT_EQ(FromUtf8(ToUtf8(L"\x5e93 caf\x00e9")), L"\x5e93 caf\x00e9");
     EXPECT_EQ(ToUtf8(L"\x5e93"), "\xe5\xba\x93");

@@ -234,7 +234,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             description.documentation = child::TokenReport();
         // Before the answer goes out: a parent that has it must never see this child end.
         watchdog.Disarm();
-        if (!WriteAll(out, reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
+        if (!WriteAll(out,
+                      reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
             return 3;
     }
 }

@@ -11,7 +11,8 @@ namespace {
 
 BOOL CALLBACK NoteResource(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
     if (IS_INTRESOURCE(name))
-        reinterpret_cast<std::vector<WORD>*>(found)->push_back(static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+        reinterpret_cast<std::vector<WORD>*>(found)->push_back(
+            static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
     return TRUE;
 }
 
@@ -22,34 +23,62 @@ std::string Utf8(BSTR text) {
 // The names IDL gives the automation types, by VARTYPE; null where IDL has none.
 const char* BaseTypeName(VARTYPE vt) {
     switch (vt) {
-    case VT_I2: return "short";
-    case VT_I4: return "long";
-    case VT_R4: return "float";
-    case VT_R8: return "double";
-    case VT_CY: return "CURRENCY";
-    case VT_DATE: return "DATE";
-    case VT_BSTR: return "BSTR";
-    case VT_DISPATCH: return "IDispatch*";
-    case VT_ERROR: return "SCODE";
-    case VT_BOOL: return "VARIANT_BOOL";
-    case VT_VARIANT: return "VARIANT";
-    case VT_UNKNOWN: return "IUnknown*";
-    case VT_DECIMAL: return "DECIMAL";
-    case VT_I1: return "char";
-    case VT_UI1: return "unsigned char";
-    case VT_UI2: return "unsigned short";
-    case VT_UI4: return "unsigned long";
-    case VT_I8: return "hyper";
-    case VT_UI8: return "unsigned hyper";
-    case VT_INT: return "int";
-    case VT_UINT: return "unsigned int";
-    case VT_VOID: return "void";
-    case VT_HRESULT: return "HRESULT";
-    case VT_LPSTR: return "LPSTR";
-    case VT_LPWSTR: return "LPWSTR";
-    case VT_INT_PTR: return "INT_PTR";
-    case VT_UINT_PTR: return "UINT_PTR";
-    case VT_CLSID: return "GUID";
+    case VT_I2:
+        return "short";
+    case VT_I4:
+        return "long";
+    case VT_R4:
+        return "float";
+    case VT_R8:
+        return "double";
+    case VT_CY:
+        return "CURRENCY";
+    case VT_DATE:
+        return "DATE";
+    case VT_BSTR:
+        return "BSTR";
+    case VT_DISPATCH:
+        return "IDispatch*";
+    case VT_ERROR:
+        return "SCODE";
+    case VT_BOOL:
+        return "VARIANT_BOOL";
+    case VT_VARIANT:
+        return "VARIANT";
+    case VT_UNKNOWN:
+        return "IUnknown*";
+    case VT_DECIMAL:
+        return "DECIMAL";
+    case VT_I1:
+        return "char";
+    case VT_UI1:
+        return "unsigned char";
+    case VT_UI2:
+        return "unsigned short";
+    case VT_UI4:
+        return "unsigned long";
+    case VT_I8:
+        return "hyper";
+    case VT_UI8:
+        return "unsigned hyper";
+    case VT_INT:
+        return "int";
+    case VT_UINT:
+        return "unsigned int";
+    case VT_VOID:
+        return "void";
+    case VT_HRESULT:
+        return "HRESULT";
+    case VT_LPSTR:
+        return "LPSTR";
+    case VT_LPWSTR:
+        return "LPWSTR";
+    case VT_INT_PTR:
+        return "INT_PTR";
+    case VT_UINT_PTR:
+        return "UINT_PTR";
+    case VT_CLSID:
+        return "GUID";
     }
     return nullptr;
 }
@@ -111,7 +140,8 @@ class Walk {
     }
 
   private:
-    void Documentation(ITypeInfo* info, MEMBERID id, std::string& name, std::string& text, uint32_t& context) {
+    void Documentation(ITypeInfo* info, MEMBERID id, std::string& name, std::string& text,
+                       uint32_t& context) {
         Bstr nameText, documentation;
         DWORD helpContext = 0;
         if (FAILED(info->GetDocumentation(id, nameText.Put(), documentation.Put(), &helpContext, nullptr)))
@@ -150,7 +180,8 @@ class Walk {
             *kind = seen.kind;
         ComPtr<ITypeLib> library;
         UINT index = 0;
-        if (SUCCEEDED(referenced->GetContainingTypeLib(library.Put(), &index)) && library && Imported(library.Get())) {
+        if (SUCCEEDED(referenced->GetContainingTypeLib(library.Put(), &index)) && library &&
+            Imported(library.Get())) {
             bool known = false;
             for (const ImportedTypeContent& type : content_.importedTypes)
                 known = known || type.name == seen.name;
@@ -165,7 +196,8 @@ class Walk {
     // Whether library is another than the one walked; the first time, it becomes an import.
     bool Imported(ITypeLib* library) {
         LibraryAttributes attributes(library);
-        if (FAILED(library->GetLibAttr(attributes.Put())) || !attributes || IsEqualGUID(attributes->guid, own_))
+        if (FAILED(library->GetLibAttr(attributes.Put())) || !attributes ||
+            IsEqualGUID(attributes->guid, own_))
             return false;
         for (const ImportContent& known : content_.imports)
             if (IsEqualGUID(known.guid, attributes->guid) && known.major == attributes->wMajorVerNum &&
@@ -178,7 +210,8 @@ class Walk {
         Bstr name, path;
         library->GetDocumentation(-1, name.Put(), nullptr, nullptr, nullptr);
         import.name = Utf8(name.Get());
-        if (SUCCEEDED(QueryPathOfRegTypeLib(import.guid, import.major, import.minor, attributes->lcid, path.Put()))) {
+        if (SUCCEEDED(QueryPathOfRegTypeLib(import.guid, import.major, import.minor, attributes->lcid,
+                                            path.Put()))) {
             std::string full = Utf8(path.Get());
             import.file = full.substr(full.find_last_of('\\') + 1);
         }
@@ -256,7 +289,8 @@ class Walk {
         if (type.kind == TKIND_MODULE) {
             Bstr dll, entry;
             WORD ordinal = 0;
-            if (SUCCEEDED(info->GetDllEntry(function->memid, function->invkind, dll.Put(), entry.Put(), &ordinal))) {
+            if (SUCCEEDED(info->GetDllEntry(function->memid, function->invkind, dll.Put(), entry.Put(),
+                                            &ordinal))) {
                 type.dllName = Utf8(dll.Get());
                 member.entry = entry.Get() ? Utf8(entry.Get()) : "#" + DecimalAnsi(ordinal);
             }
@@ -300,7 +334,8 @@ std::vector<WORD> LibraryResources(const std::wstring& path) {
         file.find_first_not_of(L"0123456789", slash + 1) == std::wstring::npos &&
         GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
         file.resize(slash);
-    Module module(LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    Module module(
+        LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     if (module)
         EnumResourceNamesW(module.Get(), L"TYPELIB", NoteResource, reinterpret_cast<LONG_PTR>(&resources));
     return resources;

@@ -102,8 +102,7 @@ class ClassesRoot : public testing::Test {
     static void RemoveRegistrations() {
         RemoveLibraryKeys(HKEY_CLASSES_ROOT);
         RegKey classes;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kClassesKey, 0, KEY_ALL_ACCESS, classes.Put()) ==
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kClassesKey, 0, KEY_ALL_ACCESS, classes.Put()) == ERROR_SUCCESS)
             RemoveLibraryKeys(classes.Get());
     }
 

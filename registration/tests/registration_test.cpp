@@ -20,7 +20,6 @@ namespace {
 
 using testsupport::KeyExists;
 
-
 // "TypeLib\{guid}\major.minor", the version numbers in lower-case hexadecimal.
 std::string VersionKey(const LibraryRecipe& recipe) {
     return "TypeLib\\" + GuidAnsi(recipe.guid) + "\\" + LowerHex(recipe.major) + "." + LowerHex(recipe.minor);
@@ -159,8 +158,8 @@ TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
     };
     ComPtr<ITlInfoApplication> component = CreateComponent();
     ASSERT_TRUE(component);
-    const Identity identities[] = {{1, 0, 0, SYS_WIN32}, {2, 10, 0x409, SYS_WIN32}, {65535, 1, 0, SYS_WIN32},
-                                   {3, 0, 0, SYS_WIN64}};
+    const Identity identities[] = {
+        {1, 0, 0, SYS_WIN32}, {2, 10, 0x409, SYS_WIN32}, {65535, 1, 0, SYS_WIN32}, {3, 0, 0, SYS_WIN64}};
     for (const Identity& identity : identities) {
         LibraryRecipe recipe;
         recipe.major = identity.major;
