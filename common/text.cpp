@@ -144,3 +144,12 @@ std::wstring DecimalText(unsigned long long value) {
 std::string DecimalAnsi(unsigned long long value) {
     return Decimal<char>(value);
 }
+
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+std::wstring ResultCodeText(HRESULT code) {
+    return ToWide(UpperHex(static_cast<unsigned long>(code), 8));
+}

@@ -41,3 +41,10 @@ std::wstring GuidText(const GUID& guid);
 // Reads a GUID in that form, braces optional, any letter case, and in no other form (the
 // system's CLSIDFromString would also look up a class's name).
 bool ParseGuid(const std::wstring& text, GUID& guid);
+
+// Whether two texts are equal without regard to case, as the registry compares key names and
+// the file system compares paths (ordinal, not by the user's locale).
+bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b);
+
+// A result code as the program shows it: eight upper-case hexadecimal digits, "8002801C".
+std::wstring ResultCodeText(HRESULT code);

@@ -23,6 +23,14 @@ struct LibraryIdentity {
     LCID lcid = 0;
     SYSKIND syskind = SYS_WIN32;
 };
+// Two identities are one registration when all five parts agree.
+inline bool operator==(const LibraryIdentity& a, const LibraryIdentity& b) {
+    return IsEqualGUID(a.guid, b.guid) && a.major == b.major && a.minor == b.minor && a.lcid == b.lcid &&
+           a.syskind == b.syskind;
+}
+inline bool operator!=(const LibraryIdentity& a, const LibraryIdentity& b) {
+    return !(a == b);
+}
 
 // What a type-library file declares, as the reader's child read it: the one description of a
 // library that the component, registration and the console all work from.
