@@ -1,7 +1,7 @@
 // The keys a client's marshalling and activation read, in one view of a branch: Interface and
 // CLSID keys, and whether a library version is registered at all. Kept apart from views.cpp,
 // which the window links, since only the console reads them.
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 #include "catalogue/registrykeys.h"
 #include "common/registrytext.h"

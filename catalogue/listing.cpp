@@ -1,5 +1,5 @@
 // Every registered library version, and the status Windows gives this user for one identity.
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,5 +1,5 @@
 // Resolving a FILE argument: the full path, a resource index, and what the name turns out to be.
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 #include "catalogue/registrykeys.h"
 #include "common/owners.h"

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <string>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "common/owners.h"
 
 namespace catalogue_detail {

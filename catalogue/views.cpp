@@ -1,5 +1,5 @@
 // The two registry views of 64-bit Windows, and the Interface keys read in each.
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 #include "catalogue/registrykeys.h"
 #include "common/registrytext.h"

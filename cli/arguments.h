@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 namespace cli {
 

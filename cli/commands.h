@@ -9,7 +9,7 @@
 #include <vector>
 #include <nlohmann/json.hpp>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "cli/arguments.h"
 #include "cli/cli.h"
 #include "reader/reader.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "registration/regfile.h"
 
 class RegistryBackup {

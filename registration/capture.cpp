@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/text.h"

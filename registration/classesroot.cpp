@@ -1,6 +1,6 @@
 #include "registration/classesroot.h"
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "common/owners.h"
 #include "common/systemdll.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "reader/reader.h"
 #include "tlinfo/tlinfo.h"
 

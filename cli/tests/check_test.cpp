@@ -7,7 +7,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "registration/regfile.h"

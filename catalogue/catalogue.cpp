@@ -1,4 +1,4 @@
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 
 #include <cwchar>
 

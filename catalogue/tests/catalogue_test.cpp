@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "catalogue/registrations.h"
+#include "catalogue/catalogue.h"
 #include "common/owners.h"
 #include "common/text.h"
 #include "tests/support/testsupport.h"
