@@ -1,5 +1,7 @@
 #include "common/paths.h"
 
+#include "common/text.h"
+
 namespace {
 
 template <class Char, class GetFull>
@@ -42,4 +44,16 @@ bool SearchFile(const std::wstring& name, std::wstring& found) {
         }
         buffer.resize(length); // the size asked for includes the terminating NUL
     }
+}
+
+bool PathWithin(const std::wstring& path, const std::wstring& base, std::wstring* rest) {
+    size_t length = base.size();
+    while (length > 0 && base[length - 1] == L'\\')
+        --length;
+    if (length == 0 || path.size() < length || (path.size() > length && path[length] != L'\\') ||
+        !EqualIgnoringCase(path.substr(0, length), base.substr(0, length)))
+        return false;
+    if (rest)
+        *rest = path.size() == length ? std::wstring() : path.substr(length + 1);
+    return true;
 }

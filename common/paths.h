@@ -33,3 +33,8 @@ bool SplitResourceIndex(const std::basic_string<Char>& path, std::basic_string<C
     index = number;
     return true;
 }
+
+// Whether path is base itself or lies below it ("base\..."), compared without regard to case as
+// Windows compares paths and registry key names; base's trailing backslashes do not count, and
+// an empty base holds nothing. With rest, what follows "base\" ("" for base itself).
+bool PathWithin(const std::wstring& path, const std::wstring& base, std::wstring* rest = nullptr);
