@@ -33,23 +33,19 @@ inline bool operator!=(const LibraryIdentity& a, const LibraryIdentity& b) {
 }
 
 // What a type-library file declares, as the reader's child read it: the one description of a
-// library that the component, registration and the console all work from.
-struct LibraryDescription {
+// library that the component, registration and the console all work from. Its identity is the
+// base, so that description.guid and the rest name the identity's own fields.
+struct LibraryDescription : LibraryIdentity {
     std::wstring name;             // GetDocumentation(-1) name ("" when none)
     std::wstring documentation;    // the documentation string ("" when none)
     bool hasDocumentation = false; // false when the library has none (a null BSTR)
-    GUID guid{};
-    WORD major = 0;
-    WORD minor = 0;
-    LCID lcid = 0;
-    SYSKIND syskind = SYS_WIN32;
     WORD flags = 0;
     UINT typeInfoCount = 0;
     // The numbers N of the file's TYPELIB resources ("file.dll\N"), in the file's order; empty
     // for a file that is no module (a .tlb).
     std::vector<WORD> resources;
 
-    LibraryIdentity Identity() const { return {guid, major, minor, lcid, syskind}; }
+    LibraryIdentity Identity() const { return *this; }
 };
 
 namespace reader {
