@@ -182,12 +182,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             content.clear();
         }
         // A request that reads nothing is answered with what this child may do, for the tests.
-        if (kind == Request::Nothing)
-            description.documentation = child::TokenReport();
+        std::wstring token = kind == Request::Nothing ? child::TokenReport() : std::wstring();
         // Before the answer goes out: a parent that has it must never see this child end.
         watchdog.Disarm();
-        if (!WriteAll(out,
-                      reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
+        std::string answer =
+            kind == Request::Nothing
+                ? reader::EncodeIdleAnswer(hr, token)
+                : reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr);
+        if (!WriteAll(out, answer))
             return 3;
     }
 }
