@@ -21,6 +21,7 @@
 #include "common/systemdll.h"
 #include "common/text.h"
 #include "reader/reader.h"
+#include "reader/testing.h"
 #include "registration/registration.h"
 #include "tests/support/driver.h"
 #include "tests/support/testsupport.h"

@@ -44,25 +44,25 @@ class Encoder {
     std::string bytes_;
 };
 
-// The fewest bytes one element takes in the record (every number a byte, every text empty), so
-// that a count can be checked against the bytes left before it sizes an allocation.
-constexpr size_t MinimumBytes(const ParameterContent*) {
-    return 4;
-}
-constexpr size_t MinimumBytes(const MemberContent*) {
-    return 9;
-}
-constexpr size_t MinimumBytes(const ImplementedContent*) {
-    return 3;
-}
-constexpr size_t MinimumBytes(const TypeContent*) {
-    return 11 + sizeof(GUID);
-}
-constexpr size_t MinimumBytes(const ImportContent*) {
-    return 4 + sizeof(GUID);
-}
-constexpr size_t MinimumBytes(const ImportedTypeContent*) {
-    return 3 + sizeof(GUID);
+// Counts the fewest bytes an element takes in the record: every number a byte, every text and
+// every list empty, and a member's shorter branch (a variable's), as a default element has it.
+class Measure {
+  public:
+    template <class N> void Number(N&) { ++bytes_; }
+    void Flag(bool&) { ++bytes_; }
+    void Text(std::string&) { ++bytes_; }
+    void Guid(GUID&) { bytes_ += sizeof(GUID); }
+    template <class T> void List(std::vector<T>&) { ++bytes_; }
+    size_t bytes_ = 0;
+};
+
+// The fewest bytes one element takes, from the one list of its fields, so that a count can be
+// checked against the bytes left before it sizes an allocation.
+template <class T> size_t MinimumBytes() {
+    T element;
+    Measure measure;
+    Fields(measure, element);
+    return measure.bytes_;
 }
 
 class Decoder {
@@ -122,7 +122,7 @@ class Decoder {
     template <class T> void List(std::vector<T>& items) {
         uint32_t count;
         Number(count);
-        if (!ok_ || count > static_cast<size_t>(end_ - at_) / MinimumBytes(static_cast<const T*>(nullptr))) {
+        if (!ok_ || count > static_cast<size_t>(end_ - at_) / MinimumBytes<T>()) {
             ok_ = false;
             return;
         }

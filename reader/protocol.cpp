@@ -8,15 +8,17 @@ namespace reader {
 
 namespace {
 
-constexpr char kRequestMagic[4] = {'C', 'V', 'R', 'Q'};
-constexpr char kAnswerMagic[4] = {'C', 'V', 'R', 'A'};
-constexpr char kContentMagic[4] = {'C', 'V', 'R', 'C'};
-constexpr char kEndMarker[4] = {'C', 'V', 'R', '.'};
+constexpr char kRequestMagic[] = {'C', 'V', 'R', 'Q'};
+constexpr char kAnswerMagic[] = {'C', 'V', 'R', 'A'};
+constexpr char kContentMagic[] = {'C', 'V', 'R', 'C'};
+constexpr char kEndMarker[] = {'C', 'V', 'R', '.'};
+// Every magic takes as many bytes as the end marker; the record's length follows the magic.
+constexpr size_t kMarkSize = sizeof kEndMarker;
 
 class Writer {
   public:
-    explicit Writer(const char (&magic)[4]) {
-        bytes_.append(magic, 4);
+    explicit Writer(const char (&magic)[kMarkSize]) {
+        bytes_.append(magic, kMarkSize);
         Number(0); // the length, filled in by Finish
     }
     void Number(uint32_t value) { bytes_.append(reinterpret_cast<const char*>(&value), sizeof value); }
@@ -26,9 +28,9 @@ class Writer {
         Raw(text.data(), text.size() * sizeof(wchar_t));
     }
     std::string Finish() {
-        bytes_.append(kEndMarker, 4);
+        bytes_.append(kEndMarker, kMarkSize);
         uint32_t length = static_cast<uint32_t>(bytes_.size());
-        std::memcpy(&bytes_[4], &length, sizeof length);
+        std::memcpy(&bytes_[kMarkSize], &length, sizeof length);
         return std::move(bytes_);
     }
 
@@ -40,11 +42,11 @@ class Writer {
 class Reader {
   public:
     Reader(const std::string& record, bool request) : record_(record) {
-        ok_ = record.size() >= kRecordHeaderSize + 4 &&
+        ok_ = record.size() >= kRecordHeaderSize + kMarkSize &&
               RecordLength(record.data(), request) == record.size() &&
-              std::memcmp(record.data() + record.size() - 4, kEndMarker, 4) == 0;
+              std::memcmp(record.data() + record.size() - kMarkSize, kEndMarker, kMarkSize) == 0;
         at_ = kRecordHeaderSize;
-        end_ = record.size() - 4;
+        end_ = record.size() - kMarkSize;
     }
     uint32_t Number() {
         uint32_t value = 0;
@@ -88,13 +90,13 @@ class Reader {
 } // namespace
 
 uint32_t RecordLength(const char* header, bool request) {
-    bool content = !request && std::memcmp(header, kContentMagic, 4) == 0;
-    if (!content && std::memcmp(header, request ? kRequestMagic : kAnswerMagic, 4) != 0)
+    bool content = !request && std::memcmp(header, kContentMagic, kMarkSize) == 0;
+    if (!content && std::memcmp(header, request ? kRequestMagic : kAnswerMagic, kMarkSize) != 0)
         return 0;
     uint32_t length;
-    std::memcpy(&length, header + 4, sizeof length);
+    std::memcpy(&length, header + kMarkSize, sizeof length);
     uint32_t limit = content ? kMaxRecordSize + kMaxContentSize : kMaxRecordSize;
-    return length >= kRecordHeaderSize + 4 && length <= limit ? length : 0;
+    return length >= kRecordHeaderSize + kMarkSize && length <= limit ? length : 0;
 }
 
 bool SplitRecords(const std::string& bytes, bool request, std::vector<std::string>& records) {
@@ -150,7 +152,7 @@ std::string EncodeAnswer(HRESULT result, const LibraryDescription& description, 
 
 bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description,
                   std::string* content) {
-    bool withContent = record.compare(0, 4, kContentMagic, 4) == 0;
+    bool withContent = record.compare(0, kMarkSize, kContentMagic, kMarkSize) == 0;
     if (withContent != (content != nullptr))
         return false;
     Reader reader(record, false);
@@ -179,6 +181,26 @@ bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription
         return false;
     result = static_cast<HRESULT>(code);
     description = std::move(read);
+    return true;
+}
+
+std::string EncodeIdleAnswer(HRESULT result, const std::wstring& token) {
+    Writer writer(kAnswerMagic);
+    writer.Number(static_cast<uint32_t>(result));
+    writer.Text(token);
+    return writer.Finish();
+}
+
+bool DecodeIdleAnswer(const std::string& record, HRESULT& result, std::wstring& token) {
+    if (record.compare(0, kMarkSize, kContentMagic, kMarkSize) == 0)
+        return false;
+    Reader reader(record, false);
+    uint32_t code = reader.Number();
+    std::wstring read = reader.Text();
+    if (!reader.Complete())
+        return false;
+    result = static_cast<HRESULT>(code);
+    token = std::move(read);
     return true;
 }
 

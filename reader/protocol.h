@@ -43,8 +43,13 @@ std::string EncodeAnswer(HRESULT result, const LibraryDescription& description,
 bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription& description,
                   std::string* content = nullptr);
 
-// Has a child of its own answer one request about path, found as ReadLibrary finds it (or no
-// file, for Request::Nothing); nothing is remembered. content as for DecodeAnswer.
+// The answer to a request that reads nothing: its result and the child's report of its own
+// token, for the tests.
+std::string EncodeIdleAnswer(HRESULT result, const std::wstring& token);
+bool DecodeIdleAnswer(const std::string& record, HRESULT& result, std::wstring& token);
+
+// Has a child of its own answer one request about path, found as ReadLibrary finds it; nothing
+// is remembered. content as for DecodeAnswer.
 HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& description,
                     std::string* content);
 

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "tlinfo/tlinfo.h"
-
 // The registration of one library version for one locale and one platform: the key
 // TypeLib\{guid}\major.minor\lcid\platform, the unit that registering writes and unregistering
 // removes.
@@ -33,23 +31,19 @@ inline bool operator!=(const LibraryIdentity& a, const LibraryIdentity& b) {
 }
 
 // What a type-library file declares, as the reader's child read it: the one description of a
-// library that the component, registration and the console all work from.
-struct LibraryDescription {
+// library that the component, registration and the console all work from. Its identity is the
+// base, so that description.guid and the rest name the identity's own fields.
+struct LibraryDescription : LibraryIdentity {
     std::wstring name;             // GetDocumentation(-1) name ("" when none)
     std::wstring documentation;    // the documentation string ("" when none)
     bool hasDocumentation = false; // false when the library has none (a null BSTR)
-    GUID guid{};
-    WORD major = 0;
-    WORD minor = 0;
-    LCID lcid = 0;
-    SYSKIND syskind = SYS_WIN32;
     WORD flags = 0;
     UINT typeInfoCount = 0;
     // The numbers N of the file's TYPELIB resources ("file.dll\N"), in the file's order; empty
     // for a file that is no module (a .tlb).
     std::vector<WORD> resources;
 
-    LibraryIdentity Identity() const { return {guid, major, minor, lcid, syskind}; }
+    LibraryIdentity Identity() const { return *this; }
 };
 
 namespace reader {
@@ -116,34 +110,18 @@ HRESULT AskIdleChild(Confinement* confinement = nullptr, std::wstring* token = n
 // the reader goes (with the component, before it is released).
 void KeepSpare(bool keep);
 
-// For tests and the benchmark: the number of children this process's reads have started,
-// forgetting every remembered answer, and a time limit of their own (0 restores the program's).
-unsigned ChildrenStarted();
-void ForgetAnswers();
-void SetTimeLimitForTests(DWORD milliseconds);
-
 // ---- One reader per process ------------------------------------------------------------------
 // Corvane.exe and CorvaneTLInfo.dll each hold a copy of this code, and each copy has its own
 // remembered answers. A process that reads a file through the component and then registers it
 // would pay for two children. So a module that loaded our component in-process hands its reads
-// to the component's copy, which answers ICorvaneReader (tlinfo/tlinfo.h).
+// to the component's copy, which answers ICorvaneReader (reader/sharedreader.h).
 
-// From now on this module's reads, and the functions above, go to the reader behind
-// application when application is our server's object in this process; with any other object
-// (someone else's server, a proxy, a fake) or null, this module reads with its own state again.
+// From now on this module's reads, KeepSpare and the tests' hooks (reader/testing.h) go to the
+// reader behind application when application is our server's object in this process; with any
+// other object (someone else's server, a proxy, a fake) or null, this module reads with its own
+// state again.
 // True when the reads now go to the component. Call it with null before application is
 // released.
 bool ShareReaderOf(IUnknown* application);
-
-// The component's side: ICorvaneReader answered from this module's own state, never from a
-// reader it shares. Our server's application object derives from it and adds IUnknown.
-class OwnReader : public ICorvaneReader {
-  public:
-    HRESULT STDMETHODCALLTYPE ReadLibraries(BSTR requests, BSTR* answers) override;
-    HRESULT STDMETHODCALLTYPE ChildrenStarted(ULONG* count) override;
-    HRESULT STDMETHODCALLTYPE ForgetAnswers() override;
-    HRESULT STDMETHODCALLTYPE SetTimeLimitForTests(ULONG milliseconds) override;
-    HRESULT STDMETHODCALLTYPE KeepSpare(BOOL keep) override;
-};
 
 } // namespace reader

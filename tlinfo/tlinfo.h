@@ -133,33 +133,6 @@ struct ITlInfoLibrary : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DescriptiveText(LONG reserved, BSTR* text) = 0;
 };
 
-// ---- Corvane's own extension -----------------------------------------------------------------
-// Our server's application object also answers QueryInterface for this interface, which no
-// other server has and for which no proxy exists, so only our server loaded in-process hands it
-// out. Through it the program and the server read every file through one reader (reader/): one
-// set of remembered answers and one count of children for the process. What crosses the module
-// boundary is the reader's own records, the requests and answers its child reads and writes on
-// its pipe, one after another in a BSTR used as a byte string: never C++ objects, so that the
-// two modules share no heap, no C++ runtime and no class layout. Callers may use it from any
-// thread: the reader behind it is thread-safe. A changed interface gets a new id, so that a
-// program never calls a slot that an older server's table lacks.
-// {3E7F1C52-9A0B-4D6E-8C21-5B4A7D903F19}
-constexpr IID IID_ICorvaneReader = {
-    0x3E7F1C52, 0x9A0B, 0x4D6E, {0x8C, 0x21, 0x5B, 0x4A, 0x7D, 0x90, 0x3F, 0x19}};
-
-struct ICorvaneReader : public IUnknown {
-    // Reads the files the request records name, all of one depth, in order, and gives back one
-    // answer record for each in the same order.
-    virtual HRESULT STDMETHODCALLTYPE ReadLibraries(BSTR requests, BSTR* answers) = 0;
-    // For tests and the benchmark: the reader's count of children, forgetting its remembered
-    // answers, and its time limit for tests (0 restores the program's).
-    virtual HRESULT STDMETHODCALLTYPE ChildrenStarted(ULONG* count) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ForgetAnswers() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetTimeLimitForTests(ULONG milliseconds) = 0;
-    // reader::KeepSpare for the reader behind it.
-    virtual HRESULT STDMETHODCALLTYPE KeepSpare(BOOL keep) = 0;
-};
-
 // The slot numbers the program relies on, for the tests that check the tables' layout.
 namespace tlinfo_slot {
 constexpr int OpenLibraryFile = 9;

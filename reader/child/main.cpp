@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "common/owners.h"
-#include "reader/child/walk.h"
 #include "reader/child/confinement.h"
+#include "reader/child/contentwalk.h"
+#include "reader/child/registrationwalk.h"
 #include "reader/protocol.h"
 
 namespace {
@@ -85,75 +86,28 @@ bool ReadRecord(HANDLE from, std::string& record) {
     return ReadExactly(from, &record[sizeof header], length - sizeof header);
 }
 
-void ReadDocumentation(ITypeInfo* info, MEMBERID member) {
-    Bstr name, documentation, helpFile;
-    DWORD context = 0;
-    info->GetDocumentation(member, name.Put(), documentation.Put(), &context, helpFile.Put());
+BOOL CALLBACK NoteResource(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
+    if (IS_INTRESOURCE(name))
+        reinterpret_cast<std::vector<WORD>*>(found)->push_back(
+            static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
+    return TRUE;
 }
 
-void WalkFunction(ITypeInfo* info, UINT index) {
-    FunctionDescription function(info);
-    if (FAILED(info->GetFuncDesc(index, function.Put())) || !function)
-        return;
-    // The function's name and one per parameter.
-    BstrArray names(static_cast<size_t>(function->cParams > 0 ? function->cParams : 0) + 1);
-    UINT count = 0;
-    info->GetNames(function->memid, names.Data(), names.Size(), &count);
-    ReadDocumentation(info, function->memid);
-}
-
-void WalkVariable(ITypeInfo* info, UINT index) {
-    VariableDescription variable(info);
-    if (SUCCEEDED(info->GetVarDesc(index, variable.Put())) && variable)
-        ReadDocumentation(info, variable->memid);
-}
-
-// Reads what RegisterTypeLib reads of one type info: its attributes and documentation, its
-// members, the types it implements, and for a dual interface its other half (walked as well
-// when otherHalf is true). Failures of single calls are no concern here: registration meets
-// them as errors in the parent; only a crash matters, and that ends this process.
-void WalkTypeInfo(ITypeInfo* info, bool otherHalf) {
-    TypeAttributes attributes(info);
-    if (FAILED(info->GetTypeAttr(attributes.Put())) || !attributes)
-        return;
-    const TYPEATTR& type = *attributes.Get();
-    ReadDocumentation(info, MEMBERID_NIL);
-    for (UINT i = 0; i < type.cFuncs; ++i)
-        WalkFunction(info, i);
-    for (UINT i = 0; i < type.cVars; ++i)
-        WalkVariable(info, i);
-    for (UINT i = 0; i < type.cImplTypes; ++i) {
-        INT implFlags = 0;
-        HREFTYPE reference = 0;
-        ComPtr<ITypeInfo> implemented;
-        info->GetImplTypeFlags(i, &implFlags);
-        if (FAILED(info->GetRefTypeOfImplType(i, &reference)) ||
-            FAILED(info->GetRefTypeInfo(reference, implemented.Put())) || !implemented)
-            continue;
-        TypeAttributes implementedAttributes(implemented.Get());
-        implemented->GetTypeAttr(implementedAttributes.Put());
-        ReadDocumentation(implemented.Get(), MEMBERID_NIL);
-    }
-    HREFTYPE otherReference = 0;
-    ComPtr<ITypeInfo> other;
-    if (otherHalf && type.typekind == TKIND_DISPATCH && (type.wTypeFlags & TYPEFLAG_FDUAL) &&
-        SUCCEEDED(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &otherReference)) &&
-        SUCCEEDED(info->GetRefTypeInfo(otherReference, other.Put())) && other)
-        WalkTypeInfo(other.Get(), false);
-}
-
-void WalkLibrary(ITypeLib* library, UINT count) {
-    for (UINT i = 0; i < count; ++i) {
-        TYPEKIND kind;
-        library->GetTypeInfoType(i, &kind);
-        Bstr name, documentation, helpFile;
-        DWORD context = 0;
-        library->GetDocumentation(static_cast<INT>(i), name.Put(), documentation.Put(), &context,
-                                  helpFile.Put());
-        ComPtr<ITypeInfo> info;
-        if (SUCCEEDED(library->GetTypeInfo(i, info.Put())) && info)
-            WalkTypeInfo(info.Get(), true);
-    }
+// The numbers of path's TYPELIB resources, in the file's order; nothing when path (without a
+// trailing "\N") is no module. Resources named by text are left out: no path can name them.
+std::vector<WORD> LibraryResources(const std::wstring& path) {
+    std::vector<WORD> resources;
+    std::wstring file = path;
+    size_t slash = file.find_last_of(L'\\');
+    if (slash != std::wstring::npos && slash + 1 < file.size() &&
+        file.find_first_not_of(L"0123456789", slash + 1) == std::wstring::npos &&
+        GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
+        file.resize(slash);
+    Module module(
+        LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (module)
+        EnumResourceNamesW(module.Get(), L"TYPELIB", NoteResource, reinterpret_cast<LONG_PTR>(&resources));
+    return resources;
 }
 
 HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& description, std::string& content) {
@@ -187,15 +141,13 @@ HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& descrip
     description.hasDocumentation = documentation.Get() != nullptr;
     description.documentation.assign(documentation.Get() ? documentation.Get() : L"", documentation.Length());
     description.typeInfoCount = library->GetTypeInfoCount();
-    description.resources = reader::LibraryResources(path);
+    description.resources = LibraryResources(path);
     if (kind == Request::Registration)
-        WalkLibrary(library.Get(), description.typeInfoCount);
+        child::WalkForRegistration(library.Get(), description.typeInfoCount);
     if (kind != Request::Content)
         return S_OK;
     reader::LibraryContent walked;
-    hr = reader::WalkContent(library.Get(), description.guid, walked);
-    if (FAILED(hr))
-        return hr;
+    reader::WalkContent(library.Get(), description.guid, walked);
     content = reader::EncodeContent(walked);
     // Past the limit the parent would refuse the record: say so at once, without sending it.
     return content.size() > reader::kMaxContentSize ? reader::kDamaged : S_OK;
@@ -230,12 +182,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             content.clear();
         }
         // A request that reads nothing is answered with what this child may do, for the tests.
-        if (kind == Request::Nothing)
-            description.documentation = child::TokenReport();
+        std::wstring token = kind == Request::Nothing ? child::TokenReport() : std::wstring();
         // Before the answer goes out: a parent that has it must never see this child end.
         watchdog.Disarm();
-        if (!WriteAll(out,
-                      reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr)))
+        std::string answer =
+            kind == Request::Nothing
+                ? reader::EncodeIdleAnswer(hr, token)
+                : reader::EncodeAnswer(hr, description, kind == Request::Content ? &content : nullptr);
+        if (!WriteAll(out, answer))
             return 3;
     }
 }

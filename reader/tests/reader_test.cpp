@@ -15,6 +15,8 @@
 #include "common/text.h"
 #include "reader/protocol.h"
 #include "reader/reader.h"
+#include "reader/sharedreader.h"
+#include "reader/testing.h"
 #include "reader/tests/damage.h"
 #include "registration/registration.h"
 #include "tests/support/driver.h"

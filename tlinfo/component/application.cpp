@@ -1,23 +1,29 @@
 // The application object: the entry point a client creates by class id, which opens library
 // files and hands back their information objects. It also answers for this module's reader
-// (ICorvaneReader), so that a program that loaded it reads every file through that one reader.
+// (ICorvaneReader, and ICorvaneReaderTesting for the tests), so that a program that loaded it
+// reads every file through that one reader.
 #include "tlinfo/component/component.h"
 
-#include "reader/reader.h"
+#include "reader/sharedreader.h"
 
 namespace tlinfo {
 
 namespace {
 
-class Application final : public ComObject<Application, ITlInfoApplication>, public reader::OwnReader {
+class Application final : public ComObject<Application, ITlInfoApplication>,
+                          public reader::OwnReader,
+                          public reader::OwnReaderTesting {
   public:
     static const IID& InterfaceId() { return IID_ITlInfoApplication; }
 
-    // IUnknown for both interfaces; the reader's is one more answer of the same object.
+    // IUnknown for every interface; the reader's are more answers of the same object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv || !IsEqualIID(riid, IID_ICorvaneReader))
+        if (ppv && IsEqualIID(riid, IID_ICorvaneReader))
+            *ppv = static_cast<ICorvaneReader*>(this);
+        else if (ppv && IsEqualIID(riid, IID_ICorvaneReaderTesting))
+            *ppv = static_cast<ICorvaneReaderTesting*>(this);
+        else
             return ComObject::QueryInterface(riid, ppv);
-        *ppv = static_cast<ICorvaneReader*>(this);
         AddRef();
         return S_OK;
     }

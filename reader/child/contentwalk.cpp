@@ -1,4 +1,4 @@
-#include "reader/child/walk.h"
+#include "reader/child/contentwalk.h"
 
 #include <map>
 
@@ -8,13 +8,6 @@
 namespace reader {
 
 namespace {
-
-BOOL CALLBACK NoteResource(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) {
-    if (IS_INTRESOURCE(name))
-        reinterpret_cast<std::vector<WORD>*>(found)->push_back(
-            static_cast<WORD>(reinterpret_cast<ULONG_PTR>(name)));
-    return TRUE;
-}
 
 std::string Utf8(BSTR text) {
     return text ? ToUtf8(std::wstring(text, SysStringLen(text))) : std::string();
@@ -326,22 +319,7 @@ class Walk {
 
 } // namespace
 
-std::vector<WORD> LibraryResources(const std::wstring& path) {
-    std::vector<WORD> resources;
-    std::wstring file = path;
-    size_t slash = file.find_last_of(L'\\');
-    if (slash != std::wstring::npos && slash + 1 < file.size() &&
-        file.find_first_not_of(L"0123456789", slash + 1) == std::wstring::npos &&
-        GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
-        file.resize(slash);
-    Module module(
-        LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (module)
-        EnumResourceNamesW(module.Get(), L"TYPELIB", NoteResource, reinterpret_cast<LONG_PTR>(&resources));
-    return resources;
-}
-
-HRESULT WalkContent(ITypeLib* library, const GUID& own, LibraryContent& content) {
+void WalkContent(ITypeLib* library, const GUID& own, LibraryContent& content) {
     Bstr helpFile;
     DWORD helpContext = 0;
     library->GetDocumentation(-1, nullptr, nullptr, &helpContext, helpFile.Put());
@@ -354,7 +332,6 @@ HRESULT WalkContent(ITypeLib* library, const GUID& own, LibraryContent& content)
         if (SUCCEEDED(library->GetTypeInfo(i, info.Put())) && info)
             walk.Type(info.Get());
     }
-    return S_OK;
 }
 
 } // namespace reader

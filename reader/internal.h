@@ -1,0 +1,118 @@
+// What the files of the gate share, private to the reader: the file a read is about, the
+// remembered answers, the wait, the child, the spare and this module's own reads. Each file of
+// the gate holds one of these ideas; reader.h remains the one public surface.
+#pragma once
+
+#include <windows.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/owners.h"
+#include "reader/protocol.h"
+#include "reader/reader.h"
+
+namespace reader {
+
+// ---- locate.cpp -------------------------------------------------------------------------------
+
+// The file the loader will read, found as the loader finds it (SearchPath, so a bare name is
+// looked for where the caller's process would look), with the "\<number>" that names a TYPELIB
+// resource of a DLL when the path has one, and its size and last-write time.
+struct Target {
+    std::wstring file;
+    std::wstring resource; // "" or "\<number>"
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+};
+
+bool Locate(const std::wstring& path, Target& target);
+uint64_t FileSize(const Target& target);
+
+// ---- answers.cpp: answers remembered for the run --------------------------------------------
+
+bool Recall(const Target& target, Depth depth, Answer& answer);
+void Remember(const Target& target, Depth depth, const Answer& answer);
+void ForgetAnswersHere();
+
+// ---- wait.cpp: waiting on a window's thread -------------------------------------------------
+
+// Waits until one of the two handles is signalled or the deadline passes, as
+// WaitForMultipleObjects does; on a thread with windows it lets them repaint meanwhile.
+DWORD WaitFor(HANDLE (&handles)[2], ULONGLONG deadline);
+
+// ---- child.cpp: the child -------------------------------------------------------------------
+
+// The time limit for one answer about a file of fileSize bytes, or the tests' own limit.
+DWORD TimeLimit(uint64_t fileSize);
+// 0 restores the program's limit.
+void SetTimeLimitHere(DWORD milliseconds);
+unsigned ChildrenStartedHere();
+
+class Child {
+  public:
+    Child() = default;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    // Only into a child that is not running: a spare taken over by a read.
+    Child(Child&&) = default;
+    Child& operator=(Child&&) = default;
+    ~Child() { End(false); }
+
+    bool Running() const { return static_cast<bool>(process_); }
+
+    // kNoReader when the program is missing or cannot be started.
+    HRESULT Start();
+
+    // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
+    // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
+    // those two cases the child has been ended.
+    // With content, a content request's: the content's bytes, not yet decoded.
+    HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description,
+                std::string* content = nullptr);
+    // The same for a request that reads nothing; its answer is the child's report of its token
+    // ("" when the child failed).
+    HRESULT AskIdle(DWORD limit, std::wstring& token);
+
+    // Closes the pipe, which tells a waiting child that the batch is over, and makes sure the
+    // child is gone: at once when force is set (it is hung or broken), else after a grace time.
+    void End(bool force);
+
+    const Confinement& Confined() const { return confinement_; }
+
+  private:
+    enum class Io { Done, Died, TimedOut };
+
+    // Sends the request and receives one whole answer record.
+    Io Exchange(Request kind, const std::wstring& path, DWORD limit, std::string& answer);
+    // Ends the child after an exchange that gave no usable answer, and says why.
+    HRESULT Failed(Io io);
+    // Moves count bytes through the pipe, waiting for the child no later than deadline.
+    Io Transfer(bool write, char* buffer, DWORD count, ULONGLONG deadline);
+    Io Await(OVERLAPPED& overlapped, ULONGLONG deadline);
+
+    FileHandle pipe_;
+    KernelHandle process_;
+    KernelHandle job_;
+    Confinement confinement_;
+    KernelHandle event_;
+};
+
+// ---- spare.cpp: the spare child -------------------------------------------------------------
+
+// Has the keeper start a spare, when one is wanted and none is there.
+void ReplenishSpare();
+// Hands the spare to child (which is not running) when there is one that still answers; its
+// answer to the round trip, the child's token report, goes to token.
+bool TakeSpare(Child& child, std::wstring& token);
+// Called from one thread at a time (the window's, or a test's).
+void KeepSpareHere(bool keep);
+
+// ---- read.cpp: this module's own reads ------------------------------------------------------
+
+inline Request RequestOf(Depth depth) {
+    return depth == Depth::Registration ? Request::Registration : Request::Facts;
+}
+
+std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth);
+
+} // namespace reader

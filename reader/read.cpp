@@ -1,0 +1,73 @@
+// This module's own reads: a batch through the remembered answers, the spare and one child; one
+// child of its own for a single request; and the idle round trip.
+#include "reader/internal.h"
+
+namespace reader {
+
+std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth) {
+    std::vector<Answer> answers;
+    answers.reserve(paths.size());
+    Child child;
+    for (const std::wstring& path : paths) {
+        Answer answer{RefusePath(path), LibraryDescription()};
+        Target target;
+        bool located = SUCCEEDED(answer.result) && Locate(path, target);
+        if (FAILED(answer.result) || (located && Recall(target, depth, answer))) {
+            answers.push_back(std::move(answer));
+            continue;
+        }
+        std::wstring token;
+        if (!child.Running() && !TakeSpare(child, token))
+            answer.result = child.Start();
+        if (SUCCEEDED(answer.result)) {
+            // The child is handed the file found here, so that it reads the very file this
+            // process would; a path not found goes as given, for the loader's own error.
+            std::wstring given = located ? target.file + target.resource : path;
+            answer.result = child.Ask(RequestOf(depth), given, TimeLimit(located ? FileSize(target) : 0),
+                                      answer.description);
+        }
+        if (located)
+            Remember(target, depth, answer);
+        answers.push_back(std::move(answer));
+    }
+    ReplenishSpare();
+    return answers;
+}
+
+HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& description) {
+    Answer answer = std::move(ReadLibraries({path}, depth).front());
+    if (SUCCEEDED(answer.result))
+        description = std::move(answer.description);
+    return answer.result;
+}
+
+HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& description,
+                    std::string* content) {
+    HRESULT hr = RefusePath(path);
+    Target target;
+    bool located = SUCCEEDED(hr) && Locate(path, target);
+    Child child;
+    if (SUCCEEDED(hr))
+        hr = child.Start();
+    if (FAILED(hr))
+        return hr;
+    return child.Ask(kind, located ? target.file + target.resource : path,
+                     TimeLimit(located ? FileSize(target) : 0), description, content);
+}
+
+HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
+    Child child;
+    std::wstring report;
+    // With this module's spare, the round trip that takes it is the answer.
+    HRESULT hr = TakeSpare(child, report) ? S_OK : child.Start();
+    if (SUCCEEDED(hr) && confinement)
+        *confinement = child.Confined();
+    if (SUCCEEDED(hr) && report.empty())
+        hr = child.AskIdle(TimeLimit(0), report);
+    if (token)
+        *token = report;
+    ReplenishSpare();
+    return hr;
+}
+
+} // namespace reader
