@@ -16,6 +16,14 @@ if [ "${1:-}" = --wow64 ]; then
 fi
 whole_run=$([ $# -eq 0 ] && echo 1 || echo 0)
 
+# A whole run first checks the source tree (layout, include directions): both cheap, before any
+# prefix is made. Subset runs (any extra argument) skip them, so that work in progress elsewhere
+# in the tree does not block testing one part.
+if [ $whole_run = 1 ] && [ $wow64_only = 0 ]; then
+    bash "$here/check-format.sh"
+    bash "$here/check-includes.sh"
+fi
+
 # Makes the prefix named $1 with our component registered, and starts its session.
 start_prefix() {
     export CORVANE_PREFIX="$build/$1"
