@@ -1,10 +1,14 @@
 # Sourced by the checks that compare what a change writes with what registering writes
-# (scripts/test-reg-import.sh, scripts/test-msi-export.sh), after they set
-#   here            this folder
+# (scripts/test-reg-import.sh, scripts/test-msi-export.sh), after they set here (this folder),
+# work_name (their folder in the build) and fresh_prefixes (the names of the prefixes they make).
+# Reads their arguments, BUILD [--in-this-prefix], into
 #   build           the build folder, whose bin/ holds the programs and capturelib.tlb
-#   work            a folder of their own for the prefixes and snapshots (emptied here)
-#   in_this_prefix  1 to use the 64-bit prefix whose session runs (both registry views), else 0
-# and, before each snapshot, branches: the keys a snapshot reads.
+#   in_this_prefix  1: the 64-bit prefix whose session runs (both registry views); 0: fresh ones
+#   work            their folder for prefixes and snapshots, emptied here
+# They set branches, the keys a snapshot reads, before each snapshot.
+build=$(readlink -f "${1:-build}")
+in_this_prefix=$([ "${2:-}" = --in-this-prefix ] && echo 1 || echo 0)
+work="$build/$work_name$([ $in_this_prefix = 1 ] && echo 64 || true)"
 rm -rf "$work"
 mkdir -p "$work"
 source "$here/wine-session.sh"
@@ -21,6 +25,19 @@ use_fresh_prefix() {
 end_prefix() {
     timeout 30 wineserver -k 2>/dev/null || true
 }
+
+if [ $in_this_prefix = 1 ]; then
+    # The session's prefix and wineserver are the caller's: they stay when the check ends.
+    source "$here/wine-env.sh"
+else
+    # The fresh prefixes take over a gigabyte; the snapshots stay for a look.
+    clean_up() {
+        end_prefix
+        local name
+        for name in "${fresh_prefixes[@]}"; do rm -rf "${work:?}/$name"; done
+    }
+    trap clean_up EXIT
+fi
 
 # Appends reg query of the key $1 (and the view option $2, if any) to the file $3. A query that
 # fails or times out fails the snapshot, saying why: a partial snapshot would compare as changes.

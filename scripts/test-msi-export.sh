@@ -10,17 +10,9 @@
 # prefix, the installed file is registered and unregistered again before the MSI installs it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(readlink -f "${1:-build}")
-in_this_prefix=$([ "${2:-}" = --in-this-prefix ] && echo 1 || echo 0)
-work="$build/msi-export$([ $in_this_prefix = 1 ] && echo 64 || true)"
+work_name=msi-export
+fresh_prefixes=(registered installed)
 source "$here/registry-changes.sh"
-
-# The two prefixes take over a gigabyte; the snapshots and the MSI stay for a look.
-clean_up() {
-    end_prefix
-    rm -rf "$work/registered" "$work/installed"
-}
-trap clean_up EXIT
 
 # An install touches these branches alone.
 branches=('HKCR\TypeLib' 'HKCR\Interface')
@@ -67,8 +59,6 @@ without_helpdir_backslash() {
 }
 
 if [ $in_this_prefix = 1 ]; then
-    trap - EXIT
-    source "$here/wine-env.sh"
     name_library
     # Exporting leaves both views as they were (see "As a manifest" in docs/design.md).
     left=$(changes_made_by build_msi 64)

@@ -11,17 +11,9 @@
 # that the import starts from the same fresh state.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(readlink -f "${1:-build}")
-in_this_prefix=$([ "${2:-}" = --in-this-prefix ] && echo 1 || echo 0)
-work="$build/capture-import$([ $in_this_prefix = 1 ] && echo 64 || true)"
+work_name=capture-import
+fresh_prefixes=(registered imported)
 source "$here/registry-changes.sh"
-
-# The two prefixes take over a gigabyte; the snapshots and the .reg file stay for a look.
-clean_up() {
-    end_prefix
-    rm -rf "$work/registered" "$work/imported"
-}
-trap clean_up EXIT
 
 branches=('HKCR' 'HKCU\Software')
 
@@ -44,8 +36,6 @@ import_capture64() {
 }
 
 if [ $in_this_prefix = 1 ]; then
-    trap - EXIT
-    source "$here/wine-env.sh"
     name_library
     regfile=$(timeout 10 winepath -w "$work/capture.reg")
     snapshot "$work/fresh.txt"
