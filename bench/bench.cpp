@@ -329,6 +329,232 @@ long long FileSize(const std::string& path) {
     return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// What every group shares: the number of runs, the programs measured, and whether every target
+// was met so far.
+struct Bench {
+    int runs;
+    std::string corvane = Beside("Corvane.exe");
+    std::string baseline = Beside("bench_baseline_window.exe");
+    bool allMet = true;
+
+    void Report(const Figure& figure) {
+        PrintFigure(figure);
+        allMet = allMet && figure.valid && figure.corvane <= figure.target * figure.baseline;
+        std::fflush(stdout);
+    }
+};
+
+// Before each timed step: the time for the next spare to start and settle, as it has while a user
+// picks the next file.
+void SpareReady() {
+    Sleep(kSpareSettles);
+}
+
+// Start-up. One start of each first, so the first-ever load of their DLLs counts for neither.
+void MeasureStartUp(Bench& bench) {
+    const std::string& corvane = bench.corvane;
+    const std::string& baseline = bench.baseline;
+    StartUp(baseline, false);
+    StartUp(corvane, true);
+    bool startedAlways = true;
+    Figure startUp = {"start-up", 0, 0, 1.2, true};
+    std::vector<double> starts =
+        TakingTurns(bench.runs, {[&] {
+                                     double ms = StartUp(corvane, true);
+                                     startedAlways = startedAlways && ms >= 0;
+                                     return ms;
+                                 },
+                                 [&] { return StartUp(baseline, false); },
+                                 [&] { return StartUp(baseline, false, "component"); },
+                                 [&] { return StartUp(baseline, false, "controls"); },
+                                 [&] { return StartUp(baseline, false, "imports"); },
+                                 [&] { return StartUp(baseline, false, "imports controls component"); }});
+    startUp.corvane = starts[0];
+    startUp.baseline = starts[1];
+    startUp.valid = startedAlways;
+    bench.Report(startUp);
+    PrintPart("baseline + component", starts[2], starts[1]);
+    PrintPart("baseline + controls", starts[3], starts[1]);
+    PrintPart("baseline + imports", starts[4], starts[1]);
+    PrintPart("baseline + imports, controls, component", starts[5], starts[1]);
+}
+
+// Facts. Every file is read first by a throw-away child (the reader), and its answer is
+// remembered for the run while the file is unchanged; each view here gets a file whose
+// last-write time moved, so that it pays for the child every time. The floor is the least
+// that design allows: the bare in-process read plus one child started and answered at once.
+void MeasureFacts(Bench& bench, ITlInfoApplication* application, HWND factsWindow,
+                  const testsupport::TempFolder& folder) {
+    int runs = bench.runs;
+    for (const char* name : {"mshtml.tlb", "stdole2.tlb"}) {
+        std::string copy = folder.File(name);
+        CopyFileA(SystemFolderFile(name).c_str(), copy.c_str(), FALSE);
+        std::wstring wideCopy = ToWide(copy);
+        ShowTypeLibFacts(factsWindow, application, copy);
+        bool shown = GetWindowTextLengthA(GetDlgItem(factsWindow, IDC_NAME)) > 0;
+        std::vector<double> views =
+            TakingTurns(runs, {Timed([&] { ShowTypeLibFacts(factsWindow, application, copy); },
+                                     [&] {
+                                         Touch(copy);
+                                         SpareReady();
+                                     }),
+                               Timed(
+                                   [&] {
+                                       LeastFactsWork(wideCopy);
+                                       reader::AskIdleChild();
+                                   },
+                                   SpareReady),
+                               Timed([&] { LeastFactsWork(wideCopy); }, SpareReady),
+                               Timed([&] { ShowTypeLibFacts(factsWindow, application, copy); })});
+        std::string figureName = std::string("facts ") + name;
+        // A large file against the bare read alone; one that loads in a millisecond against the
+        // bare read and one round trip to the idle spare.
+        bool large = std::string(name) == "mshtml.tlb";
+        bench.Report({figureName.c_str(), views[0], large ? views[2] : views[1], large ? 1.15 : 1.2, shown});
+        PrintPart("against the bare read and a spare's answer", views[0], views[1]);
+        PrintPart("against the bare in-process read alone", views[0], views[2]);
+        PrintPart("the same file again (answer remembered)", views[3], views[2]);
+    }
+    double idleChild = Median([&] {
+        std::vector<double> times;
+        for (int run = 0; run < runs; ++run) {
+            SpareReady();
+            double started = Now();
+            reader::AskIdleChild();
+            times.push_back(Now() - started);
+        }
+        return times;
+    }());
+    std::printf("  %-40s %10.2f ms\n", "one round trip to the spare, which leaves", idleChild);
+}
+
+// Register plus unregister of a library of our own, under a GUID nobody else uses: with the
+// file unchanged (the reader's answers remembered), and just written (a child each time).
+void MeasureTrips(Bench& bench, ITlInfoApplication* application, const testsupport::TempFolder& folder) {
+    int runs = bench.runs;
+    std::string library = folder.File("corvane-bench.tlb");
+    std::wstring wideLibrary = ToWide(library);
+    GUID guid = testsupport::NewGuid();
+    testsupport::LibraryRecipe recipe;
+    recipe.guid = guid;
+    testsupport::MakeTypeLib(library, recipe);
+    auto roundTripOnce = [&] {
+        return ChangeRegistration(application, library, 1, 0) == 0 &&
+               ChangeRegistration(application, library, 0, 0) == 0;
+    };
+    unsigned childrenBefore = reader::ChildrenStarted();
+    bool roundTripsWorked = roundTripOnce();
+    unsigned firstTripChildren = reader::ChildrenStarted() - childrenBefore;
+    BareRoundTrip(wideLibrary, guid);
+    std::vector<double> trips =
+        TakingTurns(runs, {Timed([&] { roundTripOnce(); }), Timed([&] { BareRoundTrip(wideLibrary, guid); }),
+                           Timed([&] { roundTripOnce(); },
+                                 [&] {
+                                     Touch(library);
+                                     SpareReady();
+                                 }),
+                           Timed([&] {
+                               BareRoundTrip(wideLibrary, guid);
+                               IdentityRead(application, library);
+                           }),
+                           Timed(
+                               [&] {
+                                   BareRoundTrip(wideLibrary, guid);
+                                   reader::AskIdleChild();
+                               },
+                               SpareReady)});
+    bench.Report({"round trip", trips[0], trips[1], 1.1, roundTripsWorked});
+    bench.Report({"trip, new file", trips[2], trips[4], 1.1, roundTripsWorked});
+    PrintPart("bare + identity read", trips[3], trips[1]);
+    PrintPart("round trip, file just written", trips[2], trips[1]);
+    std::printf("  %-40s %10u\n", "children of the first round trip", firstTripChildren);
+    testsupport::DeleteTypeLibKey(guid);
+
+    // Registering where the reader's child survived the file: in that child, or back here.
+    std::string shapes = folder.File("shapes.tlb");
+    GUID shapesGuid = testsupport::NewGuid();
+    testsupport::MakeTypeLibWithInterfaces(shapes, shapesGuid);
+    auto unregisterShapes = [&] { UnRegisterTypeLib(shapesGuid, 1, 2, 0, SYS_WIN32); };
+    std::vector<double> ways = TakingTurns(runs, {[&] {
+                                                      double started = Now();
+                                                      RegisterInChild(shapes);
+                                                      double took = Now() - started;
+                                                      unregisterShapes();
+                                                      return took;
+                                                  },
+                                                  [&] {
+                                                      Touch(shapes);
+                                                      double started = Now();
+                                                      RegisterLibraryFile(ToWide(shapes));
+                                                      double took = Now() - started;
+                                                      unregisterShapes();
+                                                      return took;
+                                                  }});
+    std::printf("  %-40s %10.2f ms\n", "register in a child of its own", ways[0]);
+    std::printf("  %-40s %10.2f ms\n", "child walks, then register here", ways[1]);
+    testsupport::DeleteTypeLibKey(shapesGuid);
+}
+
+// corvane-cli list --broken over 3,000 registrations, half of them naming files that are
+// gone, the other half each its own small library, against reg query of the same keys.
+void MeasureList(Bench& bench, const testsupport::TempFolder& folder) {
+    int runs = bench.runs;
+    std::string cli = Beside("corvane-cli.exe");
+    std::string reg = SystemFolderFile("reg.exe");
+    std::vector<GUID> listed = WriteRegistrations(folder, 3000);
+    bool listedAll = driver::RunProgram(cli, {"list", "--broken"}, "", 600000).exitCode == 0;
+    std::vector<double> lists = TakingTurns(
+        std::min(runs, 10), {Timed([&] {
+                                 driver::RunProgram(cli, {"list", "--broken"}, "", 600000);
+                             }),
+                             Timed([&] {
+                                 driver::RunProgram(reg, {"query", "HKCR\\TypeLib", "/s"}, "", 600000);
+                             })});
+    bench.Report({"list --broken", lists[0], lists[1], 1.5, listedAll});
+    // check --all over the same set, against reg query of the TypeLib and Interface branches in
+    // every registry view.
+    DWORD checked = driver::RunProgram(cli, {"check", "--all"}, "", 600000).exitCode;
+    std::vector<std::vector<std::string>> queries = {{"query", "HKCR\\TypeLib", "/s"},
+                                                     {"query", "HKCR\\Interface", "/s"}};
+    if (RegistryViews().size() > 1)
+        for (const char* branch : {"HKCR\\TypeLib", "HKCR\\Interface"})
+            queries.push_back({"query", branch, "/s", "/reg:64"});
+    std::vector<double> checks =
+        TakingTurns(std::min(runs, 10), {Timed([&] {
+                                             driver::RunProgram(cli, {"check", "--all"}, "", 600000);
+                                         }),
+                                         Timed([&] {
+                                             for (const std::vector<std::string>& query : queries)
+                                                 driver::RunProgram(reg, query, "", 600000);
+                                         })});
+    bench.Report({"check --all", checks[0], checks[1], 1.5, checked == 0 || checked == 3});
+    for (const GUID& each : listed)
+        testsupport::DeleteTypeLibKey(each);
+}
+
+// types --json of mshtml.tlb, the console's whole work but the console itself (cli::Run:
+// the child's walk, its record, the document), against the floor of its design: the bare
+// walk of the same library here plus one child started and answered. The whole program,
+// its start and its 10 MB of output through a pipe included, is shown as a part. Without
+// spares, as in corvane-cli, which starts its child when it needs one.
+void MeasureTypes(Bench& bench, const testsupport::TempFolder& folder) {
+    std::string cli = Beside("corvane-cli.exe");
+    std::string typesFile = folder.File("mshtml.tlb");
+    CopyFileA(SystemFolderFile("mshtml.tlb").c_str(), typesFile.c_str(), TRUE); // unless facts did
+    std::vector<std::wstring> typesArgs = {L"types", ToWide(typesFile), L"--json"};
+    bool typed = cli::Run(typesArgs).exitCode == 0 && BareWalk(ToWide(typesFile));
+    std::vector<double> types =
+        TakingTurns(bench.runs, {Timed([&] { cli::Run(typesArgs); }), Timed([&] {
+                                     BareWalk(ToWide(typesFile));
+                                     reader::AskIdleChild();
+                                 }),
+                                 Timed([&] {
+                                     driver::RunProgram(cli, {"types", typesFile, "--json"}, "", 600000);
+                                 })});
+    bench.Report({"types --json", types[0], types[1], 1.5, typed});
+    PrintPart("corvane-cli.exe types --json, started", types[2], types[1]);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -344,46 +570,10 @@ int main(int argc, char** argv) {
     ComApartment apartment;
     std::printf("Each figure: median of %d runs, Corvane and its baseline taking turns.\n\n", runs);
     std::printf("%-12s %13s %13s %7s   %-7s\n", "figure", "Corvane", "baseline", "ratio", "target");
-    bool allMet = true;
-    auto report = [&](const Figure& figure) {
-        PrintFigure(figure);
-        allMet = allMet && figure.valid && figure.corvane <= figure.target * figure.baseline;
-        std::fflush(stdout);
-    };
+    Bench bench{runs};
+    if (wanted("start-up"))
+        MeasureStartUp(bench);
 
-    // Start-up. One start of each first, so the first-ever load of their DLLs counts for neither.
-    std::string corvane = Beside("Corvane.exe");
-    std::string baseline = Beside("bench_baseline_window.exe");
-    if (wanted("start-up")) {
-        StartUp(baseline, false);
-        StartUp(corvane, true);
-        bool startedAlways = true;
-        Figure startUp = {"start-up", 0, 0, 1.2, true};
-        std::vector<double> starts =
-            TakingTurns(runs, {[&] {
-                                   double ms = StartUp(corvane, true);
-                                   startedAlways = startedAlways && ms >= 0;
-                                   return ms;
-                               },
-                               [&] { return StartUp(baseline, false); },
-                               [&] { return StartUp(baseline, false, "component"); },
-                               [&] { return StartUp(baseline, false, "controls"); },
-                               [&] { return StartUp(baseline, false, "imports"); },
-                               [&] { return StartUp(baseline, false, "imports controls component"); }});
-        startUp.corvane = starts[0];
-        startUp.baseline = starts[1];
-        startUp.valid = startedAlways;
-        report(startUp);
-        PrintPart("baseline + component", starts[2], starts[1]);
-        PrintPart("baseline + controls", starts[3], starts[1]);
-        PrintPart("baseline + imports", starts[4], starts[1]);
-        PrintPart("baseline + imports, controls, component", starts[5], starts[1]);
-    }
-
-    // Facts. Every file is read first by a throw-away child (the reader), and its answer is
-    // remembered for the run while the file is unchanged; each view here gets a file whose
-    // last-write time moved, so that it pays for the child every time. The floor is the least
-    // that design allows: the bare in-process read plus one child started and answered at once.
     ComPtr<ITlInfoApplication> application;
     CoCreateInstance(CLSID_TlInfoApplication, nullptr, CLSCTX_INPROC_SERVER, IID_ITlInfoApplication,
                      application.PutVoid());
@@ -392,185 +582,27 @@ int main(int argc, char** argv) {
     reader::KeepSpare(true);
     reader::ShareReaderOf(application.Get());
     reader::KeepSpare(true);
-    // Before each timed step: the time for the next spare to start and settle, as it has while
-    // a user picks the next file.
-    auto spareReady = [] { Sleep(kSpareSettles); };
     OwnedWindow factsWindow(CreateFactsWindow());
+    // One folder for the run: types reuses the copy of mshtml.tlb that facts made.
     testsupport::TempFolder folder;
-    if (wanted("facts")) {
-        for (const char* name : {"mshtml.tlb", "stdole2.tlb"}) {
-            std::string copy = folder.File(name);
-            CopyFileA(SystemFolderFile(name).c_str(), copy.c_str(), FALSE);
-            std::wstring wideCopy = ToWide(copy);
-            ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy);
-            bool shown = GetWindowTextLengthA(GetDlgItem(factsWindow.Get(), IDC_NAME)) > 0;
-            std::vector<double> views = TakingTurns(
-                runs, {Timed([&] { ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy); },
-                             [&] {
-                                 Touch(copy);
-                                 spareReady();
-                             }),
-                       Timed(
-                           [&] {
-                               LeastFactsWork(wideCopy);
-                               reader::AskIdleChild();
-                           },
-                           spareReady),
-                       Timed([&] { LeastFactsWork(wideCopy); }, spareReady),
-                       Timed([&] { ShowTypeLibFacts(factsWindow.Get(), application.Get(), copy); })});
-            std::string figureName = std::string("facts ") + name;
-            // A large file against the bare read alone; one that loads in a millisecond against the
-            // bare read and one round trip to the idle spare.
-            bool large = std::string(name) == "mshtml.tlb";
-            report({figureName.c_str(), views[0], large ? views[2] : views[1], large ? 1.15 : 1.2, shown});
-            PrintPart("against the bare read and a spare's answer", views[0], views[1]);
-            PrintPart("against the bare in-process read alone", views[0], views[2]);
-            PrintPart("the same file again (answer remembered)", views[3], views[2]);
-        }
-        double idleChild = Median([&] {
-            std::vector<double> times;
-            for (int run = 0; run < runs; ++run) {
-                spareReady();
-                double started = Now();
-                reader::AskIdleChild();
-                times.push_back(Now() - started);
-            }
-            return times;
-        }());
-        std::printf("  %-40s %10.2f ms\n", "one round trip to the spare, which leaves", idleChild);
-    }
+    if (wanted("facts"))
+        MeasureFacts(bench, application.Get(), factsWindow.Get(), folder);
+    if (wanted("trips"))
+        MeasureTrips(bench, application.Get(), folder);
+    if (wanted("list"))
+        MeasureList(bench, folder);
 
-    // Register plus unregister of a library of our own, under a GUID nobody else uses: with the
-    // file unchanged (the reader's answers remembered), and just written (a child each time).
-    if (wanted("trips")) {
-        std::string library = folder.File("corvane-bench.tlb");
-        std::wstring wideLibrary = ToWide(library);
-        GUID guid = testsupport::NewGuid();
-        testsupport::LibraryRecipe recipe;
-        recipe.guid = guid;
-        testsupport::MakeTypeLib(library, recipe);
-        auto roundTripOnce = [&] {
-            return ChangeRegistration(application.Get(), library, 1, 0) == 0 &&
-                   ChangeRegistration(application.Get(), library, 0, 0) == 0;
-        };
-        unsigned childrenBefore = reader::ChildrenStarted();
-        bool roundTripsWorked = roundTripOnce();
-        unsigned firstTripChildren = reader::ChildrenStarted() - childrenBefore;
-        BareRoundTrip(wideLibrary, guid);
-        std::vector<double> trips = TakingTurns(runs, {Timed([&] { roundTripOnce(); }),
-                                                       Timed([&] { BareRoundTrip(wideLibrary, guid); }),
-                                                       Timed([&] { roundTripOnce(); },
-                                                             [&] {
-                                                                 Touch(library);
-                                                                 spareReady();
-                                                             }),
-                                                       Timed([&] {
-                                                           BareRoundTrip(wideLibrary, guid);
-                                                           IdentityRead(application.Get(), library);
-                                                       }),
-                                                       Timed(
-                                                           [&] {
-                                                               BareRoundTrip(wideLibrary, guid);
-                                                               reader::AskIdleChild();
-                                                           },
-                                                           spareReady)});
-        report({"round trip", trips[0], trips[1], 1.1, roundTripsWorked});
-        report({"trip, new file", trips[2], trips[4], 1.1, roundTripsWorked});
-        PrintPart("bare + identity read", trips[3], trips[1]);
-        PrintPart("round trip, file just written", trips[2], trips[1]);
-        std::printf("  %-40s %10u\n", "children of the first round trip", firstTripChildren);
-        testsupport::DeleteTypeLibKey(guid);
-
-        // Registering where the reader's child survived the file: in that child, or back here.
-        std::string shapes = folder.File("shapes.tlb");
-        GUID shapesGuid = testsupport::NewGuid();
-        testsupport::MakeTypeLibWithInterfaces(shapes, shapesGuid);
-        auto unregisterShapes = [&] { UnRegisterTypeLib(shapesGuid, 1, 2, 0, SYS_WIN32); };
-        std::vector<double> ways = TakingTurns(runs, {[&] {
-                                                          double started = Now();
-                                                          RegisterInChild(shapes);
-                                                          double took = Now() - started;
-                                                          unregisterShapes();
-                                                          return took;
-                                                      },
-                                                      [&] {
-                                                          Touch(shapes);
-                                                          double started = Now();
-                                                          RegisterLibraryFile(ToWide(shapes));
-                                                          double took = Now() - started;
-                                                          unregisterShapes();
-                                                          return took;
-                                                      }});
-        std::printf("  %-40s %10.2f ms\n", "register in a child of its own", ways[0]);
-        std::printf("  %-40s %10.2f ms\n", "child walks, then register here", ways[1]);
-        testsupport::DeleteTypeLibKey(shapesGuid);
-    }
-
-    // corvane-cli list --broken over 3,000 registrations, half of them naming files that are
-    // gone, the other half each its own small library, against reg query of the same keys.
-    std::string cli = Beside("corvane-cli.exe");
-    std::string reg = SystemFolderFile("reg.exe");
-    if (wanted("list")) {
-        std::vector<GUID> listed = WriteRegistrations(folder, 3000);
-        bool listedAll = driver::RunProgram(cli, {"list", "--broken"}, "", 600000).exitCode == 0;
-        std::vector<double> lists = TakingTurns(
-            std::min(runs, 10), {Timed([&] {
-                                     driver::RunProgram(cli, {"list", "--broken"}, "", 600000);
-                                 }),
-                                 Timed([&] {
-                                     driver::RunProgram(reg, {"query", "HKCR\\TypeLib", "/s"}, "", 600000);
-                                 })});
-        report({"list --broken", lists[0], lists[1], 1.5, listedAll});
-        // check --all over the same set, against reg query of the TypeLib and Interface branches in
-        // every registry view.
-        DWORD checked = driver::RunProgram(cli, {"check", "--all"}, "", 600000).exitCode;
-        std::vector<std::vector<std::string>> queries = {{"query", "HKCR\\TypeLib", "/s"},
-                                                         {"query", "HKCR\\Interface", "/s"}};
-        if (RegistryViews().size() > 1)
-            for (const char* branch : {"HKCR\\TypeLib", "HKCR\\Interface"})
-                queries.push_back({"query", branch, "/s", "/reg:64"});
-        std::vector<double> checks =
-            TakingTurns(std::min(runs, 10), {Timed([&] {
-                                                 driver::RunProgram(cli, {"check", "--all"}, "", 600000);
-                                             }),
-                                             Timed([&] {
-                                                 for (const std::vector<std::string>& query : queries)
-                                                     driver::RunProgram(reg, query, "", 600000);
-                                             })});
-        report({"check --all", checks[0], checks[1], 1.5, checked == 0 || checked == 3});
-        for (const GUID& each : listed)
-            testsupport::DeleteTypeLibKey(each);
-    }
-
-    // types --json of mshtml.tlb, the console's whole work but the console itself (cli::Run:
-    // the child's walk, its record, the document), against the floor of its design: the bare
-    // walk of the same library here plus one child started and answered. The whole program,
-    // its start and its 10 MB of output through a pipe included, is shown as a part. Without
-    // spares, as in corvane-cli, which starts its child when it needs one.
+    // The console's work has no spares: its child starts when it needs one.
     reader::KeepSpare(false);
     reader::ShareReaderOf(nullptr);
     reader::KeepSpare(false);
-    if (wanted("types")) {
-        std::string typesFile = folder.File("mshtml.tlb");
-        CopyFileA(SystemFolderFile("mshtml.tlb").c_str(), typesFile.c_str(), TRUE); // unless facts did
-        std::vector<std::wstring> typesArgs = {L"types", ToWide(typesFile), L"--json"};
-        bool typed = cli::Run(typesArgs).exitCode == 0 && BareWalk(ToWide(typesFile));
-        std::vector<double> types =
-            TakingTurns(runs, {Timed([&] { cli::Run(typesArgs); }), Timed([&] {
-                                   BareWalk(ToWide(typesFile));
-                                   reader::AskIdleChild();
-                               }),
-                               Timed([&] {
-                                   driver::RunProgram(cli, {"types", typesFile, "--json"}, "", 600000);
-                               })});
-        report({"types --json", types[0], types[1], 1.5, typed});
-        PrintPart("corvane-cli.exe types --json, started", types[2], types[1]);
-    }
+    if (wanted("types"))
+        MeasureTypes(bench, folder);
 
     std::printf(
         "\nsizes: Corvane.exe %lld bytes, CorvaneTLInfo.dll %lld bytes, baseline program %lld bytes\n",
-        FileSize(corvane), FileSize(Beside("CorvaneTLInfo.dll")), FileSize(baseline));
+        FileSize(bench.corvane), FileSize(Beside("CorvaneTLInfo.dll")), FileSize(bench.baseline));
     std::printf("mshtml.tlb: %lld bytes\n", FileSize(SystemFolderFile("mshtml.tlb")));
-    std::printf("%s\n", allMet ? "All targets met." : "Some target missed or not measured.");
+    std::printf("%s\n", bench.allMet ? "All targets met." : "Some target missed or not measured.");
     return 0;
 }

@@ -27,6 +27,8 @@ have_cmd zip || need+=(zip)
 have_cmd wixl || need+=(msitools wixl)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
+# The layout of the C++ files is the formatter's (scripts/check-format.sh).
+have_cmd clang-format || need+=(clang-format)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 
@@ -51,6 +53,9 @@ release=()
 if [ -z "$updated" ]; then
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [ -n "$codename" ] && release=(-o "APT::Default-Release=$codename")
-    echo "Installing from $codename's own lists"
+    echo "install-deps: apt-get update failed 3 times (a mirror's index is broken or missing), so installing from ${codename:-the release}'s own package lists"
 fi
-$sudo apt-get install -y -q "${release[@]}" "${need[@]}"
+$sudo apt-get install -y -q "${release[@]}" "${need[@]}" || {
+    echo "install-deps: apt-get install failed (exit status $?); these packages are still missing: ${need[*]}" >&2
+    exit 1
+}

@@ -16,6 +16,14 @@ if [ "${1:-}" = --wow64 ]; then
 fi
 whole_run=$([ $# -eq 0 ] && echo 1 || echo 0)
 
+# A whole run first checks the source tree (layout, include directions): both cheap, before any
+# prefix is made. Subset runs (any extra argument) skip them, so that work in progress elsewhere
+# in the tree does not block testing one part.
+if [ $whole_run = 1 ] && [ $wow64_only = 0 ]; then
+    bash "$here/check-format.sh"
+    bash "$here/check-includes.sh"
+fi
+
 # Makes the prefix named $1 with our component registered, and starts its session.
 start_prefix() {
     export CORVANE_PREFIX="$build/$1"
@@ -30,21 +38,23 @@ if [ $wow64_only = 0 ]; then
     start_prefix test-prefix
     ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
     end_wine_session
-    # A whole run ends with the captured .reg file checked against a real registration, each in a
-    # fresh prefix of its own. Not inside ctest: the test prefix would sit idle for so long that
-    # Wine ends its desktop process, and the next test program would start it again holding that
-    # program's output pipes, which then never close.
+    # A whole run ends with the captured .reg file and the exported MSI checked against a real
+    # registration, each in fresh prefixes of their own. Not inside ctest: the test prefix would
+    # sit idle for so long that Wine ends its desktop process, and the next test program would
+    # start it again holding that program's output pipes, which then never close.
     if [ $whole_run = 1 ]; then
-        bash "$here/test-capture-import.sh" "$build"
+        bash "$here/test-reg-import.sh" "$build"
+        bash "$here/test-msi-export.sh" "$build"
     fi
 fi
 
 if [ $wow64_only = 1 ] || [ $whole_run = 1 ]; then
     export CORVANE_WINEARCH=win64
     start_prefix test-prefix64
-    # The import check first, while the fresh prefix holds nothing of the tests.
+    # The import checks first, while the fresh prefix holds nothing of the tests.
     if [ $# -eq 0 ]; then
-        bash "$here/test-capture-import.sh" "$build" --in-this-prefix
+        bash "$here/test-reg-import.sh" "$build" --in-this-prefix
+        bash "$here/test-msi-export.sh" "$build" --in-this-prefix
     fi
     ctest --test-dir "$build" --output-on-failure --timeout 600 -L wow64 "$@"
 fi
