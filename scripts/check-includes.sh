@@ -20,7 +20,7 @@ tlinfo/tlinfo.h     -
 tlinfo/component/   tlinfo/ reader/ common/
 catalogue/          reader/ common/ tlinfo/tlinfo.h catalogue/
 registration/       catalogue/ reader/ common/ tlinfo/tlinfo.h registration/
-app/                registration/ catalogue/ common/ tlinfo/tlinfo.h app/ resources/
+app/                registration/ catalogue/ reader/ common/ tlinfo/tlinfo.h app/ resources/
 cli/                registration/ catalogue/ reader/ common/ cli/ generated/
 resources/          app/weblink.h generated/
 bench/              app/ registration/ catalogue/ reader/ common/ tlinfo/tlinfo.h cli/cli.h tests/support/
