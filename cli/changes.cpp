@@ -24,7 +24,7 @@ std::wstring ScopeNote(Scope scope) {
 // A failed change: the refusal for lack of rights where that is the reason, else the code.
 std::wstring ChangeFailure(const std::wstring& action, HRESULT result, Scope scope) {
     std::wstring refusal = scope == Scope::Machine ? RightsRefusal(action, result) : std::wstring();
-    return refusal.empty() ? action + L" failed: error " + ToWide(UpperHex(result, 8)) : refusal;
+    return refusal.empty() ? action + L" failed: error " + ResultCodeText(result) : refusal;
 }
 
 // ", with 3 interface keys naming it in the 32-bit view and 3 in the 64-bit view": what a
@@ -75,7 +75,7 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std
         document["backup"] = Utf8(backupFile);
         if (FAILED(hr))
             return Failure(std::move(document), action + L": writing the backup '" + backupFile +
-                                                    L"' failed: error " + ToWide(UpperHex(hr, 8)) +
+                                                    L"' failed: error " + ResultCodeText(hr) +
                                                     L"; nothing was changed");
         note += L"; backup: " + backupFile;
     }
@@ -110,7 +110,7 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std
 std::wstring RightsRefusal(const std::wstring& action, HRESULT result) {
     if (result != E_ACCESSDENIED && result != TYPE_E_REGISTRYACCESS)
         return std::wstring();
-    return action + L" machine-wide needs administrator rights (error " + ToWide(UpperHex(result, 8)) +
+    return action + L" machine-wide needs administrator rights (error " + ResultCodeText(result) +
            L"): run it from an elevated prompt, or add --user to do it for this user only";
 }
 

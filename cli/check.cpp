@@ -27,9 +27,9 @@ std::wstring ClientErrorText(HRESULT code) {
     }
 }
 
-std::wstring Code(HRESULT hr) {
-    return ToWide(UpperHex(static_cast<unsigned long>(hr), 8));
-}
+// unregister --syskind takes only the platforms that have a key name; an entry of any other
+// system kind is offered for removal as the kind registration writes by default.
+constexpr SYSKIND kUnnamedSysKindRemovedAs = SYS_WIN32;
 
 std::wstring VersionOf(const LibraryIdentity& library) {
     return VersionTextOf(library.major, library.minor);
@@ -39,9 +39,10 @@ std::wstring VersionOf(const LibraryIdentity& library) {
 // command or the step that is the user's to take.
 std::wstring RepairCommand(const Finding& finding, const std::wstring& fixCommand, const Options& options) {
     const LibraryIdentity& library = finding.library;
+    const char* platform = PlatformKeyName(library.syskind);
     std::wstring unregister = UnregisterCommand(
         GuidText(library.guid), VersionOf(library), library.lcid,
-        ToWide(PlatformKeyName(library.syskind) ? PlatformKeyName(library.syskind) : "win32"), finding.scope);
+        ToWide(platform ? platform : PlatformKeyName(kUnnamedSysKindRemovedAs)), finding.scope);
     std::wstring registerFile = options.byIdentity || options.all
                                     ? L"register the library's file"
                                     : L"corvane-cli register '" + options.file + L"'";
@@ -79,7 +80,8 @@ json FindingsJson(const CheckReport& report, const std::wstring& fixCommand, con
         item["scope"] = ScopeName(finding.scope);
         item["view"] = finding.view ? json(ViewName(*finding.view)) : json(nullptr);
         item["library"] = IdentityJson(finding.library);
-        item["clientError"] = finding.warning ? json(nullptr) : json(Utf8(Code(finding.clientError)));
+        item["clientError"] =
+            finding.warning ? json(nullptr) : json(Utf8(ResultCodeText(finding.clientError)));
         item["clientErrorText"] =
             finding.warning ? json(nullptr) : json(Utf8(ClientErrorText(finding.clientError)));
         item["fixable"] = finding.repair != RepairKind::None;
@@ -94,7 +96,7 @@ std::wstring FindingsText(const CheckReport& report, const std::wstring& fixComm
     for (const Finding& finding : report.findings) {
         text += (finding.warning ? L"warning: " : L"problem: ") + finding.key + L": " + finding.detail;
         if (!finding.warning)
-            text += L"; a client gets " + Code(finding.clientError) + L" (" +
+            text += L"; a client gets " + ResultCodeText(finding.clientError) + L" (" +
                     ClientErrorText(finding.clientError) + L")";
         text += L"; repair: " + RepairCommand(finding, fixCommand, options) + L"\n";
     }
@@ -129,14 +131,116 @@ std::wstring FixCommand(const Options& options) {
     return command + L" --fix";
 }
 
+// What check found and did, decided before anything is rendered.
+struct CheckOutcome {
+    CheckReport report;
+    bool planned = false; // --fix or --dry-run: the repairs were planned
+    std::vector<RepairStep> steps;
+    std::optional<std::wstring> backupFile; // where the backup went, once the repairs were to run
+    std::wstring failure;                   // why nothing was changed
+    bool repaired = false;                  // the repairs ran, after the backup
+    size_t backupKeys = 0;
+    std::vector<HRESULT> results; // each step's, once repaired
+    CheckReport after;            // the registry as the repairs left it
+    int exitCode = kExitOk;
+};
+
+int CheckExitCode(const CheckReport& report) {
+    return report.Problems() ? kExitElsewhere : kExitOk;
+}
+
+CheckOutcome Decide(const CheckRequest& request, const Options& options) {
+    CheckOutcome outcome;
+    outcome.report = CheckRegistrations(request);
+    outcome.exitCode = CheckExitCode(outcome.report);
+    if (!options.fix && !options.dryRun)
+        return outcome;
+    outcome.planned = true;
+    outcome.steps = PlanRepairs(outcome.report.findings);
+    if (options.dryRun || outcome.steps.empty())
+        return outcome;
+    // Everything the repairs will touch goes to the backup before anything changes.
+    RegistryBackup backup;
+    HRESULT hr = BackUpRepairs(outcome.steps, backup);
+    const std::wstring backupFile = options.backupFile.empty() ? DefaultBackupPath() : options.backupFile;
+    outcome.backupFile = backupFile;
+    if (FAILED(hr)) {
+        outcome.failure =
+            L"reading the keys to back up failed: error " + ResultCodeText(hr) + L"; nothing was changed";
+        return outcome;
+    }
+    if (FAILED(hr = WriteWholeFile(backupFile, backup.FileBytes()))) {
+        outcome.failure = L"cannot write the backup '" + backupFile + L"': error " + ResultCodeText(hr) +
+                          L"; nothing was changed";
+        return outcome;
+    }
+    outcome.backupKeys = backup.Keys().size();
+    outcome.repaired = true;
+    for (const RepairStep& step : outcome.steps)
+        outcome.results.push_back(Repair(step));
+    // The exit code is that of the registry as the repairs left it.
+    outcome.after = CheckRegistrations(request);
+    outcome.exitCode = CheckExitCode(outcome.after);
+    return outcome;
+}
+
+json CheckJson(const CheckOutcome& outcome, const std::wstring& fixCommand, const Options& options) {
+    json document = json::object();
+    document["command"] = "check";
+    Summarise(document, outcome.report, fixCommand, options);
+    if (!outcome.planned)
+        return document;
+    if (outcome.backupFile)
+        document["backup"] = Utf8(*outcome.backupFile);
+    if (!outcome.failure.empty())
+        return document;
+    json repairs = json::array();
+    for (size_t i = 0; i < outcome.steps.size(); ++i) {
+        json item = json::object();
+        item["action"] = Utf8(outcome.steps[i].Description());
+        if (outcome.repaired)
+            item["result"] = Utf8(ResultCodeText(outcome.results[i]));
+        repairs.push_back(std::move(item));
+    }
+    document["repairs"] = std::move(repairs);
+    if (!outcome.repaired) {
+        document["dryRun"] = options.dryRun;
+        return document;
+    }
+    json again = json::object();
+    Summarise(again, outcome.after, fixCommand, options);
+    document["after"] = std::move(again);
+    return document;
+}
+
+std::wstring CheckText(const CheckOutcome& outcome, const std::wstring& fixCommand, const Options& options) {
+    std::wstring text = FindingsText(outcome.report, fixCommand, options);
+    if (!outcome.planned)
+        return text;
+    if (!outcome.repaired) {
+        for (const RepairStep& step : outcome.steps)
+            text += L"would " + step.Description() + L"\n";
+        if (outcome.steps.empty())
+            text += L"nothing that --fix repairs\n";
+        return text;
+    }
+    text += L"backup: " + *outcome.backupFile + L" (" + DecimalText(outcome.backupKeys) +
+            L" keys; regedit /s on it puts them back)\n";
+    for (size_t i = 0; i < outcome.steps.size(); ++i) {
+        HRESULT done = outcome.results[i];
+        text += (SUCCEEDED(done) ? L"done: " : L"failed: ") + outcome.steps[i].Description() +
+                (SUCCEEDED(done) ? L"" : L" (error " + ResultCodeText(done) + L")") + L"\n";
+    }
+    return text + L"after the repairs:\n" + FindingsText(outcome.after, fixCommand, options);
+}
+
 } // namespace
 
 Result Check(const Options& options) {
     Result result;
-    json document = json::object();
-    document["command"] = "check";
     CheckRequest request;
     request.scope = options.scope;
+    std::optional<OpenedFile> file;
     if (options.byIdentity) {
         const LibraryIdentity& identity = options.identity;
         request.library = identity.guid;
@@ -146,69 +250,25 @@ Result Check(const Options& options) {
             request.syskind = identity.syskind;
         }
     } else if (!options.all) {
-        std::optional<OpenedFile> file = OpenFile("check", options.file, result);
+        file = OpenFile("check", options.file, result);
         if (!file)
             return result;
+        // The file's own entry: its locale and system kind.
         LibraryIdentity identity = file->description.Identity();
-        document["file"] = FileJson(file->location);
         request.library = identity.guid;
         request.version = std::make_pair(identity.major, identity.minor);
         request.lcid = identity.lcid;
         request.syskind = identity.syskind;
     }
     const std::wstring fixCommand = FixCommand(options);
-    CheckReport report = CheckRegistrations(request);
-    Summarise(document, report, fixCommand, options);
-    result.text = FindingsText(report, fixCommand, options);
-    result.exitCode = report.Problems() ? kExitElsewhere : kExitOk;
-    if (!options.fix && !options.dryRun) {
-        result.document = std::move(document);
-        return result;
-    }
-    std::vector<RepairStep> steps = PlanRepairs(report.findings);
-    json repairs = json::array();
-    for (const RepairStep& step : steps) {
-        json item = json::object();
-        item["action"] = Utf8(step.Description());
-        repairs.push_back(std::move(item));
-    }
-    if (options.dryRun || steps.empty()) {
-        for (const RepairStep& step : steps)
-            result.text += L"would " + step.Description() + L"\n";
-        if (steps.empty())
-            result.text += L"nothing that --fix repairs\n";
-        document["repairs"] = std::move(repairs);
-        document["dryRun"] = options.dryRun;
-        result.document = std::move(document);
-        return result;
-    }
-    // Everything the repairs will touch goes to the backup before anything changes.
-    RegistryBackup backup;
-    HRESULT hr = BackUpRepairs(steps, backup);
-    std::wstring backupFile = options.backupFile.empty() ? DefaultBackupPath() : options.backupFile;
-    document["backup"] = Utf8(backupFile);
-    if (FAILED(hr))
-        return Failure(std::move(document),
-                       L"reading the keys to back up failed: error " + Code(hr) + L"; nothing was changed");
-    if (FAILED(hr = WriteWholeFile(backupFile, backup.FileBytes())))
-        return Failure(std::move(document), L"cannot write the backup '" + backupFile + L"': error " +
-                                                Code(hr) + L"; nothing was changed");
-    result.text += L"backup: " + backupFile + L" (" + DecimalText(backup.Keys().size()) +
-                   L" keys; regedit /s on it puts them back)\n";
-    for (size_t i = 0; i < steps.size(); ++i) {
-        HRESULT done = Repair(steps[i]);
-        repairs[i]["result"] = Utf8(Code(done));
-        result.text += (SUCCEEDED(done) ? L"done: " : L"failed: ") + steps[i].Description() +
-                       (SUCCEEDED(done) ? L"" : L" (error " + Code(done) + L")") + L"\n";
-    }
-    document["repairs"] = std::move(repairs);
-    // The exit code is that of the registry as the repairs left it.
-    CheckReport after = CheckRegistrations(request);
-    json again = json::object();
-    Summarise(again, after, fixCommand, options);
-    document["after"] = std::move(again);
-    result.text += L"after the repairs:\n" + FindingsText(after, fixCommand, options);
-    result.exitCode = after.Problems() ? kExitElsewhere : kExitOk;
+    const CheckOutcome outcome = Decide(request, options);
+    json document = CheckJson(outcome, fixCommand, options);
+    if (file)
+        document["file"] = FileJson(file->location);
+    if (!outcome.failure.empty())
+        return Failure(std::move(document), outcome.failure);
+    result.exitCode = outcome.exitCode;
+    result.text = CheckText(outcome, fixCommand, options);
     result.document = std::move(document);
     return result;
 }

@@ -31,7 +31,7 @@ Result Export(const Options& options) {
     HRESULT hr = CaptureRegistration(options.file, tree);
     if (FAILED(hr))
         return Failure(std::move(document), L"finding what registering '" + options.file +
-                                                L"' writes failed: error " + ToWide(UpperHex(hr, 8)));
+                                                L"' writes failed: error " + ResultCodeText(hr));
     std::string bytes;
     std::wstring summary;
     if (options.format != ExportFormat::Reg) {
@@ -64,7 +64,7 @@ Result Export(const Options& options) {
     document["output"] = Utf8(options.outFile);
     if (FAILED(hr = WriteWholeFile(options.outFile, bytes)))
         return Failure(std::move(document),
-                       L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
+                       L"cannot write '" + options.outFile + L"': error " + ResultCodeText(hr));
     result.document = std::move(document);
     result.text = L"exported: " + IdentityText(file->description.Identity()) + L", " + summary + L" -> " +
                   options.outFile + L"\n";

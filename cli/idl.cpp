@@ -105,7 +105,7 @@ class IdlWriter {
             Append(attributes, {", helpfile(", Quoted(source_.content.helpFile), ")"});
         if (source_.content.helpContext)
             Append(attributes, {", helpcontext(", HexNumber(source_.content.helpContext), ")"});
-        Flags(attributes, description.flags, kLibraryFlags, 3);
+        Flags(attributes, description.flags, kLibraryFlags);
         Append(out_, {"[\n    ", attributes, "\n]\nlibrary ", ToUtf8(description.name), "\n{\n"});
         for (const reader::ImportContent& import : source_.content.imports)
             Append(out_, {"    importlib(", Quoted(import.file), ");\n"});
@@ -127,9 +127,9 @@ class IdlWriter {
         return text.substr(1, text.size() - 2);
     }
 
-    static void Flags(std::string& attributes, uint32_t flags, const FlagName* names, size_t count) {
+    static void Flags(std::string& attributes, uint32_t flags, const FlagTable& names) {
         std::string named;
-        AppendFlags(named, flags, names, count, true);
+        AppendFlags(named, flags, names, true);
         if (!named.empty())
             Append(attributes, {(attributes.empty() ? "" : ", "), named});
     }
@@ -242,7 +242,7 @@ class IdlWriter {
         if (type.major || type.minor)
             Append(attributes, {", version(", VersionText(type.major, type.minor), ")"});
         Documented(attributes, type.documentation, type.helpContext);
-        Flags(attributes, type.flags, kTypeFlags, 15);
+        Flags(attributes, type.flags, kTypeFlags);
         if (type.kind == TKIND_COCLASS && !(type.flags & TYPEFLAG_FCANCREATE))
             attributes += ", noncreatable";
         if (type.kind == TKIND_MODULE)
@@ -263,7 +263,7 @@ class IdlWriter {
                 attributes,
                 {", entry(", (member.entry[0] == '#' ? member.entry.substr(1) : Quoted(member.entry)), ")"});
         Documented(attributes, member.documentation, member.helpContext);
-        Flags(attributes, member.flags, member.isFunction ? kFunctionFlags : kVariableFlags, 13);
+        Flags(attributes, member.flags, member.isFunction ? kFunctionFlags : kVariableFlags);
         if (!attributes.empty() && attributes[0] == ',')
             attributes.erase(0, 2);
         return attributes.empty() ? std::string() : "[" + attributes + "] ";
@@ -333,7 +333,7 @@ class IdlWriter {
         Append(out_, {"    [", Attributes(type, ""), "]\n    coclass ", type.name, " {\n"});
         for (const ImplementedContent& implemented : type.implemented) {
             std::string flags;
-            AppendFlags(flags, implemented.flags, kImplementedFlags, 4, true);
+            AppendFlags(flags, implemented.flags, kImplementedFlags, true);
             Append(out_, {"        ", (flags.empty() ? "" : "[" + flags + "] "),
                           (implemented.kind == TKIND_DISPATCH ? "dispinterface " : "interface "),
                           implemented.name, ";\n"});

@@ -4,8 +4,10 @@
 // .reg file is written from, so the three forms state the same keys and values.
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 
 #include "cli/commands.h"
+#include "common/paths.h"
 #include "common/text.h"
 
 using nlohmann::json;
@@ -14,31 +16,9 @@ namespace cli {
 
 namespace {
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
-// Whether path is folder itself or lies inside it; rest is what follows "folder\".
-bool InFolder(const std::wstring& path, const std::wstring& folder, std::wstring& rest) {
-    std::wstring base = folder;
-    while (!base.empty() && base.back() == L'\\')
-        base.pop_back();
-    if (base.empty() || path.size() < base.size() || !SameText(path.substr(0, base.size()), base))
-        return false;
-    if (path.size() == base.size()) {
-        rest.clear();
-        return true;
-    }
-    if (path[base.size()] != L'\\')
-        return false; // another folder whose name starts the same
-    rest = path.substr(base.size() + 1);
-    return true;
-}
-
 const RegistryKeyEntry* FindKey(const RegistryTree& tree, const std::wstring& path) {
     for (const RegistryKeyEntry& key : tree)
-        if (SameText(key.path, path))
+        if (EqualIgnoringCase(key.path, path))
             return &key;
     return nullptr;
 }
@@ -51,15 +31,6 @@ std::wstring DefaultText(const RegistryTree& tree, const std::wstring& path) {
             if (value.name.empty() && value.type == REG_SZ)
                 return ValueText(value);
     return std::wstring();
-}
-
-// The keys "Interface\{IID}" of the tree, the interfaces registration gives a key of their own.
-std::vector<std::wstring> InterfacePaths(const RegistryTree& tree) {
-    std::vector<std::wstring> paths;
-    for (const RegistryKeyEntry& key : tree)
-        if (IsInterfaceKey(key.path) && std::count(key.path.begin(), key.path.end(), L'\\') == 1)
-            paths.push_back(key.path);
-    return paths;
 }
 
 // An XML document built element by element: Start, its attributes, then Open (children follow,
@@ -105,30 +76,17 @@ class XmlText {
         return *this;
     }
     void Escape(wchar_t c, const wchar_t* begin, const wchar_t* end) {
-        switch (c) {
-        case L'&':
-            text_ += L"&amp;";
-            return;
-        case L'<':
-            text_ += L"&lt;";
-            return;
-        case L'>':
-            text_ += L"&gt;";
-            return;
-        case L'"':
-            text_ += L"&quot;";
-            return;
-        // Line breaks and tabs as references: a parser turns them into blanks otherwise.
-        case L'\t':
-            text_ += L"&#9;";
-            return;
-        case L'\n':
-            text_ += L"&#10;";
-            return;
-        case L'\r':
-            text_ += L"&#13;";
-            return;
-        }
+        // Line breaks and tabs as references too: a parser turns them into blanks otherwise.
+        static const struct {
+            wchar_t character;
+            const wchar_t* reference;
+        } kReferences[] = {{L'&', L"&amp;"}, {L'<', L"&lt;"},   {L'>', L"&gt;"},  {L'"', L"&quot;"},
+                           {L'\t', L"&#9;"}, {L'\n', L"&#10;"}, {L'\r', L"&#13;"}};
+        for (const auto& escaped : kReferences)
+            if (c == escaped.character) {
+                text_ += escaped.reference;
+                return;
+            }
         if ((c < 0x20 || c == 0xFFFE || c == 0xFFFF) && unwritable_.empty())
             unwritable_.assign(begin, end);
         text_ += c;
@@ -137,8 +95,135 @@ class XmlText {
     std::wstring unwritable_;
 };
 
-std::wstring Unwritable(const XmlText& xml) {
-    return L"'" + xml.Unwritable() + L"' holds a control character, which an XML file cannot hold";
+// The document's bytes into written, or the error of a value it could not carry.
+void Finish(const XmlText& xml, InstallerExport& written) {
+    if (!xml.Unwritable().empty())
+        written.error =
+            L"'" + xml.Unwritable() + L"' holds a control character, which an XML file cannot hold";
+    else
+        written.bytes = xml.Bytes();
+}
+
+// ---- What registration writes -----------------------------------------------------------------
+
+// Keys below an interface's that registration of a library writes neither of; a key that has
+// them gives their default values to the manifest, as these attributes.
+const struct {
+    const wchar_t* key;
+    const wchar_t* attribute;
+} kOptionalInterfaceKeys[] = {{L"NumMethods", L"numMethods"}, {L"BaseInterface", L"baseInterface"}};
+
+// An interface that registration gives a key of its own, "Interface\{IID}".
+struct RegisteredInterface {
+    std::wstring iid;
+    std::wstring name;                                        // the key's default value
+    std::wstring typeLib;                                     // TypeLib's default value: the library's GUID
+    std::wstring proxyStub;                                   // ProxyStubClsid32's
+    std::wstring optional[std::size(kOptionalInterfaceKeys)]; // as kOptionalInterfaceKeys lists them
+};
+
+// What both formats are written from, read once from the captured registration.
+struct Registered {
+    LibraryIdentity identity;
+    std::wstring guid;     // the library's GUID as registration names its key
+    std::wstring filePath; // FILE's full path, as registration wrote it
+    std::wstring fileName;
+    int resourceIndex = 0;
+    std::wstring helpDir; // the version key's HELPDIR
+    std::wstring flags;   // its FLAGS, as hexadecimal text
+    std::vector<RegisteredInterface> interfaces;
+};
+
+std::wstring FileNameOf(const std::wstring& path) {
+    return path.substr(path.find_last_of(L"\\/") + 1);
+}
+
+Registered ReadRegistered(const OpenedFile& file, const RegistryTree& tree) {
+    Registered registered;
+    registered.identity = file.description.Identity();
+    registered.guid = GuidText(registered.identity.guid);
+    registered.filePath = file.location.filePath;
+    registered.fileName = FileNameOf(file.location.filePath);
+    registered.resourceIndex = file.location.resourceIndex;
+    const std::wstring versionKey = VersionKeyOf(registered.identity);
+    registered.helpDir = DefaultText(tree, versionKey + L"\\HELPDIR");
+    registered.flags = DefaultText(tree, versionKey + L"\\FLAGS");
+    for (const RegistryKeyEntry& key : tree) {
+        if (!IsInterfaceKey(key.path) || std::count(key.path.begin(), key.path.end(), L'\\') != 1)
+            continue;
+        RegisteredInterface entry;
+        entry.iid = key.path.substr(key.path.find(L'\\') + 1);
+        entry.name = DefaultText(tree, key.path);
+        entry.typeLib = DefaultText(tree, key.path + L"\\TypeLib");
+        entry.proxyStub = DefaultText(tree, key.path + L"\\ProxyStubClsid32");
+        for (size_t i = 0; i < std::size(kOptionalInterfaceKeys); ++i)
+            entry.optional[i] = DefaultText(tree, key.path + L"\\" + kOptionalInterfaceKeys[i].key);
+        registered.interfaces.push_back(std::move(entry));
+    }
+    return registered;
+}
+
+// ---- The manifest ---------------------------------------------------------------------------
+
+// The manifest's names of the library flags registration writes in FLAGS, as hexadecimal text.
+std::wstring LibraryFlagNames(const std::wstring& flagsText) {
+    unsigned long flags = std::wcstoul(flagsText.c_str(), nullptr, 16);
+    const std::pair<unsigned long, const wchar_t*> names[] = {{LIBFLAG_FRESTRICTED, L"RESTRICTED"},
+                                                              {LIBFLAG_FCONTROL, L"CONTROL"},
+                                                              {LIBFLAG_FHIDDEN, L"HIDDEN"},
+                                                              {LIBFLAG_FHASDISKIMAGE, L"HASDISKIMAGE"}};
+    std::wstring text;
+    for (const auto& name : names)
+        if (flags & name.first)
+            text += (text.empty() ? L"" : L",") + std::wstring(name.second);
+    return text;
+}
+
+InstallerExport WriteManifest(const Options& options, const Registered& registered, json& document) {
+    InstallerExport written;
+    const std::wstring& fileName = registered.fileName;
+    std::wstring name =
+        options.assemblyName.empty() ? fileName.substr(0, fileName.rfind(L'.')) : options.assemblyName;
+    std::wstring helpDir = registered.helpDir, relative;
+    // The manifest names the help folder relative to the assembly's own folder.
+    if (PathWithin(helpDir, FolderOf(registered.filePath), &relative))
+        helpDir = relative;
+    XmlText xml(L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>");
+    xml.Start(0, L"assembly").Attribute(L"xmlns", L"urn:schemas-microsoft-com:asm.v1");
+    xml.Attribute(L"manifestVersion", L"1.0").Open();
+    xml.Start(1, L"assemblyIdentity").Attribute(L"type", L"win32").Attribute(L"name", name);
+    xml.Attribute(L"version", L"1.0.0.0");
+    xml.Attribute(L"processorArchitecture", registered.identity.syskind == SYS_WIN64 ? L"amd64" : L"x86")
+        .End();
+    xml.Start(1, L"file").Attribute(L"name", fileName).Open();
+    xml.Start(2, L"typelib").Attribute(L"tlbid", registered.guid);
+    xml.Attribute(L"version", VersionTextOf(registered.identity.major, registered.identity.minor))
+        .Attribute(L"helpdir", helpDir);
+    if (registered.resourceIndex > 1)
+        xml.Attribute(L"resourceid", DecimalText(registered.resourceIndex));
+    std::wstring flags = LibraryFlagNames(registered.flags);
+    if (!flags.empty())
+        xml.Attribute(L"flags", flags);
+    xml.End();
+    xml.Close(1, L"file");
+    for (const RegisteredInterface& entry : registered.interfaces) {
+        xml.Start(1, L"comInterfaceExternalProxyStub").Attribute(L"name", entry.name);
+        xml.Attribute(L"iid", entry.iid);
+        xml.Attribute(L"tlbid", entry.typeLib);
+        xml.Attribute(L"proxyStubClsid32", entry.proxyStub);
+        for (size_t i = 0; i < std::size(kOptionalInterfaceKeys); ++i)
+            if (!entry.optional[i].empty())
+                xml.Attribute(kOptionalInterfaceKeys[i].attribute, entry.optional[i]);
+        xml.End();
+    }
+    xml.Close(0, L"assembly");
+    Finish(xml, written);
+    if (!written.error.empty())
+        return written;
+    document["assemblyName"] = Utf8(name);
+    written.summary = L"the type library and " + DecimalText(registered.interfaces.size()) +
+                      L" interfaces as the manifest of assembly " + name;
+    return written;
 }
 
 // ---- WiX ------------------------------------------------------------------------------------
@@ -196,11 +281,11 @@ struct InstalledFile {
 
 std::wstring InstalledText(const std::wstring& value, const InstalledFile& file) {
     std::wstring rest;
-    if (SameText(value, file.filePath))
+    if (EqualIgnoringCase(value, file.filePath))
         return L"[#" + file.fileId + L"]";
-    if (InFolder(value, file.filePath, rest)) // "lib.dll\2": a resource of the file
+    if (PathWithin(value, file.filePath, &rest)) // "lib.dll\2": a resource of the file
         return L"[#" + file.fileId + L"]\\" + Formatted(rest);
-    if (InFolder(value, FolderOf(file.filePath), rest))
+    if (PathWithin(value, FolderOf(file.filePath), &rest))
         return L"[" + file.directoryId + L"]" + Formatted(rest);
     return Formatted(value);
 }
@@ -251,89 +336,32 @@ bool WriteKeys(XmlText& xml, const RegistryTree& tree, bool interfacesOnly, bool
     return true;
 }
 
-// ---- The manifest ---------------------------------------------------------------------------
-
-// The manifest's names of the library flags registration writes in FLAGS, as hexadecimal text.
-std::wstring LibraryFlagNames(const std::wstring& flagsText) {
-    unsigned long flags = std::wcstoul(flagsText.c_str(), nullptr, 16);
-    const std::pair<unsigned long, const wchar_t*> names[] = {{LIBFLAG_FRESTRICTED, L"RESTRICTED"},
-                                                              {LIBFLAG_FCONTROL, L"CONTROL"},
-                                                              {LIBFLAG_FHIDDEN, L"HIDDEN"},
-                                                              {LIBFLAG_FHASDISKIMAGE, L"HASDISKIMAGE"}};
-    std::wstring text;
-    for (const auto& name : names)
-        if (flags & name.first)
-            text += (text.empty() ? L"" : L",") + std::wstring(name.second);
-    return text;
+// Ids from the library's identity, so that a fragment made again states the same ids.
+std::wstring IdStem(const Registered& registered) {
+    const LibraryIdentity& identity = registered.identity;
+    std::wstring stem = registered.guid.substr(1, 36) + L"_" + DecimalText(identity.major) + L"_" +
+                        DecimalText(identity.minor) + L"_" + DecimalText(identity.lcid) + L"_" +
+                        SysKindName(identity.syskind);
+    for (wchar_t& c : stem)
+        if (c == L'-')
+            c = L'_';
+    return stem;
 }
 
-std::wstring FileNameOf(const std::wstring& path) {
-    return path.substr(path.find_last_of(L"\\/") + 1);
+// The File element's Source: the file's name, in --source-dir when given.
+std::wstring SourceOf(const std::wstring& folder, const std::wstring& fileName) {
+    if (folder.empty())
+        return fileName;
+    // The folder's own separator: WiX on Windows takes '\', wixl on Linux '/'.
+    wchar_t separator =
+        folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos ? L'/' : L'\\';
+    return folder + (folder.back() == L'/' || folder.back() == L'\\' ? L"" : std::wstring(1, separator)) +
+           fileName;
 }
 
-} // namespace
-
-InstallerExport ExportForInstaller(const Options& options, const OpenedFile& file, const RegistryTree& tree,
-                                   json& document) {
+InstallerExport WriteWixFragment(const Options& options, const Registered& registered,
+                                 const RegistryTree& tree, json& document) {
     InstallerExport written;
-    const LibraryIdentity identity = file.description.Identity();
-    const std::wstring guid = GuidText(identity.guid);
-    const std::wstring versionKey = VersionKeyOf(identity);
-    const std::wstring fileName = FileNameOf(file.location.filePath);
-    const std::vector<std::wstring> interfaces = InterfacePaths(tree);
-    document["format"] = Utf8(ExportFormatName(options.format));
-    document["keys"] = tree.size();
-    document["interfaces"] = interfaces.size();
-
-    if (options.format == ExportFormat::Manifest) {
-        std::wstring name =
-            options.assemblyName.empty() ? fileName.substr(0, fileName.rfind(L'.')) : options.assemblyName;
-        std::wstring helpDir = DefaultText(tree, versionKey + L"\\HELPDIR"), relative;
-        // The manifest names the help folder relative to the assembly's own folder.
-        if (InFolder(helpDir, FolderOf(file.location.filePath), relative))
-            helpDir = relative;
-        XmlText xml(L"<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>");
-        xml.Start(0, L"assembly").Attribute(L"xmlns", L"urn:schemas-microsoft-com:asm.v1");
-        xml.Attribute(L"manifestVersion", L"1.0").Open();
-        xml.Start(1, L"assemblyIdentity").Attribute(L"type", L"win32").Attribute(L"name", name);
-        xml.Attribute(L"version", L"1.0.0.0");
-        xml.Attribute(L"processorArchitecture", identity.syskind == SYS_WIN64 ? L"amd64" : L"x86").End();
-        xml.Start(1, L"file").Attribute(L"name", fileName).Open();
-        xml.Start(2, L"typelib").Attribute(L"tlbid", guid);
-        xml.Attribute(L"version", VersionTextOf(identity.major, identity.minor))
-            .Attribute(L"helpdir", helpDir);
-        if (file.location.resourceIndex > 1)
-            xml.Attribute(L"resourceid", DecimalText(file.location.resourceIndex));
-        std::wstring flags = LibraryFlagNames(DefaultText(tree, versionKey + L"\\FLAGS"));
-        if (!flags.empty())
-            xml.Attribute(L"flags", flags);
-        xml.End();
-        xml.Close(1, L"file");
-        for (const std::wstring& path : interfaces) {
-            xml.Start(1, L"comInterfaceExternalProxyStub").Attribute(L"name", DefaultText(tree, path));
-            xml.Attribute(L"iid", path.substr(path.find(L'\\') + 1));
-            xml.Attribute(L"tlbid", DefaultText(tree, path + L"\\TypeLib"));
-            xml.Attribute(L"proxyStubClsid32", DefaultText(tree, path + L"\\ProxyStubClsid32"));
-            // Registration of a library writes neither of these; a key that has them gives them.
-            for (const wchar_t* optional : {L"NumMethods", L"BaseInterface"}) {
-                std::wstring value = DefaultText(tree, path + L"\\" + optional);
-                if (!value.empty())
-                    xml.Attribute(optional[0] == L'N' ? L"numMethods" : L"baseInterface", value);
-            }
-            xml.End();
-        }
-        xml.Close(0, L"assembly");
-        if (!xml.Unwritable().empty()) {
-            written.error = Unwritable(xml);
-            return written;
-        }
-        document["assemblyName"] = Utf8(name);
-        written.bytes = xml.Bytes();
-        written.summary = L"the type library and " + DecimalText(interfaces.size()) +
-                          L" interfaces as the manifest of assembly " + name;
-        return written;
-    }
-
     if (!IsIdentifier(options.directoryId)) {
         written.error =
             L"'" + options.directoryId +
@@ -341,29 +369,13 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
             L"or '_', at most 72 characters)";
         return written;
     }
-    // Ids from the library's identity, so that a fragment made again states the same ids.
-    std::wstring stem = guid.substr(1, 36) + L"_" + DecimalText(identity.major) + L"_" +
-                        DecimalText(identity.minor) + L"_" + DecimalText(identity.lcid) + L"_" +
-                        SysKindName(identity.syskind);
-    for (wchar_t& c : stem)
-        if (c == L'-')
-            c = L'_';
-    InstalledFile installed = {file.location.filePath, L"TypeLibFile_" + stem, options.directoryId};
+    const std::wstring stem = IdStem(registered);
+    InstalledFile installed = {registered.filePath, L"TypeLibFile_" + stem, options.directoryId};
     std::wstring group = L"TypeLib_" + stem, component = L"TypeLib_" + stem,
                  component64 = L"Interfaces64_" + stem;
     int bitness = ExportBitness(options);
-    bool separate64 = bitness == 64 && !interfaces.empty();
-    std::wstring source = fileName;
-    if (!options.sourceDir.empty()) {
-        // The folder's own separator: WiX on Windows takes '\', wixl on Linux '/'.
-        const std::wstring& folder = options.sourceDir;
-        wchar_t separator =
-            folder.find(L'/') != std::wstring::npos && folder.find(L'\\') == std::wstring::npos ? L'/'
-                                                                                                : L'\\';
-        source = folder +
-                 (folder.back() == L'/' || folder.back() == L'\\' ? L"" : std::wstring(1, separator)) +
-                 fileName;
-    }
+    bool separate64 = bitness == 64 && !registered.interfaces.empty();
+    std::wstring source = SourceOf(options.sourceDir, registered.fileName);
 
     XmlText xml(L"<?xml version=\"1.0\" encoding=\"utf-8\"?>");
     xml.Start(0, L"Wix").Attribute(L"xmlns", L"http://schemas.microsoft.com/wix/2006/wi").Open();
@@ -373,20 +385,18 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
         .Attribute(L"Id", component)
         .Attribute(L"Guid", GuidText(StableGuid(component)))
         .Open();
-    xml.Start(4, L"File").Attribute(L"Id", installed.fileId).Attribute(L"Name", fileName);
+    xml.Start(4, L"File").Attribute(L"Id", installed.fileId).Attribute(L"Name", registered.fileName);
     xml.Attribute(L"Source", source).Attribute(L"KeyPath", L"yes").End();
-    std::wstring message;
-    if (!WriteKeys(xml, tree, false, false, installed, message)) {
-        written.error = message;
+    if (!WriteKeys(xml, tree, false, false, installed, written.error))
         return written;
-    }
     xml.Close(3, L"Component");
     if (separate64) {
         // The 64-bit view's interface keys: a component marked 64-bit writes into that view, the
         // other one, like every 32-bit component on 64-bit Windows, into the 32-bit view.
         xml.Start(3, L"Component").Attribute(L"Id", component64);
         xml.Attribute(L"Guid", GuidText(StableGuid(component64))).Attribute(L"Win64", L"yes").Open();
-        WriteKeys(xml, tree, true, true, installed, message);
+        std::wstring unused; // every interface key was written above already
+        WriteKeys(xml, tree, true, true, installed, unused);
         xml.Close(3, L"Component");
     }
     xml.Close(2, L"DirectoryRef");
@@ -397,18 +407,28 @@ InstallerExport ExportForInstaller(const Options& options, const OpenedFile& fil
     xml.Close(2, L"ComponentGroup");
     xml.Close(1, L"Fragment");
     xml.Close(0, L"Wix");
-    if (!xml.Unwritable().empty()) {
-        written.error = Unwritable(xml);
+    Finish(xml, written);
+    if (!written.error.empty())
         return written;
-    }
     document["bitness"] = bitness;
     document["componentGroup"] = Utf8(group);
     document["directory"] = Utf8(options.directoryId);
     document["source"] = Utf8(source);
-    written.bytes = xml.Bytes();
     written.summary = DecimalText(tree.size()) + L" keys as WiX component group " + group + L" for " +
                       DecimalText(bitness) + L"-bit Windows";
     return written;
+}
+
+} // namespace
+
+InstallerExport ExportForInstaller(const Options& options, const OpenedFile& file, const RegistryTree& tree,
+                                   json& document) {
+    const Registered registered = ReadRegistered(file, tree);
+    document["format"] = Utf8(ExportFormatName(options.format));
+    document["keys"] = tree.size();
+    document["interfaces"] = registered.interfaces.size();
+    return options.format == ExportFormat::Manifest ? WriteManifest(options, registered, document)
+                                                    : WriteWixFragment(options, registered, tree, document);
 }
 
 } // namespace cli

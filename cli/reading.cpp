@@ -56,8 +56,7 @@ std::wstring InterfacesBlock(const InterfaceFacts& interfaces, const std::wstrin
 
 std::wstring InterfacesHead(const InterfaceFacts& interfaces) {
     if (FAILED(interfaces.result))
-        return L"unknown: finding what registering writes failed: error " +
-               ToWide(UpperHex(interfaces.result, 8));
+        return L"unknown: finding what registering writes failed: error " + ResultCodeText(interfaces.result);
     return DecimalText(interfaces.keys.size()) + L" that registering writes, under " +
            BranchKeyName(interfaces.scope) + L"\\Interface";
 }

@@ -13,26 +13,23 @@ namespace cli {
 
 namespace {
 
-std::wstring Code(HRESULT hr) {
-    return ToWide(UpperHex(static_cast<unsigned long>(hr), 8));
-}
-
 std::wstring ReadFailureMessage(const FileLocation& location, HRESULT hr) {
     const std::wstring given = L"'" + location.given + L"'";
     if (hr == reader::kDamaged || hr == reader::kTimedOut)
-        return given + L" is damaged: it could not be read as a type library (error " + Code(hr) + L")";
+        return given + L" is damaged: it could not be read as a type library (error " + ResultCodeText(hr) +
+               L")";
     if (hr == reader::kNoReader)
         return L"cannot read " + given +
                L": corvane-reader.exe, which reads libraries for corvane-cli, is missing "
                L"beside it (error " +
-               Code(hr) + L")";
+               ResultCodeText(hr) + L")";
     if (hr == TYPE_E_CANTLOADLIBRARY) {
         if (location.resourceIndex)
             return L"'" + location.filePath + L"' holds no type library resource " +
-                   DecimalText(location.resourceIndex) + L" (error " + Code(hr) + L")";
-        return given + L" holds no type library (error " + Code(hr) + L")";
+                   DecimalText(location.resourceIndex) + L" (error " + ResultCodeText(hr) + L")";
+        return given + L" holds no type library (error " + ResultCodeText(hr) + L")";
     }
-    return L"cannot read the type library in " + given + L": error " + Code(hr);
+    return L"cannot read the type library in " + given + L": error " + ResultCodeText(hr);
 }
 
 } // namespace
@@ -83,7 +80,7 @@ std::wstring LocateMessage(const Located& located) {
         return given + L" is a device or a pipe, not a type library file";
     case LocateError::InUse:
         return given + L" is in use by another program, which does not let others read it (error " +
-               Code(located.code) + L")";
+               ResultCodeText(located.code) + L")";
     }
     return std::wstring();
 }

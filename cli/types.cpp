@@ -2,6 +2,7 @@
 #include "cli/types.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "catalogue/typelibfacts.h"
 #include "cli/commands.h"
@@ -15,7 +16,7 @@ using reader::TypeContent;
 
 // Constant tables: no code runs to build them. The names are the IDL attributes; where idl is
 // false, IDL has no attribute for the flag (widl sets it from other facts, or never).
-const FlagName kTypeFlags[15] = {
+const FlagName kTypeFlagNames[] = {
     {TYPEFLAG_FAPPOBJECT, "appobject", true},
     {TYPEFLAG_FCANCREATE, "cancreate", false},
     {TYPEFLAG_FLICENSED, "licensed", true},
@@ -32,7 +33,7 @@ const FlagName kTypeFlags[15] = {
     {TYPEFLAG_FREVERSEBIND, "reversebind", false},
     {TYPEFLAG_FPROXY, "proxy", false},
 };
-const FlagName kFunctionFlags[13] = {
+const FlagName kFunctionFlagNames[] = {
     {FUNCFLAG_FRESTRICTED, "restricted", true},
     {FUNCFLAG_FSOURCE, "source", true},
     {FUNCFLAG_FBINDABLE, "bindable", true},
@@ -47,7 +48,7 @@ const FlagName kFunctionFlags[13] = {
     {FUNCFLAG_FREPLACEABLE, "replaceable", false},
     {FUNCFLAG_FIMMEDIATEBIND, "immediatebind", true},
 };
-const FlagName kVariableFlags[13] = {
+const FlagName kVariableFlagNames[] = {
     {VARFLAG_FREADONLY, "readonly", true},
     {VARFLAG_FSOURCE, "source", true},
     {VARFLAG_FBINDABLE, "bindable", true},
@@ -62,35 +63,42 @@ const FlagName kVariableFlags[13] = {
     {VARFLAG_FREPLACEABLE, "replaceable", false},
     {VARFLAG_FIMMEDIATEBIND, "immediatebind", true},
 };
-const FlagName kParameterFlags[5] = {
+const FlagName kParameterFlagNames[] = {
     {PARAMFLAG_FIN, "in", true},         {PARAMFLAG_FOUT, "out", true},      {PARAMFLAG_FLCID, "lcid", true},
     {PARAMFLAG_FRETVAL, "retval", true}, {PARAMFLAG_FOPT, "optional", true},
 };
-const FlagName kImplementedFlags[4] = {
+const FlagName kImplementedFlagNames[] = {
     {IMPLTYPEFLAG_FDEFAULT, "default", true},
     {IMPLTYPEFLAG_FSOURCE, "source", true},
     {IMPLTYPEFLAG_FRESTRICTED, "restricted", true},
     {IMPLTYPEFLAG_FDEFAULTVTABLE, "defaultvtable", true},
 };
-const FlagName kLibraryFlags[3] = {
+const FlagName kLibraryFlagNames[] = {
     {LIBFLAG_FRESTRICTED, "restricted", true},
     {LIBFLAG_FCONTROL, "control", true},
     {LIBFLAG_FHIDDEN, "hidden", true},
 };
+
+const FlagTable kTypeFlags = {std::begin(kTypeFlagNames), std::end(kTypeFlagNames)};
+const FlagTable kFunctionFlags = {std::begin(kFunctionFlagNames), std::end(kFunctionFlagNames)};
+const FlagTable kVariableFlags = {std::begin(kVariableFlagNames), std::end(kVariableFlagNames)};
+const FlagTable kParameterFlags = {std::begin(kParameterFlagNames), std::end(kParameterFlagNames)};
+const FlagTable kImplementedFlags = {std::begin(kImplementedFlagNames), std::end(kImplementedFlagNames)};
+const FlagTable kLibraryFlags = {std::begin(kLibraryFlagNames), std::end(kLibraryFlagNames)};
 
 void Append(std::string& out, std::initializer_list<std::string_view> parts) {
     for (std::string_view part : parts)
         out.append(part.data(), part.size());
 }
 
-void AppendFlags(std::string& out, uint32_t flags, const FlagName* names, size_t count, bool idlOnly,
+void AppendFlags(std::string& out, uint32_t flags, const FlagTable& names, bool idlOnly,
                  const char* separator) {
     bool first = true;
-    for (size_t i = 0; i < count; ++i)
-        if ((flags & names[i].bit) && (names[i].idl || !idlOnly)) {
+    for (const FlagName& name : names)
+        if ((flags & name.bit) && (name.idl || !idlOnly)) {
             if (!first)
                 out += separator;
-            out += names[i].name;
+            out += name.name;
             first = false;
         }
 }
@@ -144,7 +152,7 @@ std::string Signature(const MemberContent& function) {
         if (i > 0)
             text += ", ";
         std::string attributes;
-        AppendFlags(attributes, parameter.flags, kParameterFlags, 5, true);
+        AppendFlags(attributes, parameter.flags, kParameterFlags, true);
         if (parameter.flags & PARAMFLAG_FHASDEFAULT)
             Append(attributes,
                    {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
@@ -207,12 +215,12 @@ class JsonWriter {
         Key(key);
         Number(value);
     }
-    void Flags(const char* key, uint32_t flags, const FlagName* names, size_t count) {
+    void Flags(const char* key, uint32_t flags, const FlagTable& names) {
         Key(key);
         Open('[');
-        for (size_t i = 0; i < count; ++i)
-            if (flags & names[i].bit)
-                Text(names[i].name);
+        for (const FlagName& name : names)
+            if (flags & name.bit)
+                Text(name.name);
         Close(']');
     }
 
@@ -272,7 +280,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
             json.Field("vtableOffset", member.vtableOffset);
         json.Field("callconv", CallingConventionName(member.callingConvention));
         json.Field("returns", member.type);
-        json.Flags("flags", member.flags, kFunctionFlags, 13);
+        json.Flags("flags", member.flags, kFunctionFlags);
         if (member.optionalCount == -1)
             json.Field("vararg", 1);
         if (!member.entry.empty())
@@ -283,7 +291,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
             json.Open('{');
             json.Field("name", parameter.name);
             json.Field("type", parameter.type);
-            json.Flags("flags", parameter.flags, kParameterFlags, 5);
+            json.Flags("flags", parameter.flags, kParameterFlags);
             if (parameter.flags & PARAMFLAG_FHASDEFAULT)
                 json.Field("defaultvalue", parameter.defaultValue);
             json.Close('}');
@@ -294,7 +302,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
                              : typeKind == TKIND_DISPATCH     ? "property"
                                                               : "field");
         json.Field("type", member.type);
-        json.Flags("flags", member.flags, kVariableFlags, 13);
+        json.Flags("flags", member.flags, kVariableFlags);
         if (member.variableKind == VAR_CONST)
             json.Field("value", member.value);
     }
@@ -311,7 +319,7 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
     json.Field("version", Version(type.major, type.minor));
     json.Field("documentation", type.documentation);
     json.Field("helpContext", type.helpContext);
-    json.Flags("flags", type.flags, kTypeFlags, 15);
+    json.Flags("flags", type.flags, kTypeFlags);
     if (type.kind == TKIND_ALIAS)
         json.Field("aliasOf", type.aliasOf);
     if (type.kind == TKIND_MODULE)
@@ -324,7 +332,7 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
         for (const reader::ImplementedContent& implemented : type.implemented) {
             json.Open('{');
             json.Field("name", implemented.name);
-            json.Flags("flags", implemented.flags, kImplementedFlags, 4);
+            json.Flags("flags", implemented.flags, kImplementedFlags);
             json.Close('}');
         }
         json.Close(']');
@@ -357,10 +365,10 @@ void MemberText(std::string& out, const MemberContent& member) {
             attributes += ", vararg";
         if (!member.entry.empty())
             Append(attributes, {", entry ", member.entry});
-        AppendFlags(attributes += member.flags ? ", " : "", member.flags, kFunctionFlags, 13, false);
+        AppendFlags(attributes += member.flags ? ", " : "", member.flags, kFunctionFlags, false);
         out += Signature(member);
     } else {
-        AppendFlags(attributes += member.flags ? ", " : "", member.flags, kVariableFlags, 13, false);
+        AppendFlags(attributes += member.flags ? ", " : "", member.flags, kVariableFlags, false);
         out += Declaration(member.type, member.name);
         if (member.variableKind == VAR_CONST)
             Append(out, {" = ", member.value});
@@ -382,7 +390,7 @@ void TypeText(std::string& out, const TypeContent& type) {
     if (type.major || type.minor)
         Append(out, {"  ", Version(type.major, type.minor)});
     std::string attributes;
-    AppendFlags(attributes, type.flags, kTypeFlags, 15, false);
+    AppendFlags(attributes, type.flags, kTypeFlags, false);
     Bracketed(out, attributes);
     out += '\n';
     if (!type.documentation.empty())
@@ -393,7 +401,7 @@ void TypeText(std::string& out, const TypeContent& type) {
         for (const reader::ImplementedContent& implemented : type.implemented) {
             Append(out, {"    ", implemented.name});
             std::string flags;
-            AppendFlags(flags, implemented.flags, kImplementedFlags, 4, false);
+            AppendFlags(flags, implemented.flags, kImplementedFlags, false);
             Bracketed(out, flags);
             out += '\n';
         }
@@ -418,7 +426,7 @@ std::string TypesJson(const TypesSource& source) {
     json.Field("documentation", ToUtf8(description.documentation));
     json.Field("helpFile", source.content.helpFile);
     json.Field("helpContext", source.content.helpContext);
-    json.Flags("flags", description.flags, kLibraryFlags, 3);
+    json.Flags("flags", description.flags, kLibraryFlags);
     json.Field("file", ToUtf8(source.file));
     json.Key("libraries");
     json.Open('[');
@@ -453,7 +461,7 @@ std::string TypesText(const TypesSource& source) {
                       Version(description.major, description.minor) + "  lcid " +
                       DecimalAnsi(description.lcid) + "  " + ToUtf8(SysKindName(description.syskind));
     std::string flags;
-    AppendFlags(flags, description.flags, kLibraryFlags, 3, false);
+    AppendFlags(flags, description.flags, kLibraryFlags, false);
     Bracketed(out, flags);
     out += "\n";
     if (!description.documentation.empty())
@@ -495,7 +503,7 @@ Result Types(const Options& options) {
         nlohmann::json document = nlohmann::json::object();
         document["command"] = "types";
         return Failure(std::move(document),
-                       L"cannot write '" + options.outFile + L"': error " + ToWide(UpperHex(hr, 8)));
+                       L"cannot write '" + options.outFile + L"': error " + ResultCodeText(hr));
     }
     result.text =
         L"written: " + IdentityText(source.description.Identity()) + L" -> " + options.outFile + L"\n";

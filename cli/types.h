@@ -31,16 +31,23 @@ struct FlagName {
     const char* name;
     bool idl;
 };
+// A constant table of flag names, walked with range-for.
+struct FlagTable {
+    const FlagName* first;
+    const FlagName* last;
+    const FlagName* begin() const { return first; }
+    const FlagName* end() const { return last; }
+};
 // The names of the bits set in flags, as listed in names, comma-separated after separator.
-void AppendFlags(std::string& out, uint32_t flags, const FlagName* names, size_t count, bool idlOnly,
+void AppendFlags(std::string& out, uint32_t flags, const FlagTable& names, bool idlOnly,
                  const char* separator = ", ");
 
-extern const FlagName kTypeFlags[15];
-extern const FlagName kFunctionFlags[13];
-extern const FlagName kVariableFlags[13];
-extern const FlagName kParameterFlags[5];
-extern const FlagName kImplementedFlags[4];
-extern const FlagName kLibraryFlags[3];
+extern const FlagTable kTypeFlags;
+extern const FlagTable kFunctionFlags;
+extern const FlagTable kVariableFlags;
+extern const FlagTable kParameterFlags;
+extern const FlagTable kImplementedFlags;
+extern const FlagTable kLibraryFlags;
 
 const char* KindName(uint32_t kind);
 const char* InvokeName(uint32_t invokeKind);
