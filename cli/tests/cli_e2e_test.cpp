@@ -474,7 +474,7 @@ TEST_F(CliProgram, ExportWritesWhatRegisteringWouldAndLeavesTheRegistryAsItWas) 
         << "to standard output, under the user's classes";
 }
 
-// What the installed keys resolve to is checked with wixl and msiexec (scripts/test-capture-import.sh).
+// What the installed keys resolve to is checked with wixl and msiexec (scripts/test-msi-export.sh).
 TEST_F(CliProgram, AWixFragmentNamesItsDirectoryAndSourceAndIsTheSameWhenMadeAgain) {
     std::string shapes = folder_ + "\\shapes.tlb", out = temp_.File("shapes.wxs");
     ASSERT_EQ(MakeTypeLibWithInterfaces(shapes, NewGuid()), S_OK);
