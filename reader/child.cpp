@@ -3,7 +3,9 @@
 #include "reader/internal.h"
 
 #include "common/text.h"
+#include "common/token.h"
 #include "reader/sandbox.h"
+#include "reader/testing.h"
 
 namespace reader {
 
@@ -33,6 +35,47 @@ constexpr DWORD kPipeBuffer = 64 * 1024;
 LONG g_childrenStarted = 0;
 LONG g_pipeNumber = 0;
 volatile DWORD g_testTimeLimit = 0;
+
+// What the most recent child got, and its pipe's name, written by whichever thread started it.
+SRWLOCK g_lastLock = SRWLOCK_INIT;
+std::optional<Confinement> g_lastConfinement;
+std::wstring g_lastPipeName;
+
+// Lets only this process's user open the pipe: one entry, granting every access to the user its
+// token names. Not moved: the attributes point into the object.
+class OwnerOnly {
+  public:
+    OwnerOnly() {
+        KernelHandle token;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put()))
+            return;
+        user_ = TokenInformation(token.Get(), TokenUser);
+        if (user_.empty())
+            return;
+        PSID sid = reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid;
+        DWORD size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid);
+        acl_.resize(size);
+        auto* acl = reinterpret_cast<ACL*>(acl_.data());
+        if (!InitializeAcl(acl, size, ACL_REVISION) ||
+            !AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) ||
+            !InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+            !SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE))
+            return;
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+        ready_ = true;
+    }
+    OwnerOnly(const OwnerOnly&) = delete;
+    OwnerOnly& operator=(const OwnerOnly&) = delete;
+    // Null when the user or the descriptor could not be made.
+    SECURITY_ATTRIBUTES* Get() { return ready_ ? &attributes_ : nullptr; }
+
+  private:
+    std::vector<BYTE> user_;
+    std::vector<BYTE> acl_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ready_ = false;
+};
 
 // corvane-reader.exe in the folder of the module that holds this code: the component finds the
 // one beside CorvaneTLInfo.dll, the programs the one beside themselves. "" when it is not there.
@@ -77,6 +120,16 @@ unsigned ChildrenStartedHere() {
     return static_cast<unsigned>(InterlockedCompareExchange(&g_childrenStarted, 0, 0));
 }
 
+std::optional<Confinement> LastConfinementHere() {
+    SharedLock lock(g_lastLock);
+    return g_lastConfinement;
+}
+
+std::wstring LastPipeNameForTests() {
+    SharedLock lock(g_lastLock);
+    return g_lastPipeName;
+}
+
 HRESULT Child::Start() {
     std::wstring program = ReaderProgram();
     if (program.empty())
@@ -85,10 +138,14 @@ HRESULT Child::Start() {
     std::wstring name = ToWide("\\\\.\\pipe\\corvane-reader-" + UpperHex(GetCurrentProcessId()) + "-" +
                                UpperHex(static_cast<unsigned long>(InterlockedIncrement(&g_pipeNumber))));
     // One instance, made by us and connected by us before the child starts: nobody else can
-    // come between the two ends.
-    Pipe pipe(CreateNamedPipeW(
-        name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, kPipeBuffer, kPipeBuffer, 0, nullptr));
+    // come between the two ends. Until then only this user, on this machine, may open it.
+    OwnerOnly ownerOnly;
+    if (!ownerOnly.Get())
+        return kNoReader;
+    Pipe pipe(CreateNamedPipeW(name.c_str(),
+                               PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                               1, kPipeBuffer, kPipeBuffer, 0, ownerOnly.Get()));
     KernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!pipe || !event)
         return kNoReader;
@@ -99,9 +156,14 @@ HRESULT Child::Start() {
         return kNoReader;
 
     SandboxedChild started;
-    if (!StartSandboxed(program, childEnd.Get(), started))
+    if (StartSandboxed(program, childEnd.Get(), started) != ERROR_SUCCESS)
         return kNoReader;
     InterlockedIncrement(&g_childrenStarted);
+    {
+        ExclusiveLock lock(g_lastLock);
+        g_lastConfinement = started.confinement;
+        g_lastPipeName = name;
+    }
     process_ = std::move(started.process);
     job_ = std::move(started.job);
     confinement_ = started.confinement;

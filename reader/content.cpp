@@ -77,9 +77,14 @@ class Decoder {
                 break;
             }
             unsigned char byte = *at_++;
+            // The fifth byte holds the top four bits: more would not fit in 32.
+            ok_ = shift < 28 || byte <= 0x0F;
             value |= static_cast<uint32_t>(byte & 0x7F) << shift;
-            if (!(byte & 0x80))
+            if (!(byte & 0x80)) {
+                // A number has one encoding: a last byte of 0 would make a second, longer one.
+                ok_ = ok_ && (byte != 0 || shift == 0);
                 break;
+            }
         }
     }
     void Number(int32_t& value) {
@@ -99,14 +104,19 @@ class Decoder {
         ok_ = ok_ && raw <= 1;
         value = raw != 0;
     }
+    // The child writes valid UTF-8 (a lone surrogate of the library's becomes U+FFFD), so
+    // anything else is damage, never text for a renderer.
     void Text(std::string& text) {
         uint32_t size;
         Number(size);
-        if (!ok_ || static_cast<size_t>(end_ - at_) < size) {
+        const char* chars = reinterpret_cast<const char*>(at_);
+        if (!ok_ || static_cast<size_t>(end_ - at_) < size ||
+            (size > 0 && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, chars, static_cast<int>(size),
+                                             nullptr, 0) == 0)) {
             ok_ = false;
             return;
         }
-        text.assign(reinterpret_cast<const char*>(at_), size);
+        text.assign(chars, size);
         at_ += size;
     }
     void Guid(GUID& guid) {
@@ -117,8 +127,9 @@ class Decoder {
         std::memcpy(&guid, at_, sizeof guid);
         at_ += sizeof guid;
     }
-    // A count of more elements than the bytes left can hold is a lie that must not size an
-    // allocation.
+    // A count of more elements than the bytes left can hold is a lie. The list grows with the
+    // elements actually read, never ahead of them: a count the bytes could hold, in elements
+    // each many times larger in memory than in the record, still sizes no allocation.
     template <class T> void List(std::vector<T>& items) {
         uint32_t count;
         Number(count);
@@ -126,10 +137,10 @@ class Decoder {
             ok_ = false;
             return;
         }
-        items.resize(count);
-        for (T& item : items)
-            if (ok_)
-                Fields(*this, item);
+        for (uint32_t i = 0; i < count && ok_; ++i) {
+            items.emplace_back();
+            Fields(*this, items.back());
+        }
     }
     // True when every field was there and nothing is left over.
     bool Complete() const { return ok_ && at_ == end_; }
@@ -234,6 +245,8 @@ std::string EncodeContent(const LibraryContent& content) {
 }
 
 bool DecodeContent(const char* bytes, size_t size, LibraryContent& content) {
+    if (size > kMaxContentSize)
+        return false;
     Decoder decoder(bytes, size);
     LibraryContent read;
     Fields(decoder, read);

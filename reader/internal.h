@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,8 @@ DWORD TimeLimit(uint64_t fileSize);
 // 0 restores the program's limit.
 void SetTimeLimitHere(DWORD milliseconds);
 unsigned ChildrenStartedHere();
+// What the most recent child this module started got; none before the first.
+std::optional<Confinement> LastConfinementHere();
 
 class Child {
   public:

@@ -1,11 +1,38 @@
 // The component's side of one reader per process: ICorvaneReader and ICorvaneReaderTesting
 // answered from this module's own state, never from a reader it shares.
 #include "reader/internal.h"
+#include "reader/sandbox.h"
 #include "reader/sharedreader.h"
 
+#include <iterator>
 #include <new>
 
 namespace reader {
+
+namespace {
+
+// Bit i of a confinement's bits is its i-th limit here.
+constexpr bool Confinement::*kLimits[] = {
+    &Confinement::job,         &Confinement::killOnClose,     &Confinement::oneProcess,
+    &Confinement::uiLimits,    &Confinement::restrictedToken, &Confinement::lowIntegrity,
+    &Confinement::inParentsJob};
+
+} // namespace
+
+ULONG ConfinementBits(const Confinement& confinement) {
+    ULONG bits = 0;
+    for (size_t i = 0; i < std::size(kLimits); ++i)
+        bits |= confinement.*kLimits[i] ? 1ul << i : 0ul;
+    return bits;
+}
+
+Confinement ConfinementOfBits(ULONG bits, ULONG jobError) {
+    Confinement confinement;
+    for (size_t i = 0; i < std::size(kLimits); ++i)
+        confinement.*kLimits[i] = (bits >> i & 1) != 0;
+    confinement.jobError = jobError;
+    return confinement;
+}
 
 HRESULT STDMETHODCALLTYPE OwnReader::ReadLibraries(BSTR requests, BSTR* answers) {
     if (!answers)
@@ -55,9 +82,23 @@ HRESULT STDMETHODCALLTYPE OwnReaderTesting::SetTimeLimitForTests(ULONG milliseco
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE OwnReaderTesting::RefuseJobsForTests(BOOL refuse) {
+    RefuseJobsHere(refuse != FALSE);
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE OwnReader::KeepSpare(BOOL keep) {
     KeepSpareHere(keep != FALSE);
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE OwnReader::LastConfinement(ULONG* bits, ULONG* jobError) {
+    if (!bits || !jobError)
+        return E_POINTER;
+    std::optional<Confinement> last = LastConfinementHere();
+    *bits = last ? ConfinementBits(*last) : 0;
+    *jobError = last ? last->jobError : 0;
+    return last ? S_OK : S_FALSE;
 }
 
 } // namespace reader

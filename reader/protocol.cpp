@@ -79,6 +79,7 @@ class Reader {
     }
     // True when every field was there and nothing is left over.
     bool Complete() const { return ok_ && at_ == end_; }
+    size_t Left() const { return ok_ ? end_ - at_ : 0; }
 
   private:
     const std::string& record_;
@@ -171,7 +172,8 @@ bool DecodeAnswer(const std::string& record, HRESULT& result, LibraryDescription
     read.name = reader.Text();
     read.documentation = reader.Text();
     uint32_t resources = reader.Number();
-    if (resources > 0xFFFF)
+    // Checked against the bytes left before it sizes the list.
+    if (resources > 0xFFFF || resources > reader.Left() / sizeof(WORD))
         return false;
     read.resources.resize(resources);
     reader.Raw(read.resources.data(), resources * sizeof(WORD));

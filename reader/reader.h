@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,12 +90,35 @@ struct LibraryContent; // reader/content.h
 // kMaxContentSize or its record is not valid.
 HRESULT ReadContent(const std::wstring& path, LibraryDescription& description, LibraryContent& content);
 
-// What the launch of a child put in place; a step the system refused is left out, and the child
-// then runs as far confined as the system allowed (at worst as an ordinary child).
+// What the launch of a child put in place, each limit as the system accepted it. A step the
+// system refused is left out and recorded here, never silently: the child then runs as far
+// confined as the system allowed (at worst as an ordinary child), and the callers can say so.
 struct Confinement {
-    bool job = false;        // in a job that ends it when its parent ends, one process, no UI access
-    bool restricted = false; // restricted token (no privileges, powerful groups deny-only), low integrity
+    bool job = false;             // in a job of its own, which the parent alone holds
+    bool killOnClose = false;     // the job ends it when the parent's handle to the job closes
+    bool oneProcess = false;      // the job lets it start no other process
+    bool uiLimits = false;        // no other processes' windows, user handles, clipboard, desktop, settings
+    bool restrictedToken = false; // every privilege but traversing folders removed, powerful groups deny-only
+    bool lowIntegrity = false;    // at the low mandatory level
+    // Without a job: the system's error when the child could not be put into one (0: no job
+    // could be made), and whether the child was already in its parent's job, which then
+    // forbids one inside it.
+    DWORD jobError = 0;
+    bool inParentsJob = false;
 };
+
+// True when the child got every limit above.
+bool IsFullConfinement(const Confinement& confinement);
+// What the child went without, short and lower-case, joined by ", " ("" when nothing): "no job
+// (the parent's job forbids nesting)", "no ui limits", "no low integrity", ...
+std::wstring MissingConfinement(const Confinement& confinement);
+// The one warning line a program prints when a child ran with less than the full confinement
+// ("" when it did not): "<program>: warning: the reader ran with less confinement than
+// documented: <MissingConfinement>".
+std::wstring ConfinementWarning(const std::wstring& program, const Confinement& confinement);
+// What the most recent child got: of the component's reader when this module's reads go to it
+// (ShareReaderOf) and it has started one, else of this module's own; none before any child.
+std::optional<Confinement> LastConfinement();
 
 // Starts a child (or takes this module's spare, when it keeps one) and waits for its answer to a
 // request that does nothing: the least that any read through the gate costs, for the benchmark. For the

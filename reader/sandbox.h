@@ -22,7 +22,14 @@ struct SandboxedChild {
 };
 
 // Starts program with end (a pipe end, inheritable) as its standard input and output and as the
-// only handle it inherits. False when no process could be started at all.
-bool StartSandboxed(const std::wstring& program, HANDLE end, SandboxedChild& child);
+// only handle it inherits. ERROR_SUCCESS, or the system's error when no process could be started
+// with exactly that one handle, or it could not be let run (it is then ended): the start fails
+// rather than give the child more than its pipe.
+DWORD StartSandboxed(const std::wstring& program, HANDLE end, SandboxedChild& child);
+
+// For the tests: the children started from now on are kept out of a job of their own as when
+// their parent's job forbids nesting (Windows 7 refuses with ERROR_ACCESS_DENIED), which a
+// system that allows nested jobs, Wine among them, never does.
+void RefuseJobsHere(bool refuse);
 
 } // namespace reader

@@ -1,6 +1,7 @@
 // One reader per process: a module that loaded our component in-process hands its reads, and
 // the tests' hooks, to the component's reader; without one, it reads with its own state.
 #include "reader/internal.h"
+#include "reader/sandbox.h"
 #include "reader/sharedreader.h"
 #include "reader/testing.h"
 
@@ -86,6 +87,20 @@ void SetTimeLimitForTests(DWORD milliseconds) {
     SetTimeLimitHere(milliseconds);
     if (ComPtr<ICorvaneReaderTesting> testing = SharedTesting())
         testing->SetTimeLimitForTests(milliseconds);
+}
+
+void RefuseJobsForTests(bool refuse) {
+    RefuseJobsHere(refuse);
+    if (ComPtr<ICorvaneReaderTesting> testing = SharedTesting())
+        testing->RefuseJobsForTests(refuse);
+}
+
+std::optional<Confinement> LastConfinement() {
+    ULONG bits = 0, jobError = 0;
+    if (ComPtr<ICorvaneReader> shared = Shared())
+        if (shared->LastConfinement(&bits, &jobError) == S_OK)
+            return ConfinementOfBits(bits, jobError);
+    return LastConfinementHere();
 }
 
 bool ShareReaderOf(IUnknown* application) {
