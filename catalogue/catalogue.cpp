@@ -10,6 +10,9 @@
 #include "catalogue/registrykeys.h"
 
 const wchar_t kClassesKey[] = L"Software\\Classes";
+const wchar_t kTypeLibName[] = L"TypeLib";
+const wchar_t kInterfaceName[] = L"Interface";
+const wchar_t kClassName[] = L"CLSID";
 
 namespace {
 
@@ -30,6 +33,12 @@ struct FileId {
     }
 };
 
+// Up to eight hexadecimal digits: a locale key's name, each half of a version key's name.
+bool IsHex(const std::wstring& text) {
+    return !text.empty() && text.size() <= 8 &&
+           text.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
+}
+
 bool ReadFileId(const std::wstring& path, FileId& id) {
     // No access rights are asked for: reading the identity must work on files that another
     // process holds open, and on files the user may not read. Backup semantics admits folders.
@@ -45,8 +54,6 @@ bool ReadFileId(const std::wstring& path, FileId& id) {
 } // namespace
 
 namespace catalogue_detail {
-
-const wchar_t kTypeLibKey[] = L"TypeLib";
 
 Kind KindOf(const std::wstring& path) {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -78,20 +85,15 @@ RegKey OpenBranch(Scope scope) {
     return OpenForReading(BranchRoot(scope), kClassesKey);
 }
 
-bool IsHex(const std::wstring& text) {
-    return !text.empty() && text.size() <= 8 &&
-           text.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
-}
-
 void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocation* file) {
     registration.exists = true;
-    (registration.scope == Scope::User ? registration.presence.user : registration.presence.machine) = true;
+    registration.presence.Add(registration.scope);
     registration.description =
         ReadRegistryText(versionKey, static_cast<const wchar_t*>(nullptr)).value_or(L"");
     registration.flags = ReadRegistryText(versionKey, std::wstring(L"FLAGS"), nullptr);
     registration.helpDir = ReadRegistryText(versionKey, std::wstring(L"HELPDIR"), nullptr);
     for (const std::wstring& lcidName : SubkeyNames(versionKey)) {
-        if (!IsHex(lcidName))
+        if (!IsLocaleKeyName(lcidName))
             continue; // FLAGS, HELPDIR
         RegKey lcidKey = OpenForReading(versionKey, lcidName);
         if (!lcidKey)
@@ -112,11 +114,6 @@ void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocat
     }
 }
 
-bool SameKeyName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 } // namespace catalogue_detail
 
 using namespace catalogue_detail;
@@ -125,8 +122,38 @@ HKEY BranchRoot(Scope scope) {
     return scope == Scope::User ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
 }
 
+std::wstring InterfaceKeyPath(const std::wstring& iid) {
+    return std::wstring(kInterfaceName) + L"\\" + iid;
+}
+
+bool IsInterfaceKey(const std::wstring& path) {
+    return PathWithin(path, kInterfaceName);
+}
+
 std::wstring VersionKeyOf(const LibraryIdentity& identity) {
     return ToWide(VersionKey(ToAnsi(GuidText(identity.guid)), identity.major, identity.minor));
+}
+
+std::wstring VersionKeyNameOf(const LibraryIdentity& identity) {
+    std::wstring key = VersionKeyOf(identity);
+    return key.substr(key.find_last_of(L'\\') + 1);
+}
+
+bool ParseVersionKeyName(const std::wstring& name, WORD& major, WORD& minor) {
+    size_t dot = name.find(L'.');
+    if (dot == std::wstring::npos || !IsHex(name.substr(0, dot)) || !IsHex(name.substr(dot + 1)))
+        return false;
+    unsigned long high = std::wcstoul(name.substr(0, dot).c_str(), nullptr, 16);
+    unsigned long low = std::wcstoul(name.substr(dot + 1).c_str(), nullptr, 16);
+    if (high > 0xFFFF || low > 0xFFFF)
+        return false;
+    major = static_cast<WORD>(high);
+    minor = static_cast<WORD>(low);
+    return true;
+}
+
+bool IsLocaleKeyName(const std::wstring& name) {
+    return IsHex(name);
 }
 
 const char* PlatformKeyName(SYSKIND syskind) {
@@ -144,7 +171,7 @@ const char* PlatformKeyName(SYSKIND syskind) {
 
 std::optional<SYSKIND> SysKindOfPlatformKey(const std::wstring& name) {
     for (SYSKIND kind : {SYS_WIN16, SYS_WIN32, SYS_WIN64})
-        if (SameKeyName(name, ToWide(PlatformKeyName(kind))))
+        if (EqualIgnoringCase(name, ToWide(PlatformKeyName(kind))))
             return kind;
     return std::nullopt;
 }
@@ -175,11 +202,10 @@ Registration ReadRegistration(const LibraryIdentity& identity, const FileLocatio
     Registration registration;
     registration.scope = scope;
     registration.guidText = GuidText(identity.guid);
-    std::wstring key = VersionKeyOf(identity);
-    registration.versionKeyName = key.substr(key.find_last_of(L'\\') + 1);
+    registration.versionKeyName = VersionKeyNameOf(identity);
     registration.versionText = ToWide(VersionText(identity.major, identity.minor));
     RegKey branch = OpenBranch(scope);
-    RegKey versionKey = branch ? OpenForReading(branch.Get(), key) : RegKey();
+    RegKey versionKey = branch ? OpenForReading(branch.Get(), VersionKeyOf(identity)) : RegKey();
     if (versionKey)
         ReadVersionKey(versionKey.Get(), registration, file);
     return registration;

@@ -27,15 +27,41 @@ HKEY BranchRoot(Scope scope);            // HKEY_LOCAL_MACHINE or HKEY_CURRENT_U
 std::wstring BranchKeyName(Scope scope); // "HKEY_LOCAL_MACHINE\Software\Classes", ...
 const char* ScopeName(Scope scope);      // "machine", "user"
 
+// ---- Key names ------------------------------------------------------------------------------
+
+// The first-level keys of a branch's classes that registration writes below: "TypeLib",
+// "Interface", "CLSID".
+extern const wchar_t kTypeLibName[];
+extern const wchar_t kInterfaceName[];
+extern const wchar_t kClassName[];
+// "Interface\{IID}", relative to the classes.
+std::wstring InterfaceKeyPath(const std::wstring& iid);
+// Whether a path relative to the classes is Interface or a key below it, in any case: the keys
+// that 64-bit Windows keeps in each registry view, while TypeLib is shared.
+bool IsInterfaceKey(const std::wstring& path);
+
 // "TypeLib\{GUID}\major.minor", the version numbers in lower-case hexadecimal, as registration
 // names the key.
 std::wstring VersionKeyOf(const LibraryIdentity& identity);
+// "major.minor" of that key: the version key's own name.
+std::wstring VersionKeyNameOf(const LibraryIdentity& identity);
+// "2.a", a version key's own name, as the numbers it stands for (2 and 10): one to eight
+// hexadecimal digits on either side of one dot, each number at most 16 bits. False for a name of
+// another form.
+bool ParseVersionKeyName(const std::wstring& name, WORD& major, WORD& minor);
+// One to eight hexadecimal digits, in any case: a locale key's name under a version key (the
+// other subkeys there are FLAGS and HELPDIR).
+bool IsLocaleKeyName(const std::wstring& name);
 // "win16", "win32", "win64": the platform's key under a locale key; null for a system kind
 // that has none.
 const char* PlatformKeyName(SYSKIND syskind);
 // The system kind a platform key's name stands for, in any case ("Win32" as some registrars
 // write it); none for another name.
 std::optional<SYSKIND> SysKindOfPlatformKey(const std::wstring& name);
+// The system kind taken where nothing tells it (no platform asked for, a platform key of no
+// known name, a file that cannot be read again): win32, the platform whose key a 32-bit
+// program's own look-ups read and that registering a 32-bit library writes.
+constexpr SYSKIND kAssumedSysKind = SYS_WIN32;
 
 // ---- Files ----------------------------------------------------------------------------------
 
@@ -88,6 +114,8 @@ PathState ClassifyRegisteredPath(const std::wstring& registeredPath, const FileL
 struct Presence {
     bool machine = false;
     bool user = false;
+    bool In(Scope scope) const { return scope == Scope::User ? user : machine; }
+    void Add(Scope scope) { (scope == Scope::User ? user : machine) = true; }
 };
 const char* PresenceName(Presence presence); // "machine", "user", "both", "" for neither
 

@@ -11,15 +11,15 @@ using namespace catalogue_detail;
 
 const wchar_t kClassKey[] = L"Software\\Classes\\CLSID";
 
-namespace {
-
-RegKey OpenInView(Scope scope, const std::wstring& path, View view) {
+RegKey catalogue_detail::OpenInView(Scope scope, const std::wstring& path, View view) {
     RegKey key;
     if (RegOpenKeyExW(BranchRoot(scope), path.c_str(), 0, KEY_READ | ViewAccess(view), key.Put()) !=
         ERROR_SUCCESS)
         key.Reset();
     return key;
 }
+
+namespace {
 
 InterfaceKey ReadOpenInterfaceKey(HKEY key, Scope scope, View view, const std::wstring& iid) {
     InterfaceKey read;
@@ -36,7 +36,7 @@ InterfaceKey ReadOpenInterfaceKey(HKEY key, Scope scope, View view, const std::w
 } // namespace
 
 std::wstring InterfaceKey::KeyName() const {
-    std::wstring name = BranchKeyName(scope) + L"\\Interface\\" + iid;
+    std::wstring name = BranchKeyName(scope) + L"\\" + InterfaceKeyPath(iid);
     return RegistryViews().size() > 1 ? name + L" (" + ToWide(ViewName(view)) + L" view)" : name;
 }
 
@@ -59,7 +59,7 @@ std::vector<InterfaceKey> ReadLibraryInterfaceKeys(Scope scope, View view, const
 }
 
 std::optional<InterfaceKey> ReadInterfaceKey(Scope scope, View view, const std::wstring& iid) {
-    RegKey key = OpenInView(scope, std::wstring(kInterfaceKey) + L"\\" + iid, view);
+    RegKey key = OpenInView(scope, std::wstring(kClassesKey) + L"\\" + InterfaceKeyPath(iid), view);
     if (!key)
         return std::nullopt;
     return ReadOpenInterfaceKey(key.Get(), scope, view, iid);
@@ -89,7 +89,7 @@ bool ClassKeyExists(const std::wstring& clsid, View view) {
 bool VersionKeyExists(const std::wstring& guidText, const std::wstring& versionKeyName) {
     for (Scope scope : {Scope::User, Scope::Machine})
         if (OpenInView(scope,
-                       std::wstring(kClassesKey) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" +
+                       std::wstring(kClassesKey) + L"\\" + kTypeLibName + L"\\" + guidText + L"\\" +
                            versionKeyName,
                        View::Bits32))
             return true;

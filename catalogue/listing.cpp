@@ -2,7 +2,6 @@
 #include "catalogue/catalogue.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <map>
 
 #include "catalogue/registrykeys.h"
@@ -16,11 +15,9 @@ namespace {
 
 // "2.a" (hexadecimal key name) to "2.10"; a name of another form is shown as it is.
 std::wstring VersionTextOfKey(const std::wstring& keyName) {
-    size_t dot = keyName.find(L'.');
-    if (dot == std::wstring::npos || !IsHex(keyName.substr(0, dot)) || !IsHex(keyName.substr(dot + 1)))
+    WORD major = 0, minor = 0;
+    if (!ParseVersionKeyName(keyName, major, minor))
         return keyName;
-    unsigned long major = std::wcstoul(keyName.substr(0, dot).c_str(), nullptr, 16);
-    unsigned long minor = std::wcstoul(keyName.substr(dot + 1).c_str(), nullptr, 16);
     return DecimalText(major) + L"." + DecimalText(minor);
 }
 
@@ -29,7 +26,7 @@ std::wstring VersionTextOfKey(const std::wstring& keyName) {
 // texts are what Windows gives.
 void ListBranch(Scope scope, const GUID* library, std::vector<Registration>& registrations) {
     RegKey branch = OpenBranch(scope);
-    RegKey root = branch ? OpenForReading(branch.Get(), kTypeLibKey) : RegKey();
+    RegKey root = branch ? OpenForReading(branch.Get(), kTypeLibName) : RegKey();
     if (!root)
         return;
     size_t fromOtherBranch = registrations.size();
@@ -50,8 +47,8 @@ void ListBranch(Scope scope, const GUID* library, std::vector<Registration>& reg
             registration.versionText = VersionTextOfKey(versionName);
             ReadVersionKey(versionKey.Get(), registration, nullptr);
             auto same = [&](const Registration& listed) {
-                return SameKeyName(listed.guidText, guidName) &&
-                       SameKeyName(listed.versionKeyName, versionName);
+                return EqualIgnoringCase(listed.guidText, guidName) &&
+                       EqualIgnoringCase(listed.versionKeyName, versionName);
             };
             auto end = registrations.begin() + static_cast<std::ptrdiff_t>(fromOtherBranch);
             auto listed = std::find_if(registrations.begin(), end, same);
@@ -137,7 +134,7 @@ Lookup LookUp(const LibraryIdentity& identity, const FileLocation* file, std::op
         const Registration& registration = lookup.registrations[i];
         if (!FindEntry(registration, identity))
             continue;
-        (registration.scope == Scope::User ? lookup.presence.user : lookup.presence.machine) = true;
+        lookup.presence.Add(registration.scope);
         if (!lookup.decision.entry) {
             lookup.deciding = i;
             lookup.decision = DecideStatus(registration, identity);
@@ -195,7 +192,7 @@ const char* PresenceName(Presence presence) {
 }
 
 std::wstring Registration::KeyName() const {
-    return BranchKeyName(scope) + L"\\" + kTypeLibKey + L"\\" + guidText + L"\\" + versionKeyName;
+    return BranchKeyName(scope) + L"\\" + kTypeLibName + L"\\" + guidText + L"\\" + versionKeyName;
 }
 
 std::vector<InterfaceKeyState> ReadInterfaceKeys(const std::vector<std::wstring>& iids, Scope scope,
@@ -207,10 +204,8 @@ std::vector<InterfaceKeyState> ReadInterfaceKeys(const std::vector<std::wstring>
         for (View view : RegistryViews()) {
             InterfaceKeyState::InView inView;
             inView.view = view;
-            RegKey key;
-            inView.present =
-                RegOpenKeyExW(BranchRoot(scope), (std::wstring(kInterfaceKey) + L"\\" + iid).c_str(), 0,
-                              KEY_READ | ViewAccess(view), key.Put()) == ERROR_SUCCESS;
+            RegKey key = OpenInView(scope, std::wstring(kClassesKey) + L"\\" + InterfaceKeyPath(iid), view);
+            inView.present = static_cast<bool>(key);
             inView.namesLibrary = inView.present && NamesLibrary(key.Get(), identity);
             state.views.push_back(inView);
         }

@@ -17,12 +17,9 @@ bool SplitExistingResourceIndex(const std::wstring& path, std::wstring& file, in
 
 RegKey OpenForReading(HKEY parent, const std::wstring& path);
 RegKey OpenBranch(Scope scope);
-// Up to eight hexadecimal digits: a locale key's name.
-bool IsHex(const std::wstring& text);
 // Fills a Registration from an open version key.
 void ReadVersionKey(HKEY versionKey, Registration& registration, const FileLocation* file);
-// Key names compare without regard to case, as the registry compares them.
-bool SameKeyName(const std::wstring& a, const std::wstring& b);
-extern const wchar_t kTypeLibKey[];
+// path under scope's root key, opened for reading in view.
+RegKey OpenInView(Scope scope, const std::wstring& path, View view);
 
 } // namespace catalogue_detail

@@ -44,6 +44,5 @@ bool NamesLibrary(HKEY interfaceKey, const LibraryIdentity& identity) {
         ReadRegistryText(interfaceKey, std::wstring(L"TypeLib"), L"Version");
     if (!guid || !version || !ParseGuid(*guid, named) || !IsEqualGUID(named, identity.guid))
         return false;
-    std::wstring versionKey = VersionKeyOf(identity);
-    return SameKeyName(*version, versionKey.substr(versionKey.find_last_of(L'\\') + 1));
+    return EqualIgnoringCase(*version, VersionKeyNameOf(identity));
 }

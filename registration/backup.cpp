@@ -1,8 +1,10 @@
 #include "registration/backup.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/text.h"
 
 namespace {
@@ -10,7 +12,7 @@ namespace {
 // Interface and CLSID are the redirected keys; the 64-bit regedit reaches their 32-bit view
 // through Wow6432Node.
 std::wstring NameInFile(View view, const std::wstring& path) {
-    bool redirected = path.compare(0, 10, L"Interface\\") == 0 || path.compare(0, 6, L"CLSID\\") == 0;
+    bool redirected = IsInterfaceKey(path) || PathWithin(path, kClassName);
     return view == View::Bits32 && redirected && RegistryViews().size() > 1 ? L"Wow6432Node\\" + path : path;
 }
 
@@ -37,7 +39,7 @@ HRESULT RegistryBackup::Record(Scope scope, View view, const std::wstring& path)
             top.Get(), split == std::wstring::npos ? std::wstring() : path.substr(split + 1), read);
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
         return HRESULT_FROM_WIN32(status);
-    RegistryTree& tree = trees_[scope == Scope::User];
+    RegistryTree& tree = TreeOf(scope);
     RegistryKeyEntry deletion;
     deletion.path = name;
     deletion.remove = true;
@@ -52,10 +54,10 @@ HRESULT RegistryBackup::Record(Scope scope, View view, const std::wstring& path)
 }
 
 std::string RegistryBackup::FileBytes() const {
-    std::wstring text = RegFileText(trees_[0], BranchKeyName(Scope::Machine));
-    if (!trees_[1].empty()) {
+    std::wstring text = RegFileText(machine_, BranchKeyName(Scope::Machine));
+    if (!user_.empty()) {
         // One header: the user's keys follow the machine's.
-        std::wstring user = RegFileText(trees_[1], BranchKeyName(Scope::User));
+        std::wstring user = RegFileText(user_, BranchKeyName(Scope::User));
         text.erase(text.size() - 2); // the machine's closing blank line
         text += user.substr(user.find(L"\r\n") + 2);
     }
@@ -64,7 +66,7 @@ std::string RegistryBackup::FileBytes() const {
 
 std::wstring DefaultBackupPath() {
     wchar_t folder[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    DWORD length = GetTempPathW(static_cast<DWORD>(std::size(folder)), folder);
     SYSTEMTIME now;
     GetLocalTime(&now);
     std::wstring name = L"corvane-backup-" + DecimalText(now.wYear) + TwoDigits(now.wMonth) +

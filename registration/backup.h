@@ -28,7 +28,9 @@ class RegistryBackup {
     std::string FileBytes() const;
 
   private:
-    RegistryTree trees_[2]; // the machine's and the user's classes
+    RegistryTree& TreeOf(Scope scope) { return scope == Scope::User ? user_ : machine_; }
+    RegistryTree machine_; // the machine's classes
+    RegistryTree user_;    // the user's classes
     std::vector<std::wstring> names_;
 };
 

@@ -68,8 +68,8 @@ HRESULT ReadWritten(HKEY root, RegistryTree& tree) {
         // Registration creates the first-level key itself in an empty root, and spells it
         // "Typelib"; the names compare without regard to case, and the file shows the usual one.
         std::wstring first = key.path.substr(0, separator);
-        for (const wchar_t* usual : {L"TypeLib", L"Interface"})
-            if (CompareStringOrdinal(first.c_str(), -1, usual, -1, TRUE) == CSTR_EQUAL)
+        for (const wchar_t* usual : {kTypeLibName, kInterfaceName})
+            if (EqualIgnoringCase(first, usual))
                 key.path.replace(0, first.size(), usual);
         tree.push_back(std::move(key));
     }
@@ -181,10 +181,11 @@ HRESULT CapturedInterfaces(const std::wstring& path, std::vector<std::wstring>& 
     RegistryTree tree;
     HRESULT hr = CaptureRegistration(path, tree);
     // The captured keys are named from the classes root: "Interface\{IID}" and keys below it.
-    const std::wstring prefix = L"Interface\\";
-    for (const RegistryKeyEntry& key : tree)
-        if (key.path.compare(0, prefix.size(), prefix) == 0 &&
-            key.path.find(L'\\', prefix.size()) == std::wstring::npos)
-            iids.push_back(key.path.substr(prefix.size()));
+    for (const RegistryKeyEntry& key : tree) {
+        std::wstring iid;
+        if (PathWithin(key.path, kInterfaceName, &iid) && !iid.empty() &&
+            iid.find(L'\\') == std::wstring::npos)
+            iids.push_back(iid);
+    }
     return hr;
 }

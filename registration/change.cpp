@@ -33,12 +33,12 @@ HRESULT ReadDeclaredIdentity(ITlInfoApplication* application, const std::string&
     if (!ParseGuid(ToWide(ToAnsi(guidText.Get())), identity.guid))
         return CO_E_CLASSSTRING;
     // The component gives no system kind. The file was just read for it, so the reader
-    // remembers its answer; a file it cannot read again keeps the common one, win32.
+    // remembers its answer; a file it cannot read again gets the assumed one.
     LibraryDescription description;
     identity.syskind = SUCCEEDED(reader::ReadLibrary(ToWide(path), reader::Depth::Facts, description)) &&
                                IsEqualGUID(description.guid, identity.guid)
                            ? description.syskind
-                           : SYS_WIN32;
+                           : kAssumedSysKind;
     return S_OK;
 }
 

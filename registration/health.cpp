@@ -1,7 +1,6 @@
 #include "registration/health.h"
 
 #include <algorithm>
-#include <cwchar>
 #include <map>
 
 #include "common/owners.h"
@@ -10,28 +9,6 @@
 #include "registration/registration.h"
 
 namespace {
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
-// "1.a", a version key's own name, as numbers; false for a name of another form.
-bool ParseVersionKeyName(const std::wstring& name, WORD& major, WORD& minor) {
-    size_t dot = name.find(L'.');
-    if (dot == 0 || dot == std::wstring::npos || dot + 1 >= name.size() || name.size() > 9)
-        return false;
-    wchar_t* end = nullptr;
-    unsigned long high = std::wcstoul(name.c_str(), &end, 16);
-    if (end != name.c_str() + dot)
-        return false;
-    unsigned long low = std::wcstoul(name.c_str() + dot + 1, &end, 16);
-    if (*end || high > 0xFFFF || low > 0xFFFF)
-        return false;
-    major = static_cast<WORD>(high);
-    minor = static_cast<WORD>(low);
-    return true;
-}
 
 // One registered library version, as the checks see it.
 struct Version {
@@ -43,12 +20,19 @@ struct Version {
 
     unsigned long Number() const { return (static_cast<unsigned long>(major) << 16) | minor; }
     LibraryIdentity IdentityOf(const PathEntry& entry) const {
-        return {guid, major, minor, entry.lcid, SysKindOfPlatformKey(entry.platform).value_or(SYS_WIN32)};
+        return {guid, major, minor, entry.lcid,
+                SysKindOfPlatformKey(entry.platform).value_or(kAssumedSysKind)};
+    }
+    // Whether a file declares this library version, whatever its locale and platform: the file
+    // serves each entry of the version.
+    bool DeclaredBy(const LibraryDescription& description) const {
+        return IsEqualGUID(description.guid, guid) && description.major == major &&
+               description.minor == minor;
     }
 };
 
 std::wstring EntryKeyName(const Registration& registration, const PathEntry& entry) {
-    return BranchKeyName(entry.scope) + L"\\TypeLib\\" + registration.guidText + L"\\" +
+    return BranchKeyName(entry.scope) + L"\\" + kTypeLibName + L"\\" + registration.guidText + L"\\" +
            registration.versionKeyName + L"\\" + entry.lcidKey + L"\\" + entry.platform;
 }
 
@@ -83,8 +67,7 @@ class Checker {
                 continue;
             LibraryDescription description; // answered from what the batch read remembered
             if (SUCCEEDED(reader::ReadLibrary(entry.path, reader::Depth::Facts, description)) &&
-                IsEqualGUID(description.guid, version.guid) && description.major == version.major &&
-                description.minor == version.minor) {
+                version.DeclaredBy(description)) {
                 version.goodFile = entry.path;
             }
         }
@@ -121,7 +104,7 @@ class Checker {
         finding.detail = std::move(detail);
         finding.clientError = clientError;
         finding.library = {version.guid, version.major, version.minor, request_.lcid.value_or(0),
-                           request_.syskind.value_or(SYS_WIN32)};
+                           request_.syskind.value_or(kAssumedSysKind)};
         return finding;
     }
 
@@ -136,7 +119,11 @@ class Checker {
         missing.guid = *request_.library;
         missing.major = request_.version->first;
         missing.minor = request_.version->second;
-        LibraryIdentity identity{missing.guid, missing.major, missing.minor, 0, SYS_WIN32};
+        // Names the version key alone, which holds every locale and platform.
+        LibraryIdentity identity;
+        identity.guid = missing.guid;
+        identity.major = missing.major;
+        identity.minor = missing.minor;
         Scope scope = request_.scope.value_or(Scope::Machine);
         Finding finding =
             Make(FindingKind::NoPath, missing, BranchKeyName(scope) + L"\\" + VersionKeyOf(identity),
@@ -152,8 +139,7 @@ class Checker {
         LibraryIdentity identity{version.guid, version.major, version.minor, *request_.lcid,
                                  *request_.syskind};
         for (Scope scope : {Scope::User, Scope::Machine}) {
-            bool holds = scope == Scope::User ? registration.presence.user : registration.presence.machine;
-            if (!holds)
+            if (!registration.presence.In(scope))
                 continue;
             bool found = false;
             for (const PathEntry& entry : registration.paths)
@@ -195,8 +181,7 @@ class Checker {
             } else {
                 LibraryDescription description;
                 if (FAILED(reader::ReadLibrary(entry.path, reader::Depth::Facts, description)) ||
-                    (IsEqualGUID(description.guid, version.guid) && description.major == version.major &&
-                     description.minor == version.minor))
+                    version.DeclaredBy(description))
                     continue;
                 finding =
                     Make(FindingKind::FileOtherLibrary, version, key,
@@ -223,8 +208,8 @@ class Checker {
     const Version* VersionNamed(const InterfaceKey& key) const {
         for (const Version& version : versions_) {
             const Registration& registration = *version.registration;
-            if (key.typeLib && key.typeLibVersion && SameName(registration.guidText, *key.typeLib) &&
-                SameName(registration.versionKeyName, *key.typeLibVersion))
+            if (key.typeLib && key.typeLibVersion && EqualIgnoringCase(registration.guidText, *key.typeLib) &&
+                EqualIgnoringCase(registration.versionKeyName, *key.typeLibVersion))
                 return &version;
         }
         return nullptr;
@@ -300,9 +285,8 @@ class Checker {
     void AddCapturedInterfaces(Scope scope,
                                std::map<const Version*, std::map<std::wstring, std::vector<View>>>& present) {
         for (const Version& version : versions_) {
-            bool holds = scope == Scope::User ? version.registration->presence.user
-                                              : version.registration->presence.machine;
-            if (version.goodFile.empty() || !holds || (request_.version && !IsRequested(version)))
+            if (version.goodFile.empty() || !version.registration->presence.In(scope) ||
+                (request_.version && !IsRequested(version)))
                 continue;
             std::vector<std::wstring> iids;
             if (FAILED(CapturedInterfaces(version.goodFile, iids)))
@@ -371,7 +355,7 @@ std::wstring RepairStep::Description() const {
     case RepairKind::Reregister:
         return L"register '" + file + L"' again";
     case RepairKind::RemoveInterface:
-        return L"delete " + BranchKeyName(scope) + L"\\Interface\\" + iid +
+        return L"delete " + BranchKeyName(scope) + L"\\" + InterfaceKeyPath(iid) +
                (RegistryViews().size() > 1 && view ? L" (" + ToWide(ViewName(*view)) + L" view)" : L"");
     case RepairKind::RemoveVersion:
         return L"remove the registration of " + GuidText(library.guid) + L" " + DecimalText(library.major) +
@@ -401,13 +385,8 @@ std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
                 step.view.reset();
             auto same = [&](const RepairStep& other) {
                 return other.kind == step.kind && other.scope == step.scope && other.view == step.view &&
-                       SameName(other.file, step.file) && SameName(other.iid, step.iid) &&
-                       (kind != RepairKind::RemoveVersion ||
-                        (IsEqualGUID(other.library.guid, step.library.guid) &&
-                         other.library.major == step.library.major &&
-                         other.library.minor == step.library.minor &&
-                         other.library.lcid == step.library.lcid &&
-                         other.library.syskind == step.library.syskind));
+                       EqualIgnoringCase(other.file, step.file) && EqualIgnoringCase(other.iid, step.iid) &&
+                       (kind != RepairKind::RemoveVersion || other.library == step.library);
             };
             if (std::none_of(steps.begin(), steps.end(), same))
                 steps.push_back(std::move(step));
@@ -417,12 +396,11 @@ std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
 
 HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup) {
     HRESULT hr = backup.Record(scope, View::Bits32, VersionKeyOf(identity));
-    std::wstring versionKey = VersionKeyOf(identity);
-    std::wstring versionName = versionKey.substr(versionKey.find_last_of(L'\\') + 1);
+    std::wstring versionName = VersionKeyNameOf(identity);
     for (View view : RegistryViews())
         for (const InterfaceKey& key : ReadLibraryInterfaceKeys(scope, view, &identity.guid))
-            if (SUCCEEDED(hr) && key.typeLibVersion && SameName(*key.typeLibVersion, versionName))
-                hr = backup.Record(scope, view, L"Interface\\" + key.iid);
+            if (SUCCEEDED(hr) && key.typeLibVersion && EqualIgnoringCase(*key.typeLibVersion, versionName))
+                hr = backup.Record(scope, view, InterfaceKeyPath(key.iid));
     return hr;
 }
 
@@ -440,11 +418,11 @@ HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& back
             for (const std::wstring& iid : iids)
                 for (View view : RegistryViews())
                     if (SUCCEEDED(hr))
-                        hr = backup.Record(step.scope, view, L"Interface\\" + iid);
+                        hr = backup.Record(step.scope, view, InterfaceKeyPath(iid));
             break;
         }
         case RepairKind::RemoveInterface:
-            hr = backup.Record(step.scope, step.view.value_or(View::Bits32), L"Interface\\" + step.iid);
+            hr = backup.Record(step.scope, step.view.value_or(View::Bits32), InterfaceKeyPath(step.iid));
             break;
         case RepairKind::RemoveVersion:
             hr = BackUpRemoval(step.library, step.scope, backup);

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/registrytext.h"
 
 namespace {
@@ -108,11 +109,6 @@ std::wstring ValueLine(const RegistryValue& value) {
     return line;
 }
 
-bool SameText(const std::wstring& a, size_t length, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(length), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 std::wstring WithoutTrailingSeparators(std::wstring folder) {
     while (!folder.empty() && folder.back() == L'\\')
         folder.pop_back();
@@ -182,10 +178,8 @@ size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const 
             if ((value.type != REG_SZ && value.type != REG_EXPAND_SZ) || !AsQuotedText(value, text))
                 continue;
             text = WithoutTrailingSeparators(text);
-            if (text.size() < from.size() || !SameText(text, from.size(), from))
-                continue;
-            if (text.size() > from.size() && text[from.size()] != L'\\')
-                continue; // another folder whose name starts the same
+            if (!PathWithin(text, from))
+                continue; // not from, nor inside it (another folder whose name starts the same)
             std::wstring moved = to + text.substr(from.size());
             const BYTE* bytes = reinterpret_cast<const BYTE*>(moved.c_str());
             value.data.assign(bytes, bytes + (moved.size() + 1) * sizeof(wchar_t));
@@ -193,12 +187,6 @@ size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const 
         }
     }
     return changed;
-}
-
-bool IsInterfaceKey(const std::wstring& path) {
-    const std::wstring interfaceKey = L"Interface";
-    return SameText(path, std::min(path.size(), interfaceKey.size()), interfaceKey) &&
-           (path.size() == interfaceKey.size() || path[interfaceKey.size()] == L'\\');
 }
 
 void AddThirtyTwoBitInterfaceKeys(RegistryTree& tree) {

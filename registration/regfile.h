@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h" // IsInterfaceKey, which tells the keys each registry view keeps
+
 struct RegistryValue {
     std::wstring name; // empty: the key's default value
     DWORD type = REG_NONE;
@@ -45,10 +47,6 @@ std::string RegFileBytes(const std::wstring& text);
 // These are the registered library paths (with any resource index after them) and HELPDIR.
 // Returns how many values changed.
 size_t RelocateFolder(RegistryTree& tree, const std::wstring& fromFolder, const std::wstring& toFolder);
-
-// Whether a path of the tree is Interface or a key below it: the keys that 64-bit Windows keeps
-// in each registry view, while TypeLib is shared.
-bool IsInterfaceKey(const std::wstring& path);
 
 // For a .reg file that 64-bit Windows imports into both registry views: after the tree, a copy
 // of every key under Interface as Wow6432Node\Interface\..., the name through which the 64-bit

@@ -44,11 +44,6 @@ bool HasSubkeys(HKEY parent, const std::wstring& path) {
            !SubkeyNames(key.Get()).empty();
 }
 
-bool IsLocaleKeyName(const std::wstring& name) {
-    return !name.empty() && name.size() <= 8 &&
-           name.find_first_not_of(L"0123456789abcdefABCDEF") == std::wstring::npos;
-}
-
 // Deletes the identity's platform key in the branch, and each key above it that is left with
 // nothing registered. The entry's own key names are used, as found, whatever spelling wrote
 // them. versionGone tells whether the version key went too (no other locale was left in it).
@@ -167,8 +162,8 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
         return InUserClassesRoot([&] {
             HRESULT hr = UnregisterLibrary(identity, Scope::Machine);
             if (hr == S_OK) {
-                RemoveIfEmpty(HKEY_CLASSES_ROOT, L"TypeLib");
-                RemoveIfEmpty(HKEY_CLASSES_ROOT, L"Interface");
+                RemoveIfEmpty(HKEY_CLASSES_ROOT, kTypeLibName);
+                RemoveIfEmpty(HKEY_CLASSES_ROOT, kInterfaceName);
             }
             return hr;
         });
