@@ -8,6 +8,7 @@
 
 #include "common/owners.h"
 #include "common/registrytext.h"
+#include "common/text.h"
 
 namespace tlinfo {
 
@@ -43,7 +44,7 @@ bool SameFile(const std::wstring& registered, const wchar_t* modulePath) {
     length = GetLongPathNameW(modulePath, moduleLong, MAX_PATH);
     if (length > 0 && length < MAX_PATH)
         module = moduleLong;
-    return CompareStringOrdinal(candidate.c_str(), -1, module.c_str(), -1, TRUE) == CSTR_EQUAL;
+    return EqualIgnoringCase(candidate, module);
 }
 
 Holder CurrentHolder(const wchar_t* modulePath) {
