@@ -415,7 +415,7 @@ Result Types(const Options& options) {
     }
     HRESULT hr = WriteWholeFile(options.outFile, bytes);
     if (FAILED(hr)) {
-        nlohmann::json document = nlohmann::json::object();
+        JsonObject document;
         document["command"] = "types";
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ResultCodeText(hr));

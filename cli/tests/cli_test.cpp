@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "common/text.h"
@@ -175,7 +176,7 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForText) {
     registration.guidText = L"{11111111-1111-1111-1111-111111111111}";
     registration.versionKeyName = L"2.a";
     registration.versionText = L"2.10";
-    nlohmann::json absent = RegistrationJson(registration);
+    nlohmann::json absent = nlohmann::json::parse(Json(RegistrationJson(registration)).Text());
     EXPECT_EQ(absent["key"],
               "HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib\\{11111111-1111-1111-1111-111111111111}\\2.a");
     EXPECT_TRUE(absent["scope"].is_null()) << "held by neither branch";
@@ -185,7 +186,7 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForText) {
     registration.exists = true;
     registration.description = L"Caf\x00e9";
     registration.flags = L"0";
-    nlohmann::json present = RegistrationJson(registration);
+    nlohmann::json present = nlohmann::json::parse(Json(RegistrationJson(registration)).Text());
     EXPECT_EQ(present["description"], "Caf\xC3\xA9") << "text becomes UTF-8";
     EXPECT_EQ(present["flags"], "0");
     EXPECT_TRUE(present["helpDir"].is_null());
