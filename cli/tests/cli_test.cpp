@@ -192,6 +192,32 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForText) {
     EXPECT_TRUE(present["helpDir"].is_null());
 }
 
+// The JSON library re-writing what it parsed is the expected text, byte for byte: keys in order,
+// indented by two, the short escapes, UTF-8 as it is.
+TEST(CliRendering, JsonIsWrittenAsTheJsonLibraryWritesIt) {
+    JsonObject inner;
+    inner["z"] = JsonArray();
+    inner["a"] = JsonObject();
+    JsonArray values;
+    for (Json value : {Json(nullptr), Json(true), Json(-12), Json(4294967295u), Json(inner)})
+        values.push_back(value);
+    JsonObject document;
+    document["text"] = "replaced";
+    document["values"] = values;
+    document["text"] = "q\" b\\ \b\f\n\r\t \x01\x1f \x7f Caf\xC3\xA9";
+    std::string written = Json(document).Text();
+    EXPECT_EQ(written, nlohmann::json::parse(written).dump(2));
+    EXPECT_NE(written.find("Caf\xC3\xA9"), std::string::npos) << written;
+    // The writer alone keeps the order of its calls.
+    JsonWriter stream;
+    stream.Open('{');
+    stream.Field("b", "x\n");
+    stream.Key("a");
+    stream.Written(written);
+    stream.Close('}');
+    EXPECT_EQ(stream.out, nlohmann::ordered_json::parse(stream.out).dump(2));
+}
+
 TEST(CliRendering, UsageErrorsGoToStderrWithTheUsageAndNothingToStdout) {
     Output output = cli::Run({L"--frob"});
     EXPECT_EQ(output.exitCode, 2);
