@@ -5,8 +5,6 @@
 #include "registration/health.h"
 #include "registration/registration.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 namespace {
@@ -46,9 +44,9 @@ std::wstring DeletedInterfacesText(const std::vector<DeletedInterface>& deleted)
 
 // Both forms of unregister end here: the FILE given (null when by identity), the identity, and
 // what its scope's branch held for it.
-Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std::wstring& backupFile) {
+Result Remove(Json file, const LibraryIdentity& identity, Scope scope, const std::wstring& backupFile) {
     Result result;
-    json document = json::object();
+    JsonObject document;
     document["command"] = "unregister";
     document["file"] = std::move(file);
     Registration registration = ReadRegistration(identity, nullptr, scope);
@@ -81,9 +79,9 @@ Result Remove(json file, const LibraryIdentity& identity, Scope scope, const std
     }
     Removal removal = RemoveRegistration(identity, scope);
     document["removedKeysDirectly"] = removal.deletedKeys;
-    json interfaces = json::array();
+    JsonArray interfaces;
     for (const DeletedInterface& deleted : removal.deletedInterfaces) {
-        json key = json::object();
+        JsonObject key;
         key["view"] = ViewName(deleted.view);
         key["iid"] = Utf8(deleted.iid);
         interfaces.push_back(std::move(key));
@@ -122,7 +120,7 @@ Result Register(const Options& options) {
         return result;
     LibraryIdentity identity = file->description.Identity();
     Scope scope = ChangeScope(options);
-    json document = json::object();
+    JsonObject document;
     document["command"] = "register";
     document["file"] = FileJson(file->location);
     document["library"] = IdentityJson(identity);
@@ -130,7 +128,7 @@ Result Register(const Options& options) {
     Registration before = ReadRegistration(identity, &file->location, scope);
     StatusDecision decision = DecideStatus(before, identity);
     std::wstring previousPath = decision.entry ? decision.entry->path : std::wstring();
-    document["previousPath"] = decision.entry ? Utf8(previousPath) : json(nullptr);
+    document["previousPath"] = decision.entry ? Utf8(previousPath) : Json(nullptr);
     if (decision.status == Status::Registered) {
         document["changed"] = false;
         document["registeredPath"] = Utf8(previousPath);
@@ -176,7 +174,7 @@ Result Unregister(const Options& options) {
     Registration registration = ReadRegistration(identity, &file->location, scope);
     StatusDecision decision = DecideStatus(registration, identity);
     if (decision.status == Status::OtherFile || decision.status == Status::MissingFile) {
-        json document = json::object();
+        JsonObject document;
         document["command"] = "unregister";
         document["file"] = FileJson(file->location);
         document["library"] = IdentityJson(identity);

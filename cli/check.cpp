@@ -5,8 +5,6 @@
 #include "registration/backup.h"
 #include "registration/health.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 namespace {
@@ -69,21 +67,21 @@ std::wstring RepairCommand(const Finding& finding, const std::wstring& fixComman
     }
 }
 
-json FindingsJson(const CheckReport& report, const std::wstring& fixCommand, const Options& options) {
-    json findings = json::array();
+Json FindingsJson(const CheckReport& report, const std::wstring& fixCommand, const Options& options) {
+    JsonArray findings;
     for (const Finding& finding : report.findings) {
-        json item = json::object();
+        JsonObject item;
         item["kind"] = FindingKindName(finding.kind);
         item["severity"] = finding.warning ? "warning" : "problem";
         item["key"] = Utf8(finding.key);
         item["detail"] = Utf8(finding.detail);
         item["scope"] = ScopeName(finding.scope);
-        item["view"] = finding.view ? json(ViewName(*finding.view)) : json(nullptr);
+        item["view"] = finding.view ? Json(ViewName(*finding.view)) : Json(nullptr);
         item["library"] = IdentityJson(finding.library);
         item["clientError"] =
-            finding.warning ? json(nullptr) : json(Utf8(ResultCodeText(finding.clientError)));
+            finding.warning ? Json(nullptr) : Json(Utf8(ResultCodeText(finding.clientError)));
         item["clientErrorText"] =
-            finding.warning ? json(nullptr) : json(Utf8(ClientErrorText(finding.clientError)));
+            finding.warning ? Json(nullptr) : Json(Utf8(ClientErrorText(finding.clientError)));
         item["fixable"] = finding.repair != RepairKind::None;
         item["repair"] = Utf8(RepairCommand(finding, fixCommand, options));
         findings.push_back(std::move(item));
@@ -108,7 +106,7 @@ std::wstring FindingsText(const CheckReport& report, const std::wstring& fixComm
     return text;
 }
 
-void Summarise(json& document, const CheckReport& report, const std::wstring& fixCommand,
+void Summarise(JsonObject& document, const CheckReport& report, const std::wstring& fixCommand,
                const Options& options) {
     document["libraries"] = report.libraries;
     document["problems"] = report.Problems();
@@ -184,8 +182,8 @@ CheckOutcome Decide(const CheckRequest& request, const Options& options) {
     return outcome;
 }
 
-json CheckJson(const CheckOutcome& outcome, const std::wstring& fixCommand, const Options& options) {
-    json document = json::object();
+JsonObject CheckJson(const CheckOutcome& outcome, const std::wstring& fixCommand, const Options& options) {
+    JsonObject document;
     document["command"] = "check";
     Summarise(document, outcome.report, fixCommand, options);
     if (!outcome.planned)
@@ -194,9 +192,9 @@ json CheckJson(const CheckOutcome& outcome, const std::wstring& fixCommand, cons
         document["backup"] = Utf8(*outcome.backupFile);
     if (!outcome.failure.empty())
         return document;
-    json repairs = json::array();
+    JsonArray repairs;
     for (size_t i = 0; i < outcome.steps.size(); ++i) {
-        json item = json::object();
+        JsonObject item;
         item["action"] = Utf8(outcome.steps[i].Description());
         if (outcome.repaired)
             item["result"] = Utf8(ResultCodeText(outcome.results[i]));
@@ -207,7 +205,7 @@ json CheckJson(const CheckOutcome& outcome, const std::wstring& fixCommand, cons
         document["dryRun"] = options.dryRun;
         return document;
     }
-    json again = json::object();
+    JsonObject again;
     Summarise(again, outcome.after, fixCommand, options);
     document["after"] = std::move(again);
     return document;
@@ -262,7 +260,7 @@ Result Check(const Options& options) {
     }
     const std::wstring fixCommand = FixCommand(options);
     const CheckOutcome outcome = Decide(request, options);
-    json document = CheckJson(outcome, fixCommand, options);
+    JsonObject document = CheckJson(outcome, fixCommand, options);
     if (file)
         document["file"] = FileJson(file->location);
     if (!outcome.failure.empty())
@@ -276,7 +274,7 @@ Result Check(const Options& options) {
 Result Which(const Options& options) {
     Result result;
     const std::wstring guid = GuidText(options.guid);
-    json libraries = json::array(), interfaces = json::array(), classes = json::array();
+    JsonArray libraries, interfaces, classes;
     std::wstring text = guid + L"\n";
     for (const Registration& registration : ListRegistrations(options.scope, &options.guid)) {
         libraries.push_back(RegistrationJson(registration));
@@ -294,14 +292,14 @@ Result Which(const Options& options) {
                 L" in the " + ToWide(ViewName(view)) + L" view (" + ToWide(ScopeName(scope)) + L")";
             // A key found: where, and its name.
             auto found = [&](const std::wstring& name) {
-                json item = json::object();
+                JsonObject item;
                 item["scope"] = ScopeName(scope);
                 item["view"] = ViewName(view);
                 item["name"] = Utf8(name);
                 return item;
             };
             if (std::optional<InterfaceKey> key = ReadInterfaceKey(scope, view, guid)) {
-                json item = found(key->name);
+                JsonObject item = found(key->name);
                 item["typeLib"] = TextOrNull(key->typeLib);
                 item["typeLibVersion"] = TextOrNull(key->typeLibVersion);
                 item["proxyStubClsid32"] = TextOrNull(key->proxyStub);
@@ -311,7 +309,7 @@ Result Which(const Options& options) {
                         L", ProxyStubClsid32 " + key->proxyStub.value_or(L"(none)") + L"\n";
             }
             if (std::optional<ClassKey> key = ReadClassKey(scope, view, guid)) {
-                json item = found(key->name);
+                JsonObject item = found(key->name);
                 item["inprocServer32"] = TextOrNull(key->inprocServer);
                 item["localServer32"] = TextOrNull(key->localServer);
                 item["typeLib"] = TextOrNull(key->typeLib);
@@ -324,7 +322,7 @@ Result Which(const Options& options) {
     bool found = !libraries.empty() || !interfaces.empty() || !classes.empty();
     result.exitCode = found ? kExitOk : kExitNotRegistered;
     result.text = found ? text : L"nothing is registered under " + guid + L"\n";
-    result.document = json::object();
+    result.document = JsonObject();
     result.document["command"] = "which";
     result.document["guid"] = Utf8(guid);
     result.document["libraries"] = std::move(libraries);

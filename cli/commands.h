@@ -7,11 +7,11 @@
 #include <string>
 #include <utility>
 #include <vector>
-#include <nlohmann/json.hpp>
 
 #include "catalogue/catalogue.h"
 #include "cli/arguments.h"
 #include "cli/cli.h"
+#include "cli/json.h"
 #include "reader/reader.h"
 #include "registration/regfile.h"
 
@@ -19,7 +19,7 @@ namespace cli {
 
 struct Result {
     int exitCode = kExitOk;
-    nlohmann::json document;
+    JsonObject document; // for --json
     std::wstring text;
     std::string bytes; // instead of text: bytes that reach stdout unchanged
     std::wstring error;
@@ -38,7 +38,7 @@ Result Types(const Options& options); // cli/types.cpp
 // ---- Pieces the commands share -------------------------------------------------------------
 
 // A failed command: exit code 2, the message on stderr and as "error" in the document.
-Result Failure(nlohmann::json document, const std::wstring& message);
+Result Failure(JsonObject document, const std::wstring& message);
 // FILE located and its library read through the reader.
 struct OpenedFile {
     FileLocation location;
@@ -58,11 +58,11 @@ std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& give
 std::wstring LocateMessage(const Located& located);
 
 // Text in JSON is UTF-8.
-nlohmann::json Utf8(const std::wstring& text);
-nlohmann::json TextOrNull(const std::optional<std::wstring>& text);
-nlohmann::json PresenceJson(Presence presence);
-nlohmann::json FileJson(const FileLocation& location);
-nlohmann::json IdentityJson(const LibraryIdentity& identity);
+Json Utf8(const std::wstring& text);
+Json TextOrNull(const std::optional<std::wstring>& text);
+Json PresenceJson(Presence presence);
+JsonObject FileJson(const FileLocation& location);
+JsonObject IdentityJson(const LibraryIdentity& identity);
 // "{GUID} 1.0 lcid 0 win32"
 std::wstring IdentityText(const LibraryIdentity& identity);
 std::wstring VersionTextOf(WORD major, WORD minor);
@@ -84,7 +84,7 @@ struct InstallerExport {
     std::wstring error;
 };
 InstallerExport ExportForInstaller(const Options& options, const OpenedFile& file, const RegistryTree& tree,
-                                   nlohmann::json& document);
+                                   JsonObject& document);
 
 // ---- The renderings of the reading commands ------------------------------------------------
 
@@ -100,8 +100,8 @@ struct InterfaceFacts {
 };
 InterfaceFacts ReadInterfaceFacts(const std::wstring& file, const LibraryIdentity& identity, Scope scope);
 
-nlohmann::json LibraryJson(const LibraryDescription& description);
-nlohmann::json RegistrationJson(const Registration& registration);
+JsonObject LibraryJson(const LibraryDescription& description);
+JsonObject RegistrationJson(const Registration& registration);
 std::wstring InfoText(const FileLocation& location, const LibraryDescription& description,
                       const Lookup& lookup, const InterfaceFacts& interfaces);
 std::wstring StatusLine(const Lookup& lookup);

@@ -7,8 +7,6 @@
 #include "registration/classesroot.h"
 #include "registration/regfile.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 int ExportBitness(const Options& options) {
@@ -22,7 +20,7 @@ Result Export(const Options& options) {
     if (!file)
         return result;
     Scope scope = options.scope.value_or(Scope::Machine);
-    json document = json::object();
+    JsonObject document;
     document["command"] = "export";
     document["file"] = FileJson(file->location);
     document["library"] = IdentityJson(file->description.Identity());

@@ -10,8 +10,6 @@
 #include "common/paths.h"
 #include "common/text.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 namespace {
@@ -179,7 +177,7 @@ std::wstring LibraryFlagNames(const std::wstring& flagsText) {
     return text;
 }
 
-InstallerExport WriteManifest(const Options& options, const Registered& registered, json& document) {
+InstallerExport WriteManifest(const Options& options, const Registered& registered, JsonObject& document) {
     InstallerExport written;
     const std::wstring& fileName = registered.fileName;
     std::wstring name =
@@ -360,7 +358,7 @@ std::wstring SourceOf(const std::wstring& folder, const std::wstring& fileName) 
 }
 
 InstallerExport WriteWixFragment(const Options& options, const Registered& registered,
-                                 const RegistryTree& tree, json& document) {
+                                 const RegistryTree& tree, JsonObject& document) {
     InstallerExport written;
     if (!IsIdentifier(options.directoryId)) {
         written.error =
@@ -422,7 +420,7 @@ InstallerExport WriteWixFragment(const Options& options, const Registered& regis
 } // namespace
 
 InstallerExport ExportForInstaller(const Options& options, const OpenedFile& file, const RegistryTree& tree,
-                                   json& document) {
+                                   JsonObject& document) {
     const Registered registered = ReadRegistered(file, tree);
     document["format"] = Utf8(ExportFormatName(options.format));
     document["keys"] = tree.size();

@@ -6,8 +6,6 @@
 #include "common/text.h"
 #include "registration/classesroot.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 namespace {
@@ -61,20 +59,20 @@ std::wstring InterfacesHead(const InterfaceFacts& interfaces) {
            BranchKeyName(interfaces.scope) + L"\\Interface";
 }
 
-json InterfacesJson(const InterfaceFacts& interfaces) {
+Json InterfacesJson(const InterfaceFacts& interfaces) {
     if (FAILED(interfaces.result))
         return nullptr;
-    json keys = json::array();
+    JsonArray keys;
     for (const InterfaceKeyState& state : interfaces.keys) {
-        json views = json::array();
+        JsonArray views;
         for (const InterfaceKeyState::InView& inView : state.views) {
-            json view = json::object();
+            JsonObject view;
             view["view"] = ViewName(inView.view);
             view["present"] = inView.present;
             view["namesLibrary"] = inView.namesLibrary;
             views.push_back(std::move(view));
         }
-        json key = json::object();
+        JsonObject key;
         key["iid"] = Utf8(state.iid);
         key["views"] = std::move(views);
         keys.push_back(std::move(key));
@@ -127,8 +125,8 @@ int StatusExitCode(Status status) {
     return kExitError;
 }
 
-json LibraryJson(const LibraryDescription& description) {
-    json library = IdentityJson(description.Identity());
+JsonObject LibraryJson(const LibraryDescription& description) {
+    JsonObject library = IdentityJson(description.Identity());
     library["name"] = Utf8(description.name);
     library["description"] = Utf8(description.documentation);
     library["major"] = description.major;
@@ -138,10 +136,10 @@ json LibraryJson(const LibraryDescription& description) {
     return library;
 }
 
-json RegistrationJson(const Registration& registration) {
-    json paths = json::array();
+JsonObject RegistrationJson(const Registration& registration) {
+    JsonArray paths;
     for (const PathEntry& entry : registration.paths) {
-        json path = json::object();
+        JsonObject path;
         path["lcid"] = entry.lcid;
         path["platform"] = Utf8(entry.platform);
         path["path"] = Utf8(entry.path);
@@ -149,13 +147,13 @@ json RegistrationJson(const Registration& registration) {
         path["scope"] = ScopeName(entry.scope);
         paths.push_back(std::move(path));
     }
-    json document = json::object();
+    JsonObject document;
     document["key"] = Utf8(registration.KeyName());
     document["scope"] = PresenceJson(registration.presence);
     document["guid"] = Utf8(registration.guidText);
     document["version"] = Utf8(registration.versionText);
     document["exists"] = registration.exists;
-    document["description"] = registration.exists ? Utf8(registration.description) : json(nullptr);
+    document["description"] = registration.exists ? Utf8(registration.description) : Json(nullptr);
     document["flags"] = TextOrNull(registration.flags);
     document["helpDir"] = TextOrNull(registration.helpDir);
     document["paths"] = std::move(paths);
@@ -289,17 +287,17 @@ Result Info(const Options& options) {
     const Lookup& lookup = found->lookup;
     InterfaceFacts interfaces =
         ReadInterfaceFacts(options.file, file->description.Identity(), lookup.Deciding().scope);
-    json registries = json::array();
+    JsonArray registries;
     for (const Registration& registration : lookup.registrations)
         registries.push_back(RegistrationJson(registration));
-    result.document = json::object();
+    result.document = JsonObject();
     result.document["command"] = "info";
     result.document["file"] = FileJson(file->location);
     result.document["library"] = LibraryJson(file->description);
     result.document["registry"] = RegistrationJson(lookup.Deciding());
     result.document["registries"] = std::move(registries);
     result.document["interfaces"] = InterfacesJson(interfaces);
-    json libraries = json::array();
+    JsonArray libraries;
     for (const std::wstring& path : LibraryPaths(file->location.filePath, file->description))
         libraries.push_back(Utf8(path));
     result.document["libraries"] = std::move(libraries);
@@ -318,25 +316,25 @@ Result StatusOf(const Options& options) {
     const Lookup& lookup = found->lookup;
     const StatusDecision& decision = lookup.decision;
     result.exitCode = StatusExitCode(decision.status);
-    result.document = json::object();
+    result.document = JsonObject();
     result.document["command"] = "status";
     result.document["file"] = FileJson(file->location);
     result.document["library"] = IdentityJson(file->description.Identity());
     result.document["status"] = StatusName(decision.status);
     result.document["scope"] = PresenceJson(lookup.presence);
-    result.document["registeredPath"] = decision.entry ? Utf8(decision.entry->path) : json(nullptr);
+    result.document["registeredPath"] = decision.entry ? Utf8(decision.entry->path) : Json(nullptr);
     result.document["exitCode"] = result.exitCode;
     // Where the library is registered, whether a client of each kind finds its interfaces.
     InterfaceFacts interfaces;
     if (decision.status != Status::NotRegistered)
         interfaces = ReadInterfaceFacts(options.file, file->description.Identity(), lookup.Deciding().scope);
-    json missing = json::object();
+    JsonObject missing;
     if (SUCCEEDED(interfaces.result))
         for (View view : RegistryViews())
             missing[ViewName(view)] = interfaces.MissingFrom(view);
     result.document["interfaces"] =
-        SUCCEEDED(interfaces.result) ? json(interfaces.keys.size()) : json(nullptr);
-    result.document["interfacesMissing"] = SUCCEEDED(interfaces.result) ? missing : json(nullptr);
+        SUCCEEDED(interfaces.result) ? Json(interfaces.keys.size()) : Json(nullptr);
+    result.document["interfacesMissing"] = SUCCEEDED(interfaces.result) ? missing : Json(nullptr);
     result.text = StatusLine(lookup) + L"\n" + IncompleteLines(interfaces);
     return result;
 }
@@ -346,10 +344,10 @@ Result List(const Options& options) {
     std::vector<Registration> registrations = ListRegistrations(options.scope);
     if (options.brokenOnly)
         registrations = BrokenOnly(std::move(registrations));
-    json libraries = json::array();
+    JsonArray libraries;
     for (const Registration& registration : registrations)
         libraries.push_back(RegistrationJson(registration));
-    result.document = json::object();
+    result.document = JsonObject();
     result.document["command"] = "list";
     result.document["broken"] = options.brokenOnly;
     result.document["count"] = registrations.size();

@@ -7,8 +7,6 @@
 #include "common/owners.h"
 #include "common/text.h"
 
-using nlohmann::json;
-
 namespace cli {
 
 namespace {
@@ -52,11 +50,11 @@ std::wstring UnregisterCommand(const std::wstring& guidText, const std::wstring&
            DecimalText(lcid) + L" --syskind " + platform + (scope == Scope::User ? L" --user" : L"");
 }
 
-Result Failure(json document, const std::wstring& message) {
+Result Failure(JsonObject document, const std::wstring& message) {
     Result result;
     result.exitCode = kExitError;
     document["error"] = Utf8(message);
-    document["exitCode"] = kExitError;
+    document["exitCode"] = result.exitCode;
     result.document = std::move(document);
     result.error = message;
     return result;
@@ -87,7 +85,7 @@ std::wstring LocateMessage(const Located& located) {
 
 std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& given, Result& failure,
                                    reader::LibraryContent* content) {
-    json document = json::object();
+    JsonObject document;
     document["command"] = command;
     Located located = LocateFile(given);
     document["file"] = FileJson(located.location);
@@ -108,24 +106,24 @@ std::optional<OpenedFile> OpenFile(const char* command, const std::wstring& give
 
 // Documents are built member by member: the same document as an initialiser list takes far
 // more code (a release-size matter: each listed member is constructed inline).
-json Utf8(const std::wstring& text) {
-    return json(ToUtf8(text));
+Json Utf8(const std::wstring& text) {
+    return Json(ToUtf8(text));
 }
 
-json TextOrNull(const std::optional<std::wstring>& text) {
-    return text ? Utf8(*text) : json(nullptr);
+Json TextOrNull(const std::optional<std::wstring>& text) {
+    return text ? Utf8(*text) : Json(nullptr);
 }
 
-json PresenceJson(Presence presence) {
+Json PresenceJson(Presence presence) {
     const char* name = PresenceName(presence);
-    return *name ? json(name) : json(nullptr);
+    return *name ? Json(name) : Json(nullptr);
 }
 
-json FileJson(const FileLocation& location) {
-    json file = json::object();
+JsonObject FileJson(const FileLocation& location) {
+    JsonObject file;
     file["given"] = Utf8(location.given);
     file["path"] = Utf8(location.filePath);
-    file["resourceIndex"] = location.resourceIndex ? json(location.resourceIndex) : json(nullptr);
+    file["resourceIndex"] = location.resourceIndex ? Json(location.resourceIndex) : Json(nullptr);
     return file;
 }
 
@@ -133,8 +131,8 @@ std::wstring VersionTextOf(WORD major, WORD minor) {
     return ToWide(VersionText(major, minor));
 }
 
-json IdentityJson(const LibraryIdentity& identity) {
-    json document = json::object();
+JsonObject IdentityJson(const LibraryIdentity& identity) {
+    JsonObject document;
     document["guid"] = Utf8(GuidText(identity.guid));
     document["version"] = Utf8(VersionTextOf(identity.major, identity.minor));
     document["lcid"] = identity.lcid;

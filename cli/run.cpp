@@ -50,10 +50,10 @@ Output Run(const std::vector<std::wstring>& args) {
         return output;
     }
     if (options.command == Command::Version) {
-        nlohmann::json document = nlohmann::json::object();
+        JsonObject document;
         document["program"] = "corvane-cli";
         document["version"] = CORVANE_VERSION_TEXT;
-        output.out = options.json ? FromUtf8(document.dump(2)) + L"\n" : VersionLine() + L"\n";
+        output.out = options.json ? FromUtf8(Json(document).Text()) + L"\n" : VersionLine() + L"\n";
         return output;
     }
     Result result = Dispatch(options);
@@ -62,7 +62,7 @@ Output Run(const std::vector<std::wstring>& args) {
     if (!result.bytes.empty())
         output.bytes = std::move(result.bytes);
     else if (options.json)
-        output.out = FromUtf8(result.document.dump(2)) + L"\n";
+        output.out = FromUtf8(Json(result.document).Text()) + L"\n";
     else
         output.out = result.text;
     if (!result.error.empty())

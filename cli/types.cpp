@@ -1,11 +1,11 @@
 // types: the command, the names of kinds and flags, the outline and the JSON document.
 #include "cli/types.h"
 
-#include <cstring>
 #include <iterator>
 
 #include "catalogue/typelibfacts.h"
 #include "cli/commands.h"
+#include "cli/json.h"
 #include "common/text.h"
 
 namespace cli {
@@ -175,99 +175,14 @@ std::string Guid(const GUID& guid) {
 
 // ---- The JSON document, written as it goes ---------------------------------------------------
 
-class JsonWriter {
-  public:
-    std::string out;
-
-    void Open(char bracket) {
-        Separate();
-        out += bracket;
-        first_.push_back(true);
-    }
-    void Close(char bracket) {
-        bool empty = first_.back();
-        first_.pop_back();
-        if (!empty)
-            Newline();
-        out += bracket;
-    }
-    void Key(const char* key) {
-        Separate();
-        Quoted(key, std::strlen(key));
-        out += ": ";
-        keyed_ = true;
-    }
-    void Text(const std::string& text) {
-        Separate();
-        Quoted(text.data(), text.size());
-    }
-    void Number(long long value) {
-        Separate();
-        if (value < 0)
-            out += '-';
-        out += DecimalAnsi(value < 0 ? 0ull - static_cast<unsigned long long>(value) : value);
-    }
-    void Field(const char* key, const std::string& text) {
-        Key(key);
-        Text(text);
-    }
-    void Field(const char* key, long long value) {
-        Key(key);
-        Number(value);
-    }
-    void Flags(const char* key, uint32_t flags, const FlagTable& names) {
-        Key(key);
-        Open('[');
-        for (const FlagName& name : names)
-            if (flags & name.bit)
-                Text(name.name);
-        Close(']');
-    }
-
-  private:
-    void Newline() {
-        out += '\n';
-        out.append(first_.size() * 2, ' ');
-    }
-    // A value after its key stays on the key's line; any other starts a line of its own.
-    void Separate() {
-        if (keyed_) {
-            keyed_ = false;
-            return;
-        }
-        if (first_.empty())
-            return;
-        if (!first_.back())
-            out += ',';
-        first_.back() = false;
-        Newline();
-    }
-    // Text is UTF-8 already: only quotes, backslashes and control characters are escaped.
-    void Quoted(const char* text, size_t size) {
-        static const char kHex[] = "0123456789abcdef";
-        out += '"';
-        size_t plain = 0; // the start of the run of characters that need no escape
-        for (size_t i = 0; i < size; ++i) {
-            unsigned char c = static_cast<unsigned char>(text[i]);
-            if (c != '"' && c != '\\' && c >= 0x20)
-                continue;
-            out.append(text + plain, i - plain);
-            plain = i + 1;
-            if (c < 0x20) {
-                char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-                out.append(escape, 6);
-            } else {
-                out += '\\';
-                out += static_cast<char>(c);
-            }
-        }
-        out.append(text + plain, size - plain);
-        out += '"';
-    }
-
-    std::vector<bool> first_;
-    bool keyed_ = false;
-};
+void Flags(JsonWriter& json, const char* key, uint32_t flags, const FlagTable& names) {
+    json.Key(key);
+    json.Open('[');
+    for (const FlagName& name : names)
+        if (flags & name.bit)
+            json.Text(name.name);
+    json.Close(']');
+}
 
 void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind) {
     json.Open('{');
@@ -280,7 +195,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
             json.Field("vtableOffset", member.vtableOffset);
         json.Field("callconv", CallingConventionName(member.callingConvention));
         json.Field("returns", member.type);
-        json.Flags("flags", member.flags, kFunctionFlags);
+        Flags(json, "flags", member.flags, kFunctionFlags);
         if (member.optionalCount == -1)
             json.Field("vararg", 1);
         if (!member.entry.empty())
@@ -291,7 +206,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
             json.Open('{');
             json.Field("name", parameter.name);
             json.Field("type", parameter.type);
-            json.Flags("flags", parameter.flags, kParameterFlags);
+            Flags(json, "flags", parameter.flags, kParameterFlags);
             if (parameter.flags & PARAMFLAG_FHASDEFAULT)
                 json.Field("defaultvalue", parameter.defaultValue);
             json.Close('}');
@@ -302,7 +217,7 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
                              : typeKind == TKIND_DISPATCH     ? "property"
                                                               : "field");
         json.Field("type", member.type);
-        json.Flags("flags", member.flags, kVariableFlags);
+        Flags(json, "flags", member.flags, kVariableFlags);
         if (member.variableKind == VAR_CONST)
             json.Field("value", member.value);
     }
@@ -319,7 +234,7 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
     json.Field("version", Version(type.major, type.minor));
     json.Field("documentation", type.documentation);
     json.Field("helpContext", type.helpContext);
-    json.Flags("flags", type.flags, kTypeFlags);
+    Flags(json, "flags", type.flags, kTypeFlags);
     if (type.kind == TKIND_ALIAS)
         json.Field("aliasOf", type.aliasOf);
     if (type.kind == TKIND_MODULE)
@@ -332,7 +247,7 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
         for (const reader::ImplementedContent& implemented : type.implemented) {
             json.Open('{');
             json.Field("name", implemented.name);
-            json.Flags("flags", implemented.flags, kImplementedFlags);
+            Flags(json, "flags", implemented.flags, kImplementedFlags);
             json.Close('}');
         }
         json.Close(']');
@@ -426,7 +341,7 @@ std::string TypesJson(const TypesSource& source) {
     json.Field("documentation", ToUtf8(description.documentation));
     json.Field("helpFile", source.content.helpFile);
     json.Field("helpContext", source.content.helpContext);
-    json.Flags("flags", description.flags, kLibraryFlags);
+    Flags(json, "flags", description.flags, kLibraryFlags);
     json.Field("file", ToUtf8(source.file));
     json.Key("libraries");
     json.Open('[');
@@ -500,7 +415,7 @@ Result Types(const Options& options) {
     }
     HRESULT hr = WriteWholeFile(options.outFile, bytes);
     if (FAILED(hr)) {
-        nlohmann::json document = nlohmann::json::object();
+        JsonObject document;
         document["command"] = "types";
         return Failure(std::move(document),
                        L"cannot write '" + options.outFile + L"': error " + ResultCodeText(hr));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
 #include "common/text.h"
@@ -175,7 +176,7 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForText) {
     registration.guidText = L"{11111111-1111-1111-1111-111111111111}";
     registration.versionKeyName = L"2.a";
     registration.versionText = L"2.10";
-    nlohmann::json absent = RegistrationJson(registration);
+    nlohmann::json absent = nlohmann::json::parse(Json(RegistrationJson(registration)).Text());
     EXPECT_EQ(absent["key"],
               "HKEY_LOCAL_MACHINE\\Software\\Classes\\TypeLib\\{11111111-1111-1111-1111-111111111111}\\2.a");
     EXPECT_TRUE(absent["scope"].is_null()) << "held by neither branch";
@@ -185,10 +186,36 @@ TEST(CliRendering, JsonHoldsNullForWhatTheRegistryLacksAndUtf8ForText) {
     registration.exists = true;
     registration.description = L"Caf\x00e9";
     registration.flags = L"0";
-    nlohmann::json present = RegistrationJson(registration);
+    nlohmann::json present = nlohmann::json::parse(Json(RegistrationJson(registration)).Text());
     EXPECT_EQ(present["description"], "Caf\xC3\xA9") << "text becomes UTF-8";
     EXPECT_EQ(present["flags"], "0");
     EXPECT_TRUE(present["helpDir"].is_null());
+}
+
+// The JSON library re-writing what it parsed is the expected text, byte for byte: keys in order,
+// indented by two, the short escapes, UTF-8 as it is.
+TEST(CliRendering, JsonIsWrittenAsTheJsonLibraryWritesIt) {
+    JsonObject inner;
+    inner["z"] = JsonArray();
+    inner["a"] = JsonObject();
+    JsonArray values;
+    for (Json value : {Json(nullptr), Json(true), Json(-12), Json(4294967295u), Json(inner)})
+        values.push_back(value);
+    JsonObject document;
+    document["text"] = "replaced";
+    document["values"] = values;
+    document["text"] = "q\" b\\ \b\f\n\r\t \x01\x1f \x7f Caf\xC3\xA9";
+    std::string written = Json(document).Text();
+    EXPECT_EQ(written, nlohmann::json::parse(written).dump(2));
+    EXPECT_NE(written.find("Caf\xC3\xA9"), std::string::npos) << written;
+    // The writer alone keeps the order of its calls.
+    JsonWriter stream;
+    stream.Open('{');
+    stream.Field("b", "x\n");
+    stream.Key("a");
+    stream.Written(written);
+    stream.Close('}');
+    EXPECT_EQ(stream.out, nlohmann::ordered_json::parse(stream.out).dump(2));
 }
 
 TEST(CliRendering, UsageErrorsGoToStderrWithTheUsageAndNothingToStdout) {
