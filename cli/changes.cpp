@@ -1,5 +1,6 @@
 // The changing commands, register and unregister, through the engine the window uses.
 #include "cli/commands.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "registration/backup.h"
 #include "registration/health.h"

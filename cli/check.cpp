@@ -1,6 +1,7 @@
 // check: why a registered library still fails a client, with --fix the repair after a backup;
 // which: what the registry knows of one GUID.
 #include "cli/commands.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "registration/backup.h"
 #include "registration/health.h"

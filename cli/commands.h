@@ -44,8 +44,6 @@ struct OpenedFile {
     FileLocation location;
     LibraryDescription description;
 };
-// Writes bytes to the file at path, replacing it.
-HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes);
 // "corvane-cli unregister --guid {G} --version M.m --lcid N --syskind win32", with " --user"
 // for the user's branch: the command that removes one entry on purpose.
 std::wstring UnregisterCommand(const std::wstring& guidText, const std::wstring& versionText, LCID lcid,

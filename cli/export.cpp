@@ -3,6 +3,7 @@
 // is left as it was.
 #include "cli/commands.h"
 #include "common/owners.h"
+#include "common/files.h"
 #include "common/text.h"
 #include "registration/classesroot.h"
 #include "registration/regfile.h"

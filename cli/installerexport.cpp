@@ -393,8 +393,10 @@ InstallerExport WriteWixFragment(const Options& options, const Registered& regis
         // other one, like every 32-bit component on 64-bit Windows, into the 32-bit view.
         xml.Start(3, L"Component").Attribute(L"Id", component64);
         xml.Attribute(L"Guid", GuidText(StableGuid(component64))).Attribute(L"Win64", L"yes").Open();
-        std::wstring unused; // every interface key was written above already
-        WriteKeys(xml, tree, true, true, installed, unused);
+        // Every interface key was written above already, so this cannot fail; checked all the
+        // same, so that a fragment is never written with a component cut short.
+        if (!WriteKeys(xml, tree, true, true, installed, written.error))
+            return written;
         xml.Close(3, L"Component");
     }
     xml.Close(2, L"DirectoryRef");

@@ -32,18 +32,6 @@ std::wstring ReadFailureMessage(const FileLocation& location, HRESULT hr) {
 
 } // namespace
 
-HRESULT WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    FileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return HRESULT_FROM_WIN32(GetLastError());
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size())
-        return HRESULT_FROM_WIN32(GetLastError());
-    return S_OK;
-}
-
 std::wstring UnregisterCommand(const std::wstring& guidText, const std::wstring& versionText, LCID lcid,
                                const std::wstring& platform, Scope scope) {
     return L"corvane-cli unregister --guid " + guidText + L" --version " + versionText + L" --lcid " +

@@ -6,6 +6,7 @@
 #include "catalogue/typelibfacts.h"
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "common/files.h"
 #include "common/text.h"
 
 namespace cli {

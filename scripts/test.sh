@@ -24,6 +24,19 @@ if [ $whole_run = 1 ] && [ $wow64_only = 0 ]; then
     bash "$here/check-includes.sh"
 fi
 
+# A disk with no room left, for the tests of output that cannot be written whole: a small memory
+# file system, mounted where this run may mount one (as root) and named to the tests by
+# CORVANE_SMALL_DISK; without one, those tests say why they skip.
+small_disk="$build/small-disk"
+mkdir -p "$small_disk"
+if mountpoint -q "$small_disk" || mount -t tmpfs -o size=256k corvane-small-disk "$small_disk" 2>/dev/null; then
+    export CORVANE_SMALL_DISK="$small_disk"
+fi
+release_small_disk() {
+    if mountpoint -q "$small_disk"; then umount "$small_disk" || echo "test.sh: cannot unmount $small_disk" >&2; fi
+}
+trap release_small_disk EXIT
+
 # Makes the prefix named $1 with our component registered, and starts its session.
 start_prefix() {
     export CORVANE_PREFIX="$build/$1"
@@ -31,6 +44,7 @@ start_prefix() {
     source "$here/wine-env.sh"
     source "$here/wine-session.sh"
     start_wine_session
+    trap 'end_wine_session; release_small_disk' EXIT
     echo "Testing in prefix $WINEPREFIX ($WINEARCH) on display $DISPLAY"
 }
 

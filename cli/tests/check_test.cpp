@@ -4,6 +4,8 @@
 // and importing the fix's backup with regedit must give back the broken registry exactly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <nlohmann/json.hpp>
 
@@ -191,6 +193,68 @@ TEST_F(CliCheck, UnregisteringACopyRegisteredElsewhereChangesNothingAndUnregiste
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, version_));
     Import(backup);
     EXPECT_EQ(Snapshot(), before);
+}
+
+// A disk with room bytes left: the memory file system scripts/test.sh mounts for the run (as
+// root), filled while the object lives. Empty when there is none.
+class FullDisk {
+  public:
+    explicit FullDisk(LONGLONG room) {
+        const char* mounted = std::getenv("CORVANE_SMALL_DISK");
+        if (!mounted || !*mounted)
+            return;
+        folder_ = std::string("Z:") + mounted;
+        std::replace(folder_.begin(), folder_.end(), '/', '\\');
+        FileHandle filler(CreateFileA((folder_ + "\\filler").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        std::string block(4096, 'x');
+        DWORD written = 0;
+        while (filler && WriteFile(filler.Get(), block.data(), 4096, &written, nullptr) && written == 4096) {
+        }
+        LARGE_INTEGER back{};
+        back.QuadPart = -room;
+        if (filler && SetFilePointerEx(filler.Get(), back, nullptr, FILE_END))
+            SetEndOfFile(filler.Get());
+    }
+    ~FullDisk() {
+        if (!folder_.empty())
+            DeleteFileA((folder_ + "\\filler").c_str());
+    }
+    const std::string& Folder() const { return folder_; }
+
+  private:
+    std::string folder_;
+};
+
+TEST_F(CliCheck, OutputThatCannotBeWrittenWholeFailsTheCommandAndChangesNothing) {
+    driver::ChildRun closed =
+        driver::RunProgram(BesideTests("corvane-cli.exe"), {"--version"}, "", 60000, true);
+    EXPECT_EQ(closed.exitCode, 2u) << Describe(closed);
+    EXPECT_NE(closed.err.find("cannot write the output"), std::string::npos) << closed.err;
+
+    struct Case {
+        std::vector<std::string> args; // the output file named "{}"
+        LONGLONG room;                 // one page: the system takes part of a write, then refuses
+    };
+    SetText(RegistryViews().front(), "Interface\\" + iids_.front() + "\\TypeLib", "Version", "9.9");
+    const std::string before = Snapshot();
+    const Case cases[] = {
+        {{"check", library_, "--fix", "--backup", "{}"}, 0},
+        {{"unregister", "--guid", GuidAnsi(guid_), "--version", "1.2", "--backup", "{}"}, 0},
+        {{"types", "C:\\windows\\system32\\mshtml.tlb", "--idl", "-o", "{}"}, 4096},
+    };
+    for (Case each : cases) {
+        FullDisk full(each.room);
+        if (full.Folder().empty())
+            GTEST_SKIP() << "no full disk to write to: scripts/test.sh mounts one when it may (as root)";
+        const std::string file = full.Folder() + "\\output";
+        std::replace(each.args.begin(), each.args.end(), std::string("{}"), file);
+        driver::ChildRun run = RunCli(each.args);
+        EXPECT_EQ(run.exitCode, 2u) << each.args.front() << ": " << Describe(run);
+        EXPECT_NE(run.err.find("error 80070070"), std::string::npos) << run.err; // ERROR_DISK_FULL
+        EXPECT_EQ(Snapshot(), before) << each.args.front() << " changed the registry";
+        EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES) << "a partial file was left";
+    }
 }
 
 TEST_F(CliCheck, WhichNamesALibraryAnInterfaceAndAClass) {

@@ -450,15 +450,15 @@ void Drain(HANDLE pipe, std::string* text) {
 } // namespace
 
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& folder, DWORD timeoutMs) {
+                    const std::string& folder, DWORD timeoutMs, bool outputClosed) {
     std::vector<std::wstring> wide;
     for (const std::string& arg : args)
         wide.push_back(ToWide(arg));
-    return RunProgram(ToWide(program), wide, ToWide(folder), timeoutMs);
+    return RunProgram(ToWide(program), wide, ToWide(folder), timeoutMs, outputClosed);
 }
 
 ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
-                    const std::wstring& folder, DWORD timeoutMs) {
+                    const std::wstring& folder, DWORD timeoutMs, bool outputClosed) {
     ChildRun run;
     std::wstring commandLine = Quote(program);
     for (const std::wstring& arg : args)
@@ -499,8 +499,13 @@ ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>
     // Only the child holds the write ends now, so the readers end when it does.
     outWriter.Reset();
     errWriter.Reset();
+    if (outputClosed)
+        outReader.Reset();
     {
-        BackgroundTask outReading([&] { Drain(outRead, &run.out); });
+        BackgroundTask outReading([&] {
+            if (outReader)
+                Drain(outRead, &run.out);
+        });
         BackgroundTask errReading([&] { Drain(errRead, &run.err); });
         if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
             run.timedOut = true;

@@ -127,11 +127,14 @@ struct ChildRun {
 };
 // Runs program (a full path) with args, quoted as the C runtime splits a command line, in folder
 // (empty: this process's), without a console window and with no input; ends it after timeoutMs.
+// With outputClosed, the child's standard output is a pipe whose reading end is already closed.
 ChildRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& folder = std::string(), DWORD timeoutMs = 60000);
+                    const std::string& folder = std::string(), DWORD timeoutMs = 60000,
+                    bool outputClosed = false);
 // The same with UTF-16 arguments, for names outside the ANSI code page.
 ChildRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
-                    const std::wstring& folder = std::wstring(), DWORD timeoutMs = 60000);
+                    const std::wstring& folder = std::wstring(), DWORD timeoutMs = 60000,
+                    bool outputClosed = false);
 
 // Runs work on a thread of its own while the object lives; the destructor waits for it.
 class BackgroundTask {
