@@ -362,19 +362,17 @@ TEST_F(Gate, ALibraryRewrittenWithItsSizeAndTimeKeptIsWalkedAgainBeforeItIsLoade
         size_t count = FunctionCountOffset(bytes, 0);
         ASSERT_NE(0u, count);
         bytes[count] = static_cast<char>(244);
-        FILETIME written{};
-        {
-            FileHandle file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
-            ASSERT_TRUE(GetFileTime(file.Get(), nullptr, nullptr, &written));
-        }
+        WIN32_FILE_ATTRIBUTE_DATA before{};
+        ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &before));
         WriteFileBytes(path, bytes);
         FileHandle file(CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &written));
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &before.ftLastWriteTime));
         file.Reset();
 
         children = reader::ChildrenStarted();
+        EXPECT_EQ(S_OK, reader::ReadLibrary(wide, reader::Depth::Facts, read))
+            << "size and time kept: recalled";
         EXPECT_EQ(Hex(reader::kDamaged), Hex(way.second(wide)));
         EXPECT_EQ(children + 1, reader::ChildrenStarted());
         DeleteTypeLibKey(guid);
