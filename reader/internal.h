@@ -29,10 +29,36 @@ struct Target {
 bool Locate(const std::wstring& path, Target& target);
 uint64_t FileSize(const Target& target);
 
+// ---- held.cpp: a file held and told apart by its content --------------------------------------
+
+// The file on its volume and a digest of all its bytes: what a child walked at registration
+// depth, for which the answer is remembered.
+struct ContentKey {
+    DWORD volume = 0;
+    uint64_t index = 0;
+    uint64_t size = 0;
+    uint64_t digest = 0;
+};
+inline bool operator==(const ContentKey& a, const ContentKey& b) {
+    return a.volume == b.volume && a.index == b.index && a.size == b.size && a.digest == b.digest;
+}
+
+// Opens file for reading, sharing read access only: while held is open nobody can write,
+// replace or delete it. The system's error when it cannot be opened so: ERROR_SHARING_VIOLATION
+// when another process has it open for writing.
+HRESULT Hold(const std::wstring& file, FileHandle& held);
+// Holds the target's file and reads the key of its content through that handle. False when the
+// file cannot be held or read whole (held may then still be open).
+bool HoldContent(const Target& target, FileHandle& held, ContentKey& key);
+
 // ---- answers.cpp: answers remembered for the run --------------------------------------------
 
-bool Recall(const Target& target, Depth depth, Answer& answer);
-void Remember(const Target& target, Depth depth, const Answer& answer);
+// A facts request is answered by any remembered answer for the unchanged file (the same full
+// path, size and last-write time: facts are only shown, never loaded in this process). A
+// registration request only by a registration answer for the same content (key, which null
+// never matches): that answer may let the file be loaded here.
+bool Recall(const Target& target, Depth depth, const ContentKey* key, Answer& answer);
+void Remember(const Target& target, Depth depth, const ContentKey* key, const Answer& answer);
 void ForgetAnswersHere();
 
 // ---- wait.cpp: waiting on a window's thread -------------------------------------------------

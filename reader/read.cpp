@@ -12,7 +12,12 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
         Answer answer{RefusePath(path), LibraryDescription()};
         Target target;
         bool located = SUCCEEDED(answer.result) && Locate(path, target);
-        if (FAILED(answer.result) || (located && Recall(target, depth, answer))) {
+        // A registration read holds the file from its digest until the child has answered, so
+        // that the answer is remembered for the very bytes the child walked.
+        FileHandle held;
+        ContentKey key;
+        bool keyed = located && depth == Depth::Registration && HoldContent(target, held, key);
+        if (FAILED(answer.result) || (located && Recall(target, depth, keyed ? &key : nullptr, answer))) {
             answers.push_back(std::move(answer));
             continue;
         }
@@ -27,7 +32,7 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
                                       answer.description);
         }
         if (located)
-            Remember(target, depth, answer);
+            Remember(target, depth, keyed ? &key : nullptr, answer);
         answers.push_back(std::move(answer));
     }
     ReplenishSpare();

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/owners.h"
+
 // The registration of one library version for one locale and one platform: the key
 // TypeLib\{guid}\major.minor\lcid\platform, the unit that registering writes and unregistering
 // removes.
@@ -72,7 +74,9 @@ HRESULT RefusePath(const std::wstring& path);
 // loader's own failure code (e.g. TYPE_E_CANTLOADLIBRARY) comes back unchanged; a path that
 // RefusePath refuses gets its code without a child. description is filled on success only.
 // Answers are remembered for the run, per file (full path, size, last-write time) and depth:
-// asking again about an unchanged file starts no child. On a thread that has windows the wait
+// asking again about an unchanged file starts no child. A registration read holds the file while
+// its child reads, and its answer answers a later registration request only for the same content
+// (see HoldWalked). On a thread that has windows the wait
 // for the child lets them repaint, and nothing else: input and posted messages stay queued.
 HRESULT ReadLibrary(const std::wstring& path, Depth depth, LibraryDescription& description);
 
@@ -83,6 +87,34 @@ struct Answer {
 // The same for many files, in order, with one child for the whole batch; after a child died or
 // was ended, the next file gets a new one.
 std::vector<Answer> ReadLibraries(const std::vector<std::wstring>& paths, Depth depth);
+
+// ---- Loading in this process ------------------------------------------------------------------
+// Every load of a user's file in a Corvane process is of bytes a child walked at registration
+// depth: the file is held (open sharing read access only, so that nobody can write, replace or
+// delete it), a child walks it now, or an answer remembered for the same content (the file's
+// identity on its volume and a digest of all its bytes) is used, and only then is it loaded or
+// handed to a system service that loads it; it stays held until the caller lets it go.
+
+// Holds the file at path (the DLL of "lib.dll\2") and makes sure a child walked the held bytes.
+// RefusePath's refusals come first; a file another process has open for writing cannot be
+// held: HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), before any child reads it. A file that
+// cannot be held for any other reason (gone, a folder) gets the reader's answer, the loader's
+// own code, or the failure to hold it when the child could read it after all. The child's
+// failure comes back as ReadLibrary gives it. held is the hold whenever the file could be held,
+// also when the child refused it (a file the loader fails on may still be handed to a service
+// that fails on it too); description is filled on success only.
+HRESULT HoldWalked(const std::wstring& path, FileHandle& held, LibraryDescription& description);
+
+// A library loaded in this process from a held file that a child walked.
+struct WalkedLibrary {
+    FileHandle held;
+    LibraryDescription description;
+    ComPtr<ITypeLib> library;
+};
+// HoldWalked, then the system's loader on the file the child read: the one place in Corvane
+// that loads a user's file in its own process. The loader's own code when it fails (or gives
+// anything but S_OK); walked is filled on success only.
+HRESULT LoadWalked(const std::wstring& path, WalkedLibrary& walked);
 
 struct LibraryContent; // reader/content.h
 // Reads the library at path as ReadLibrary does, and its whole content as well, in a child of

@@ -101,23 +101,10 @@ class KeptSixtyFourBitKeys {
         }
     }
 
-    // The file is read by the reader's child first, as registering reads it, and loaded only
-    // after the child survived it; the answer is remembered, so registering starts no second child.
-    HRESULT Keep(const std::wstring& path) {
+    // Reads the interfaces of the library, walked and held by the caller.
+    HRESULT Keep(ITypeLib* library) {
         if (RegistryViews().size() < 2)
             return S_OK;
-        std::wstring fullPath;
-        HRESULT hr = reader::RefusePath(path);
-        if (SUCCEEDED(hr))
-            hr = FullPath(path, fullPath);
-        LibraryDescription checked;
-        if (SUCCEEDED(hr))
-            hr = reader::ReadLibrary(fullPath, reader::Depth::Registration, checked);
-        ComPtr<ITypeLib> library;
-        if (SUCCEEDED(hr))
-            hr = LoadTypeLib(fullPath.c_str(), library.Put());
-        if (FAILED(hr))
-            return hr;
         LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInterfaceKey, 0,
                                        KEY_READ | KEY_WRITE | DELETE | KEY_WOW64_64KEY, interfaces_.Put());
         if (status != ERROR_SUCCESS)
@@ -158,15 +145,24 @@ HRESULT CaptureRegistration(const std::wstring& path, RegistryTree& tree) {
     HRESULT hr = root.Create();
     if (FAILED(hr))
         return hr;
+    // The file is held for the whole capture, from before a child walks it: the library whose
+    // interfaces are kept is the one registered, and registering recalls the child's answer for
+    // the held bytes.
+    std::wstring fullPath;
+    if (FAILED(hr = reader::RefusePath(path)) || FAILED(hr = FullPath(path, fullPath)))
+        return hr;
+    reader::WalkedLibrary walked;
+    if ((hr = reader::LoadWalked(fullPath, walked)) != S_OK)
+        return hr;
     KeptSixtyFourBitKeys kept;
-    if (FAILED(hr = kept.Keep(path)))
+    if (FAILED(hr = kept.Keep(walked.library.Get())))
         return hr;
     {
         ClassesRootMapping mapping(root.Get());
         if (mapping.Result() != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(mapping.Result());
         // With HKEY_CLASSES_ROOT mapped, the machine-wide registration writes into the mapped key.
-        hr = RegisterLibraryFile(path, Scope::Machine);
+        hr = RegisterLibraryFile(fullPath, Scope::Machine);
     }
     // What registration wrote names the interfaces, also when it failed half-way.
     RegistryTree written;

@@ -14,10 +14,10 @@ bool Undecided(HRESULT hr) {
     return hr == reader::kTimedOut || hr == reader::kNoReader;
 }
 
-// Lets a child read each file that unregistering the identity would load: the one its own key
-// names, and the one the system's look-up finds (which falls back to other locales). A file that
-// is gone or holds no library is no danger: the system's unregistration fails on it by itself.
-HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
+// Holds each file that unregistering the identity would load, walked by a child: the one its own
+// key names, and the one the system's look-up finds (which falls back to other locales). A file
+// that is gone or holds no library is no danger: the system's unregistration fails on it by itself.
+HRESULT HoldRegisteredFiles(const LibraryIdentity& identity, std::vector<FileHandle>& held) {
     std::vector<std::wstring> files;
     if (const char* platform = PlatformKeyName(identity.syskind)) {
         std::wstring key =
@@ -30,10 +30,13 @@ HRESULT CheckRegisteredFiles(const LibraryIdentity& identity) {
             QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
         files.push_back(found.Get() ? std::wstring(found.Get()) : std::wstring()); // up to its first NUL
     for (const std::wstring& file : files) {
+        FileHandle holding;
         LibraryDescription description;
-        HRESULT hr = reader::ReadLibrary(file, reader::Depth::Registration, description);
-        if (hr == reader::kDamaged || Undecided(hr))
+        HRESULT hr = reader::HoldWalked(file, holding, description);
+        if (hr == reader::kDamaged || Undecided(hr) || hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
+            hr == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION))
             return hr;
+        held.push_back(std::move(holding));
     }
     return S_OK;
 }
@@ -106,21 +109,6 @@ std::vector<DeletedInterface> DeleteInterfaceKeys(const LibraryIdentity& identit
     return deleted;
 }
 
-// Opens the file that registering fullPath loads (the DLL of "lib.dll\2") for reading, sharing
-// read access only: while it is held nobody can write, replace or delete it, so the library the
-// child checked is the very library loaded here. A file another process has open for writing
-// cannot be held: ERROR_SHARING_VIOLATION. Any other failure (no such file, a folder) leaves
-// held empty and the outcome to the reader, which gives the loader's own code.
-HRESULT Hold(const std::wstring& fullPath, FileHandle& held) {
-    std::wstring file = fullPath;
-    int index = 0;
-    if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES)
-        SplitResourceIndex(fullPath, file, index);
-    held.Reset(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    return held ? S_OK : HRESULT_FROM_WIN32(GetLastError());
-}
-
 } // namespace
 
 HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
@@ -135,26 +123,12 @@ HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope) {
     std::wstring fullPath;
     if ((hr = FullPath(path, fullPath)) != S_OK)
         return hr;
-    // The file is untrusted: a child reads it first as registering will, every type info
-    // included, and only a library that child survived is loaded here, held unchanged from
-    // before the child reads it until it is registered.
-    FileHandle held;
-    HRESULT holding = Hold(fullPath, held);
-    if (holding == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
-        holding == HRESULT_FROM_WIN32(ERROR_LOCK_VIOLATION))
-        return holding;
-    LibraryDescription checked;
-    hr = reader::ReadLibrary(fullPath, reader::Depth::Registration, checked);
-    if (FAILED(hr))
+    // The file is untrusted: it is loaded only once held and walked by a child as registering
+    // walks it, every type info included, and stays held until it is registered.
+    reader::WalkedLibrary walked;
+    if ((hr = reader::LoadWalked(fullPath, walked)) != S_OK)
         return hr;
-    // A file that could not be held and yet was read (it appeared meanwhile) is not loaded.
-    if (!held)
-        return holding;
-    ComPtr<ITypeLib> library;
-    hr = LoadTypeLib(fullPath.c_str(), library.Put());
-    if (hr != S_OK)
-        return hr;
-    return RegisterTypeLib(library.Get(), const_cast<LPOLESTR>(fullPath.c_str()), nullptr);
+    return RegisterTypeLib(walked.library.Get(), const_cast<LPOLESTR>(fullPath.c_str()), nullptr);
 }
 
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
@@ -167,7 +141,8 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
             }
             return hr;
         });
-    HRESULT hr = CheckRegisteredFiles(identity);
+    std::vector<FileHandle> held;
+    HRESULT hr = HoldRegisteredFiles(identity, held);
     if (FAILED(hr))
         return hr;
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);

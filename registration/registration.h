@@ -14,16 +14,16 @@
 
 // Registers the library in the file at path: loads it from the full path of path and registers
 // it under that full path, so that a relative path never reaches the registry. The file is
-// untrusted: the reader's child first reads it as registering will, and a path the reader
-// refuses (see reader::ReadLibrary) never reaches the loader. From before that read until the
-// library is registered, the file is held open sharing read access only, so that nobody can
-// change it in between; a file another process has open for writing is refused with
-// HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), before any child reads it.
+// untrusted: it is loaded through reader::LoadWalked, held from before a child walks it (or an
+// answer for the same content is recalled) until the library is registered; a path the reader
+// refuses never reaches the loader, and a file another process has open for writing is refused
+// with HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), before any child reads it.
 HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope = Scope::Machine);
 
 // Removes the registration of identity with the system's service, whichever file it names. The
 // service loads the registered file to find the interfaces it registered, so each file it would
-// load is first read by the reader's child; a damaged one is not handed to it.
+// load is held and walked by the reader's child first (reader::HoldWalked) until the service
+// returns; a damaged one is not handed to it, nor one another process has open for writing.
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
 // Removes the registration of one identity, as both the window and the console do it. The

@@ -23,6 +23,7 @@
 #include "reader/sharedreader.h"
 #include "reader/testing.h"
 #include "reader/tests/damage.h"
+#include "registration/classesroot.h"
 #include "registration/registration.h"
 #include "tests/support/driver.h"
 #include "tests/support/fakecomponent.h"
@@ -303,24 +304,79 @@ struct RewritingReader final : reader::OwnReader {
     std::vector<DWORD> errors;
 };
 
-TEST_F(Gate, AFileBeingRegisteredCannotBeRewrittenBetweenTheChildsWalkAndTheLoad) {
-    LibraryRecipe recipe;
-    RewritingReader rewriter;
-    rewriter.path = ToWide(folder_.File("held.tlb"));
-    ASSERT_EQ(S_OK, MakeTypeLib(folder_.File("held.tlb"), recipe));
-    ASSERT_TRUE(reader::ShareReaderOf(&rewriter));
-    HRESULT hr = RegisterLibraryFile(rewriter.path);
-    reader::ShareReaderOf(nullptr);
-    EXPECT_EQ(Hex(S_OK), Hex(hr));
-    EXPECT_EQ(std::vector<DWORD>{ERROR_SHARING_VIOLATION}, rewriter.errors);
-    FileHandle writer(CreateFileW(rewriter.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(writer) << "the file is still held after registering";
-    // Open for writing elsewhere (a handle stands for another program's): refused, no child.
-    unsigned children = reader::ChildrenStarted();
-    EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)), Hex(RegisterLibraryFile(rewriter.path)));
-    EXPECT_EQ(children, reader::ChildrenStarted());
-    DeleteTypeLibKey(recipe.guid);
+// The two ways a file is loaded here to be registered: as the window's engine registers it, and
+// as the console's export captures what registering writes.
+const std::pair<const char*, std::function<HRESULT(const std::wstring&)>> kLoadingWays[] = {
+    {"register", [](const std::wstring& path) { return RegisterLibraryFile(path); }},
+    {"capture",
+     [](const std::wstring& path) {
+         RegistryTree tree;
+         return CaptureRegistration(path, tree);
+     }},
+};
+
+TEST_F(Gate, AFileBeingLoadedCannotBeRewrittenBetweenTheChildsWalkAndTheLoad) {
+    for (const auto& way : kLoadingWays) {
+        SCOPED_TRACE(way.first);
+        LibraryRecipe recipe;
+        RewritingReader rewriter;
+        rewriter.path = ToWide(folder_.File(std::string(way.first) + ".tlb"));
+        ASSERT_EQ(S_OK, MakeTypeLib(ToAnsi(rewriter.path), recipe));
+        ASSERT_TRUE(reader::ShareReaderOf(&rewriter));
+        HRESULT hr = way.second(rewriter.path);
+        reader::ShareReaderOf(nullptr);
+        EXPECT_EQ(Hex(S_OK), Hex(hr));
+        // The capture holds the file once for its whole length, and registering inside it reads again.
+        EXPECT_EQ(std::vector<DWORD>(rewriter.errors.size(), ERROR_SHARING_VIOLATION), rewriter.errors);
+        EXPECT_FALSE(rewriter.errors.empty());
+        FileHandle writer(CreateFileW(rewriter.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        EXPECT_TRUE(writer) << "the file is no longer held";
+        // Open for writing elsewhere (a handle stands for another program's): refused, no child.
+        unsigned children = reader::ChildrenStarted();
+        EXPECT_EQ(Hex(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)), Hex(way.second(rewriter.path)));
+        EXPECT_EQ(children, reader::ChildrenStarted());
+        DeleteTypeLibKey(recipe.guid);
+    }
+}
+
+// The swap: a library read, registered and unregistered (each answered by one remembered
+// registration read), then rewritten in place with a damaged library of the same size and its
+// last-write time put back. Loading it again has a child walk the new bytes, which crash it: the
+// damage is refused, never loaded here (it would take this process down).
+TEST_F(Gate, ALibraryRewrittenWithItsSizeAndTimeKeptIsWalkedAgainBeforeItIsLoaded) {
+    for (const auto& way : kLoadingWays) {
+        SCOPED_TRACE(way.first);
+        std::string path = folder_.File(std::string(way.first) + ".tlb");
+        GUID guid = NewGuid();
+        ASSERT_EQ(S_OK, MakeTypeLibWithInterfaces(path, guid));
+        std::wstring wide = ToWide(path);
+        LibraryDescription read;
+        ASSERT_EQ(S_OK, reader::ReadLibrary(wide, reader::Depth::Registration, read));
+        unsigned children = reader::ChildrenStarted();
+        ASSERT_EQ(Hex(S_OK), Hex(RegisterLibraryFile(wide)));
+        ASSERT_EQ(Hex(S_OK), Hex(UnregisterLibrary(read.Identity())));
+        EXPECT_EQ(children, reader::ChildrenStarted()) << "the same bytes are walked once";
+
+        std::string bytes = ReadFileBytes(path);
+        size_t count = FunctionCountOffset(bytes, 0);
+        ASSERT_NE(0u, count);
+        bytes[count] = static_cast<char>(244);
+        WIN32_FILE_ATTRIBUTE_DATA before{};
+        ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &before));
+        WriteFileBytes(path, bytes);
+        FileHandle file(CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &before.ftLastWriteTime));
+        file.Reset();
+
+        children = reader::ChildrenStarted();
+        EXPECT_EQ(S_OK, reader::ReadLibrary(wide, reader::Depth::Facts, read))
+            << "size and time kept: recalled";
+        EXPECT_EQ(Hex(reader::kDamaged), Hex(way.second(wide)));
+        EXPECT_EQ(children + 1, reader::ChildrenStarted());
+        DeleteTypeLibKey(guid);
+    }
 }
 
 // What the launch got, recorded for every limit, and the child's own view of its token. A
