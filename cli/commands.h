@@ -61,6 +61,8 @@ Json TextOrNull(const std::optional<std::wstring>& text);
 Json PresenceJson(Presence presence);
 JsonObject FileJson(const FileLocation& location);
 JsonObject IdentityJson(const LibraryIdentity& identity);
+// What a reader child got: each limit, whether that is all of them, and what it went without.
+JsonObject ConfinementJson(const reader::Confinement& confinement);
 // "{GUID} 1.0 lcid 0 win32"
 std::wstring IdentityText(const LibraryIdentity& identity);
 std::wstring VersionTextOf(WORD major, WORD minor);

@@ -128,6 +128,19 @@ JsonObject IdentityJson(const LibraryIdentity& identity) {
     return document;
 }
 
+JsonObject ConfinementJson(const reader::Confinement& confinement) {
+    JsonObject document;
+    document["full"] = reader::IsFullConfinement(confinement);
+    document["job"] = confinement.job;
+    document["killOnClose"] = confinement.killOnClose;
+    document["oneProcess"] = confinement.oneProcess;
+    document["uiLimits"] = confinement.uiLimits;
+    document["restrictedToken"] = confinement.restrictedToken;
+    document["lowIntegrity"] = confinement.lowIntegrity;
+    document["missing"] = Utf8(reader::MissingConfinement(confinement));
+    return document;
+}
+
 std::wstring IdentityText(const LibraryIdentity& identity) {
     return GuidText(identity.guid) + L" " + VersionTextOf(identity.major, identity.minor) + L" lcid " +
            DecimalText(identity.lcid) + L" " + SysKindName(identity.syskind);

@@ -34,6 +34,17 @@ Result Dispatch(const Options& options) {
     return Result();
 }
 
+// --version's second line: how the reader's child is confined on this machine, as an idle child
+// just started shows it.
+std::wstring ReaderLine(HRESULT started, const reader::Confinement& confinement) {
+    if (FAILED(started))
+        return L"reader: cannot start corvane-reader.exe (error " + ResultCodeText(started) + L")";
+    if (reader::IsFullConfinement(confinement))
+        return L"reader: job with kill-on-close, one process and UI limits; restricted token at low "
+               L"integrity";
+    return L"reader: less confinement than documented: " + reader::MissingConfinement(confinement);
+}
+
 } // namespace
 
 Output Run(const std::vector<std::wstring>& args) {
@@ -50,14 +61,30 @@ Output Run(const std::vector<std::wstring>& args) {
         return output;
     }
     if (options.command == Command::Version) {
+        reader::Confinement confinement;
+        HRESULT started = reader::AskIdleChild(&confinement);
         JsonObject document;
         document["program"] = "corvane-cli";
         document["version"] = CORVANE_VERSION_TEXT;
-        output.out = options.json ? FromUtf8(Json(document).Text()) + L"\n" : VersionLine() + L"\n";
+        if (SUCCEEDED(started))
+            document["reader"] = ConfinementJson(confinement);
+        else
+            document["reader"] = Utf8(ReaderLine(started, confinement));
+        output.out = options.json ? FromUtf8(Json(document).Text()) + L"\n"
+                                  : VersionLine() + L"\n" + ReaderLine(started, confinement) + L"\n";
         return output;
     }
     Result result = Dispatch(options);
     output.exitCode = result.exitCode;
+    // A child that ran with less than its documented confinement is never passed over in silence.
+    std::optional<reader::Confinement> confinement = reader::LastConfinement();
+    if (confinement) {
+        output.err = reader::ConfinementWarning(L"corvane-cli", *confinement);
+        if (!output.err.empty())
+            output.err += L"\n";
+        if (options.json && result.bytes.empty())
+            result.document["reader"] = ConfinementJson(*confinement);
+    }
     // Bytes come first: types writes its JSON document as bytes.
     if (!result.bytes.empty())
         output.bytes = std::move(result.bytes);
@@ -66,7 +93,7 @@ Output Run(const std::vector<std::wstring>& args) {
     else
         output.out = result.text;
     if (!result.error.empty())
-        output.err = L"corvane-cli: " + result.error + L"\n";
+        output.err += L"corvane-cli: " + result.error + L"\n";
     return output;
 }
 

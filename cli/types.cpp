@@ -366,6 +366,10 @@ std::string TypesJson(const TypesSource& source) {
     for (const TypeContent& type : source.content.types)
         TypeJson(json, type);
     json.Close(']');
+    if (source.confinement) {
+        json.Key("reader");
+        json.Written(Json(ConfinementJson(*source.confinement)).Text());
+    }
     json.Close('}');
     json.out += '\n';
     return std::move(json.out);
@@ -406,6 +410,7 @@ Result Types(const Options& options) {
         return result;
     source.file = file->location.filePath;
     source.description = std::move(file->description);
+    source.confinement = reader::LastConfinement();
     std::string bytes = options.idl ? TypesIdl(source) : options.json ? TypesJson(source) : TypesText(source);
     if (options.outFile.empty()) {
         if (options.json || options.idl)

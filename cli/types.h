@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@ struct TypesSource {
     std::wstring file; // the file's full path
     LibraryDescription description;
     reader::LibraryContent content;
+    std::optional<reader::Confinement> confinement; // what the child that read it got
 };
 
 // Appends the parts to out in order: one call and no temporaries, where a chain of + would

@@ -688,9 +688,11 @@ TEST(CliProgramErrors, HelpAndVersionAnswerOnStdoutWithExitCode0) {
 
     ChildRun version = RunCli({"--version"});
     EXPECT_EQ(version.exitCode, 0u);
-    EXPECT_EQ(version.out, ToUtf8(cli::VersionLine()) + "\n");
+    EXPECT_EQ(FirstLine(version.out), ToUtf8(cli::VersionLine()));
+    EXPECT_NE(version.out.find("\nreader: job with kill-on-close"), std::string::npos) << version.out;
     json document = ParseJson(RunCli({"--version", "--json"}));
     EXPECT_EQ(document["program"], "corvane-cli");
+    EXPECT_EQ(document["reader"]["job"], true) << document.dump();
 }
 
 TEST(CliProgramFile, CarriesItsOwnVersionBlock) {

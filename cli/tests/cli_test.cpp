@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "common/text.h"
 #include "common/owners.h"
+#include "reader/testing.h"
 #include "tests/support/testsupport.h"
 
 using namespace cli;
@@ -223,6 +224,26 @@ TEST(CliRendering, UsageErrorsGoToStderrWithTheUsageAndNothingToStdout) {
     EXPECT_EQ(output.exitCode, 2);
     EXPECT_EQ(output.out, L"");
     EXPECT_EQ(output.err, L"corvane-cli: unknown option '--frob'\n" + UsageText());
+}
+
+// Wine gives every child its job, so the refusal a parent's job would cause is made by the
+// reader's test hook; the console must then say so on stderr and in the document.
+TEST(CliRendering, AChildWithLessConfinementGivesAWarningAndTheDocumentSaysWhatItLacked) {
+    ComApartment apartment;
+    for (bool refused : {false, true}) {
+        reader::RefuseJobsForTests(refused);
+        reader::ForgetAnswers(); // so that a child reads the file each time
+        Output output = cli::Run({L"info", L"C:\\windows\\system32\\stdole2.tlb", L"--json"});
+        reader::RefuseJobsForTests(false);
+        EXPECT_EQ(output.exitCode, 0) << ToUtf8(output.err);
+        nlohmann::json got = nlohmann::json::parse(ToUtf8(output.out))["reader"];
+        EXPECT_EQ(got["job"], !refused) << got.dump();
+        EXPECT_EQ(got["full"], !refused) << got.dump();
+        EXPECT_EQ(output.err, refused ? L"corvane-cli: warning: the reader ran with less confinement than "
+                                        L"documented: " +
+                                            FromUtf8(got["missing"].get<std::string>()) + L"\n"
+                                      : L"");
+    }
 }
 
 } // namespace
