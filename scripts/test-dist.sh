@@ -85,18 +85,28 @@ end_case() {
 }
 
 # The checks of the release files themselves count as a case too.
-# Size targets in bytes (1 KB = 1,000 bytes); docs/performance.md records them.
+# Size targets in bytes (1 KB = 1,000 bytes); docs/performance.md records them. A file over its
+# target is reported as MISSED, as make bench reports a missed speed target, and docs/performance.md
+# says what dominates it; a file more than 5% over its target fails the case, so that growth
+# nobody measured cannot pass.
 declare -A size_target=([Corvane.exe]=275000 [CorvaneTLInfo.dll]=240000 [corvane-cli.exe]=560000 [zip]=530000)
 within_size_targets() {
-    local status=0 f size
+    local status=0 f size target
     for f in Corvane.exe CorvaneTLInfo.dll corvane-cli.exe zip; do
         if [ "$f" = zip ]; then
             size=$(stat -c %s "$zipfile")
         else
             size=$(stat -c %s "$unpacked/Corvane-$version/$f")
         fi
-        echo "          $f: $size bytes (target ${size_target[$f]})"
-        [ "$size" -le "${size_target[$f]}" ] || status=1
+        target=${size_target[$f]}
+        if [ "$size" -le "$target" ]; then
+            echo "          $f: $size bytes (target $target)"
+        elif [ "$size" -le $((target + target / 20)) ]; then
+            echo "          $f: $size bytes (target $target) MISSED by $((size - target)) bytes: see docs/performance.md"
+        else
+            echo "          $f: $size bytes (target $target): more than 5% over"
+            status=1
+        fi
     done
     return $status
 }
@@ -139,7 +149,7 @@ check "the zip's binaries import only Windows system DLLs" bash "$here/check-imp
 check "the setup program is a 32-bit image importing only system DLLs" bash "$here/check-imports.sh" "$setup"
 check "the zip's binaries carry no debug sections" no_debug_sections "$unpacked/Corvane-$version/Corvane.exe" \
     "$unpacked/Corvane-$version/corvane-cli.exe" "$unpacked/Corvane-$version/CorvaneTLInfo.dll"
-check "the programs and the zip are within their size targets" within_size_targets
+check "the programs and the zip are within 5% of their size targets (a miss is reported)" within_size_targets
 end_case
 
 # From here on every Wine call runs in the prefix of the current case. winemenubuilder stays
