@@ -208,6 +208,11 @@ extern const wchar_t kInterfaceKey[];
 // Whether an open Interface\{IID} key's TypeLib subkey names identity's GUID and its version
 // ("Version", "major.minor" in hexadecimal, as registration writes it and the version key's name).
 bool NamesLibrary(HKEY interfaceKey, const LibraryIdentity& identity);
+// The library version that key names: "{GUID}\\major.minor", the GUID in the registry's form
+// and the Version value as written. Empty when either is missing or the GUID is malformed.
+std::wstring NamedLibraryVersion(HKEY interfaceKey);
+// The same name for identity, as registration writes it.
+std::wstring LibraryVersionName(const LibraryIdentity& identity);
 
 // One interface's key in each view of a branch.
 struct InterfaceKeyState {

@@ -37,12 +37,20 @@ REGSAM ViewAccess(View view) {
     return view == View::Bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
 }
 
-bool NamesLibrary(HKEY interfaceKey, const LibraryIdentity& identity) {
+std::wstring NamedLibraryVersion(HKEY interfaceKey) {
     GUID named;
     std::optional<std::wstring> guid = ReadRegistryText(interfaceKey, std::wstring(L"TypeLib"), nullptr);
     std::optional<std::wstring> version =
         ReadRegistryText(interfaceKey, std::wstring(L"TypeLib"), L"Version");
-    if (!guid || !version || !ParseGuid(*guid, named) || !IsEqualGUID(named, identity.guid))
-        return false;
-    return EqualIgnoringCase(*version, VersionKeyNameOf(identity));
+    if (!guid || !version || !ParseGuid(*guid, named))
+        return std::wstring();
+    return GuidText(named) + L"\\" + *version;
+}
+
+std::wstring LibraryVersionName(const LibraryIdentity& identity) {
+    return GuidText(identity.guid) + L"\\" + VersionKeyNameOf(identity);
+}
+
+bool NamesLibrary(HKEY interfaceKey, const LibraryIdentity& identity) {
+    return EqualIgnoringCase(NamedLibraryVersion(interfaceKey), LibraryVersionName(identity));
 }

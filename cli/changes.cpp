@@ -28,13 +28,13 @@ std::wstring ChangeFailure(const std::wstring& action, HRESULT result, Scope sco
 
 // ", with 3 interface keys naming it in the 32-bit view and 3 in the 64-bit view": what a
 // direct removal deleted besides the TypeLib keys, so that nothing goes unreported.
-std::wstring DeletedInterfacesText(const std::vector<DeletedInterface>& deleted) {
+std::wstring DeletedInterfacesText(const std::vector<InterfaceInView>& deleted) {
     std::wstring text;
     if (deleted.empty())
         return text;
     for (View view : RegistryViews()) {
         size_t count = 0;
-        for (const DeletedInterface& key : deleted)
+        for (const InterfaceInView& key : deleted)
             count += key.view == view;
         text += (text.empty() ? L", with " : L" and ") + DecimalText(count) +
                 (text.empty() ? L" interface keys naming it" : L"") + L" in the " + ToWide(ViewName(view)) +
@@ -65,10 +65,11 @@ Result Remove(Json file, const LibraryIdentity& identity, Scope scope, const std
     std::wstring previousPath = decision.entry->path;
     document["previousPath"] = Utf8(previousPath);
     std::wstring action = L"unregistering " + IdentityText(identity);
+    InterfaceIndex index;
     if (!backupFile.empty()) {
         // Every key the removal may change, written before anything changes.
         RegistryBackup backup;
-        HRESULT hr = BackUpRemoval(identity, scope, backup);
+        HRESULT hr = BackUpRemoval(identity, scope, backup, index);
         if (SUCCEEDED(hr))
             hr = WriteWholeFile(backupFile, backup.FileBytes());
         document["backup"] = Utf8(backupFile);
@@ -78,10 +79,10 @@ Result Remove(Json file, const LibraryIdentity& identity, Scope scope, const std
                                                     L"; nothing was changed");
         note += L"; backup: " + backupFile;
     }
-    Removal removal = RemoveRegistration(identity, scope);
+    Removal removal = RemoveRegistration(identity, scope, index);
     document["removedKeysDirectly"] = removal.deletedKeys;
     JsonArray interfaces;
-    for (const DeletedInterface& deleted : removal.deletedInterfaces) {
+    for (const InterfaceInView& deleted : removal.deletedInterfaces) {
         JsonObject key;
         key["view"] = ViewName(deleted.view);
         key["iid"] = Utf8(deleted.iid);

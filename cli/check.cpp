@@ -160,7 +160,8 @@ CheckOutcome Decide(const CheckRequest& request, const Options& options) {
         return outcome;
     // Everything the repairs will touch goes to the backup before anything changes.
     RegistryBackup backup;
-    HRESULT hr = BackUpRepairs(outcome.steps, backup);
+    InterfaceIndex index;
+    HRESULT hr = BackUpRepairs(outcome.steps, backup, index);
     const std::wstring backupFile = options.backupFile.empty() ? DefaultBackupPath() : options.backupFile;
     outcome.backupFile = backupFile;
     if (FAILED(hr)) {
@@ -176,7 +177,7 @@ CheckOutcome Decide(const CheckRequest& request, const Options& options) {
     outcome.backupKeys = backup.Keys().size();
     outcome.repaired = true;
     for (const RepairStep& step : outcome.steps)
-        outcome.results.push_back(Repair(step));
+        outcome.results.push_back(Repair(step, index));
     // The exit code is that of the registry as the repairs left it.
     outcome.after = CheckRegistrations(request);
     outcome.exitCode = CheckExitCode(outcome.after);

@@ -150,6 +150,11 @@ bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+bool LessIgnoringCase::operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_LESS_THAN;
+}
+
 std::wstring ResultCodeText(HRESULT code) {
     return ToWide(UpperHex(static_cast<unsigned long>(code), 8));
 }

@@ -45,6 +45,10 @@ bool ParseGuid(const std::wstring& text, GUID& guid);
 // Whether two texts are equal without regard to case, as the registry compares key names and
 // the file system compares paths (ordinal, not by the user's locale).
 bool EqualIgnoringCase(const std::wstring& a, const std::wstring& b);
+// The order that goes with it, for maps keyed by such names.
+struct LessIgnoringCase {
+    bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
 
 // A result code as the program shows it: eight upper-case hexadecimal digits, "8002801C".
 std::wstring ResultCodeText(HRESULT code);

@@ -49,5 +49,6 @@ HRESULT APPLYREGISTRATION(ITlInfoApplication* application, std::string path, int
     HRESULT hr = ReadDeclaredIdentity(application, path, identity);
     if (hr != S_OK)
         return hr;
-    return RemoveRegistration(identity).result;
+    InterfaceIndex index;
+    return RemoveRegistration(identity, Scope::Machine, index).result;
 }

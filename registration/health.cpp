@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "common/owners.h"
 #include "common/text.h"
@@ -45,6 +46,15 @@ class Checker {
         registrations_ = ListRegistrations(request_.scope, library);
         for (const Registration& registration : registrations_)
             versions_.push_back(VersionOf(registration));
+        // Looked up once per version and once per interface key: by name, not by a search.
+        for (const Version& version : versions_) {
+            byName_.emplace(version.registration->guidText + L"\\" + version.registration->versionKeyName,
+                            &version);
+            if (version.parsed) {
+                unsigned long& newest = newest_[GuidText(version.guid)];
+                newest = std::max(newest, version.Number());
+            }
+        }
         if (request_.version)
             report_.libraries = 1;
         else
@@ -86,10 +96,7 @@ class Checker {
         for (const PathEntry& entry : version.registration->paths)
             if (entry.state != PathState::Missing || entry.path.empty())
                 return false;
-        for (const Version& other : versions_)
-            if (other.parsed && IsEqualGUID(other.guid, version.guid) && other.Number() > version.Number())
-                return true;
-        return false;
+        return newest_.at(GuidText(version.guid)) > version.Number();
     }
 
     void Add(Finding finding) { report_.findings.push_back(std::move(finding)); }
@@ -206,13 +213,10 @@ class Checker {
     }
 
     const Version* VersionNamed(const InterfaceKey& key) const {
-        for (const Version& version : versions_) {
-            const Registration& registration = *version.registration;
-            if (key.typeLib && key.typeLibVersion && EqualIgnoringCase(registration.guidText, *key.typeLib) &&
-                EqualIgnoringCase(registration.versionKeyName, *key.typeLibVersion))
-                return &version;
-        }
-        return nullptr;
+        if (!key.typeLib || !key.typeLibVersion)
+            return nullptr;
+        auto found = byName_.find(*key.typeLib + L"\\" + *key.typeLibVersion);
+        return found == byName_.end() ? nullptr : found->second;
     }
 
     std::vector<Scope> Branches() const {
@@ -328,6 +332,10 @@ class Checker {
     const CheckRequest& request_;
     std::vector<Registration> registrations_;
     std::vector<Version> versions_;
+    // Each version by "{GUID}\\major.minor" as its keys are named; the newest version number of
+    // each library (GUID in the registry's form).
+    std::map<std::wstring, const Version*, LessIgnoringCase> byName_;
+    std::map<std::wstring, unsigned long> newest_;
     CheckReport report_;
 };
 
@@ -368,6 +376,7 @@ std::wstring RepairStep::Description() const {
 
 std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
     std::vector<RepairStep> steps;
+    std::set<std::wstring, LessIgnoringCase> planned;
     // Removals first: a key that names an unregistered library may be one that registering
     // the good file then writes afresh.
     for (RepairKind kind : {RepairKind::RemoveVersion, RepairKind::RemoveInterface, RepairKind::Reregister})
@@ -383,28 +392,31 @@ std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings) {
             step.iid = kind == RepairKind::RemoveInterface ? finding.iid : std::wstring();
             if (kind != RepairKind::RemoveInterface)
                 step.view.reset();
-            auto same = [&](const RepairStep& other) {
-                return other.kind == step.kind && other.scope == step.scope && other.view == step.view &&
-                       EqualIgnoringCase(other.file, step.file) && EqualIgnoringCase(other.iid, step.iid) &&
-                       (kind != RepairKind::RemoveVersion || other.library == step.library);
-            };
-            if (std::none_of(steps.begin(), steps.end(), same))
+            // What makes a step the same as another, as one text: a set of them finds a repeat at
+            // once however many steps there are.
+            std::wstring same = DecimalText(static_cast<int>(kind)) + L"|" +
+                                DecimalText(static_cast<int>(step.scope)) + L"|" +
+                                (step.view ? DecimalText(static_cast<int>(*step.view) + 1) : L"0") + L"|" +
+                                step.file + L"|" + step.iid;
+            if (kind == RepairKind::RemoveVersion)
+                same += L"|" + LibraryVersionName(step.library) + L"|" + DecimalText(step.library.lcid) +
+                        L"|" + DecimalText(step.library.syskind);
+            if (planned.insert(std::move(same)).second)
                 steps.push_back(std::move(step));
         }
     return steps;
 }
 
-HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup) {
+HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup,
+                      InterfaceIndex& index) {
     HRESULT hr = backup.Record(scope, View::Bits32, VersionKeyOf(identity));
-    std::wstring versionName = VersionKeyNameOf(identity);
-    for (View view : RegistryViews())
-        for (const InterfaceKey& key : ReadLibraryInterfaceKeys(scope, view, &identity.guid))
-            if (SUCCEEDED(hr) && key.typeLibVersion && EqualIgnoringCase(*key.typeLibVersion, versionName))
-                hr = backup.Record(scope, view, InterfaceKeyPath(key.iid));
+    for (const InterfaceInView& key : index.Naming(identity, scope))
+        if (SUCCEEDED(hr))
+            hr = backup.Record(scope, key.view, InterfaceKeyPath(key.iid));
     return hr;
 }
 
-HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& backup) {
+HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& backup, InterfaceIndex& index) {
     HRESULT hr = S_OK;
     for (const RepairStep& step : steps) {
         if (FAILED(hr))
@@ -425,7 +437,7 @@ HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& back
             hr = backup.Record(step.scope, step.view.value_or(View::Bits32), InterfaceKeyPath(step.iid));
             break;
         case RepairKind::RemoveVersion:
-            hr = BackUpRemoval(step.library, step.scope, backup);
+            hr = BackUpRemoval(step.library, step.scope, backup, index);
             break;
         case RepairKind::None:
             break;
@@ -434,7 +446,7 @@ HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& back
     return hr;
 }
 
-HRESULT Repair(const RepairStep& step) {
+HRESULT Repair(const RepairStep& step, InterfaceIndex& index) {
     switch (step.kind) {
     case RepairKind::Reregister:
         return RegisterLibraryFile(step.file, step.scope);
@@ -448,7 +460,7 @@ HRESULT Repair(const RepairStep& step) {
         return HRESULT_FROM_WIN32(status);
     }
     case RepairKind::RemoveVersion:
-        return RemoveRegistration(step.library, step.scope).result;
+        return RemoveRegistration(step.library, step.scope, index).result;
     case RepairKind::None:
         break;
     }

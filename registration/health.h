@@ -15,6 +15,7 @@
 
 #include "catalogue/catalogue.h"
 #include "registration/backup.h"
+#include "registration/registration.h"
 
 enum class FindingKind {
     NoPath,                 // the version key is missing, or has no path for the locale and platform
@@ -78,9 +79,11 @@ struct RepairStep {
     std::wstring Description() const; // "register 'C:\x.tlb' again", ...
 };
 std::vector<RepairStep> PlanRepairs(const std::vector<Finding>& findings);
-// Records in backup every key the steps will change or remove.
-HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& backup);
+// Records in backup every key the steps will change or remove. index: the run's Interface keys,
+// the same for the backup and the repairs, so that each branch is read once.
+HRESULT BackUpRepairs(const std::vector<RepairStep>& steps, RegistryBackup& backup, InterfaceIndex& index);
 // Records in backup the keys removing the identity's registration will change or remove.
-HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup);
+HRESULT BackUpRemoval(const LibraryIdentity& identity, Scope scope, RegistryBackup& backup,
+                      InterfaceIndex& index);
 // Carries out one step; its outcome.
-HRESULT Repair(const RepairStep& step);
+HRESULT Repair(const RepairStep& step, InterfaceIndex& index);

@@ -1,5 +1,7 @@
 #include "registration/registration.h"
 
+#include <utility>
+
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/registrytext.h"
@@ -82,31 +84,12 @@ HRESULT DeleteIdentityKeys(const LibraryIdentity& identity, const PathEntry& ent
     return S_OK;
 }
 
-// Deletes, in each view of the branch, every Interface key whose TypeLib subkey names the
-// identity's GUID and version: the keys the library's registration wrote, which nothing else
-// would find again once its file and its TypeLib keys are gone. Keys naming any other library
-// or version stay.
-std::vector<DeletedInterface> DeleteInterfaceKeys(const LibraryIdentity& identity, Scope scope) {
-    std::vector<DeletedInterface> deleted;
-    for (View view : RegistryViews()) {
-        RegKey interfaces;
-        if (RegOpenKeyExW(BranchRoot(scope), kInterfaceKey, 0,
-                          KEY_READ | KEY_WRITE | DELETE | ViewAccess(view),
-                          interfaces.Put()) != ERROR_SUCCESS)
-            continue;
-        std::vector<std::wstring> naming;
-        for (const std::wstring& iid : SubkeyNames(interfaces.Get())) {
-            RegKey key;
-            if (RegOpenKeyExW(interfaces.Get(), iid.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
-                NamesLibrary(key.Get(), identity))
-                naming.push_back(iid);
-        }
-        // Deleted after the enumeration, which deleting would disturb.
-        for (const std::wstring& iid : naming)
-            if (RegDeleteTreeW(interfaces.Get(), iid.c_str()) == ERROR_SUCCESS)
-                deleted.push_back({view, iid});
-    }
-    return deleted;
+// Whether the key still names identity when it is about to go: another program may have
+// registered something over it since the index read it.
+bool StillNames(HKEY interfaces, const std::wstring& iid, const LibraryIdentity& identity) {
+    RegKey key;
+    return RegOpenKeyExW(interfaces, iid.c_str(), 0, KEY_READ, key.Put()) == ERROR_SUCCESS &&
+           NamesLibrary(key.Get(), identity);
 }
 
 } // namespace
@@ -148,7 +131,47 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 
-Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope) {
+InterfaceIndex::ByLibraryVersion& InterfaceIndex::Branch(Scope scope) {
+    auto found = branches_.find(scope);
+    if (found != branches_.end())
+        return found->second;
+    ByLibraryVersion& keys = branches_[scope];
+    for (View view : RegistryViews()) {
+        RegKey interfaces;
+        if (RegOpenKeyExW(BranchRoot(scope), kInterfaceKey, 0, KEY_READ | ViewAccess(view),
+                          interfaces.Put()) != ERROR_SUCCESS)
+            continue;
+        for (std::wstring& iid : SubkeyNames(interfaces.Get())) {
+            RegKey key;
+            if (RegOpenKeyExW(interfaces.Get(), iid.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+                continue;
+            std::wstring named = NamedLibraryVersion(key.Get());
+            if (!named.empty())
+                keys[named].push_back({view, std::move(iid)});
+        }
+    }
+    return keys;
+}
+
+const std::vector<InterfaceInView>& InterfaceIndex::Naming(const LibraryIdentity& identity, Scope scope) {
+    return Branch(scope)[LibraryVersionName(identity)];
+}
+
+std::vector<InterfaceInView> InterfaceIndex::Delete(const LibraryIdentity& identity, Scope scope) {
+    std::vector<InterfaceInView> deleted;
+    for (InterfaceInView& key : std::exchange(Branch(scope)[LibraryVersionName(identity)], {})) {
+        RegKey interfaces;
+        if (RegOpenKeyExW(BranchRoot(scope), kInterfaceKey, 0,
+                          KEY_READ | KEY_WRITE | DELETE | ViewAccess(key.view),
+                          interfaces.Put()) == ERROR_SUCCESS &&
+            StillNames(interfaces.Get(), key.iid, identity) &&
+            RegDeleteTreeW(interfaces.Get(), key.iid.c_str()) == ERROR_SUCCESS)
+            deleted.push_back(std::move(key));
+    }
+    return deleted;
+}
+
+Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope, InterfaceIndex& index) {
     Removal removal;
     removal.result = UnregisterLibrary(identity, scope);
     if (SUCCEEDED(removal.result) || Undecided(removal.result))
@@ -173,6 +196,6 @@ Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope) {
     // While another locale or platform of the version stays registered, its interface keys
     // still serve it.
     if (SUCCEEDED(removal.result) && versionGone)
-        removal.deletedInterfaces = DeleteInterfaceKeys(identity, entry->scope);
+        removal.deletedInterfaces = index.Delete(identity, entry->scope);
     return removal;
 }

@@ -5,10 +5,12 @@
 
 #include <windows.h>
 #include <oleauto.h>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "common/text.h"
 #include "reader/reader.h"
 #include "tlinfo/tlinfo.h"
 
@@ -26,24 +28,45 @@ HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope = Scope::Machi
 // returns; a damaged one is not handed to it, nor one another process has open for writing.
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
+// An Interface key in one registry view of a branch.
+struct InterfaceInView {
+    View view;
+    std::wstring iid;
+};
+
+// The Interface keys of each view of a branch, by the library version their TypeLib subkey
+// names; each branch is read once, on first use, and keys deleted through the index leave it. A
+// run that removes many registrations looks their keys up here instead of reading every
+// Interface key again for each removal.
+class InterfaceIndex {
+  public:
+    // The keys naming identity's GUID and version ("Version" as registration writes it, in any
+    // letter case), in every view of scope's branch.
+    const std::vector<InterfaceInView>& Naming(const LibraryIdentity& identity, Scope scope);
+    // Deletes those keys and returns the ones deleted.
+    std::vector<InterfaceInView> Delete(const LibraryIdentity& identity, Scope scope);
+
+  private:
+    using ByLibraryVersion = std::map<std::wstring, std::vector<InterfaceInView>, LessIgnoringCase>;
+    ByLibraryVersion& Branch(Scope scope);
+    std::map<Scope, ByLibraryVersion> branches_;
+};
+
 // Removes the registration of one identity, as both the window and the console do it. The
 // system's service first; it fails when the registered file is gone or holds no library it can
 // load, which is exactly the leftover a user wants removed, so then the identity's keys are
 // deleted directly (and the locale, version and GUID keys above them once nothing else is
 // under them). Once the version key is gone, the Interface keys whose TypeLib subkey names
 // the identity's GUID and version are deleted in each registry view of the branch, and only
-// those. Any other refusal (access denied, a file too slow to read, no reader) is returned as
-// it is. deletedKeys tells which way it went, deletedInterfaces which interface keys went.
-struct DeletedInterface {
-    View view;
-    std::wstring iid;
-};
+// those, as index finds them. Any other refusal (access denied, a file too slow to read, no
+// reader) is returned as it is. deletedKeys tells which way it went, deletedInterfaces which
+// interface keys went.
 struct Removal {
     HRESULT result = S_OK;
     bool deletedKeys = false;
-    std::vector<DeletedInterface> deletedInterfaces;
+    std::vector<InterfaceInView> deletedInterfaces;
 };
-Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope = Scope::Machine);
+Removal RemoveRegistration(const LibraryIdentity& identity, Scope scope, InterfaceIndex& index);
 
 // Reads, through the component's application object, the identity the file at path declares:
 // its GUID text, major and minor version and locale, in that order, the library object

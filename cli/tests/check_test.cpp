@@ -42,6 +42,14 @@ void SetText(View view, const std::string& path, const char* name, const std::st
                    static_cast<DWORD>(text.size() + 1));
 }
 
+// The same, creating the key first.
+void CreateText(View view, const std::string& path, const char* name, const std::string& text) {
+    RegKey key;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kClassesKey) + L"\\" + ToWide(path)).c_str(), 0,
+                    nullptr, 0, KEY_ALL_ACCESS | ViewAccess(view), nullptr, key.Put(), nullptr);
+    SetText(view, path, name, text);
+}
+
 // regedit /s on file: the 64-bit regedit where there are two views, as the backup is written for
 // it (a 32-bit process reaches it through Sysnative).
 void Import(const std::string& file) {
@@ -193,6 +201,30 @@ TEST_F(CliCheck, UnregisteringACopyRegisteredElsewhereChangesNothingAndUnregiste
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, version_));
     Import(backup);
     EXPECT_EQ(Snapshot(), before);
+}
+
+// Many stale versions at once, each with an Interface key naming it (in every view): the repair
+// removes exactly those, and leaves the registered version and its interface keys as they were.
+TEST_F(CliCheck, RepairingManyStaleVersionsRemovesExactlyThemAndTheirInterfaceKeys) {
+    const std::string before = Snapshot();
+    std::vector<std::string> staleIids;
+    for (int minor = 0; minor < 12; ++minor) {
+        std::string version = (minor < 10 ? "0." : "1.") + std::to_string(minor % 10);
+        std::string key = "TypeLib\\" + GuidAnsi(guid_) + "\\" + version;
+        CreateText(View::Bits32, key + "\\0\\win32", nullptr, temp_.File("gone-" + version + ".tlb"));
+        std::string iid = GuidAnsi(NewGuid());
+        staleIids.push_back(iid);
+        for (View view : RegistryViews()) {
+            CreateText(view, "Interface\\" + iid + "\\TypeLib", nullptr, GuidAnsi(guid_));
+            SetText(view, "Interface\\" + iid + "\\TypeLib", "Version", version);
+        }
+    }
+    json fixed = Check({"--fix", "--backup", temp_.File("stale.reg")}, 0);
+    EXPECT_EQ(fixed["repairs"].size(), 12u) << fixed.dump(1);
+    EXPECT_EQ(Snapshot(), before);
+    for (View view : RegistryViews())
+        for (const std::string& iid : staleIids)
+            EXPECT_FALSE(Open(view, "Interface\\" + iid)) << iid << " in the " << ViewName(view) << " view";
 }
 
 // A disk with room bytes left: the memory file system scripts/test.sh mounts for the run (as

@@ -86,7 +86,8 @@ TEST_P(InterfaceKeys, RemovingByIdentityAfterTheFileIsGoneDeletesThoseNamingItIn
                   ERROR_SUCCESS);
     ASSERT_TRUE(DeleteFileA(path_.c_str()));
 
-    Removal removal = RemoveRegistration(identity_);
+    InterfaceIndex index;
+    Removal removal = RemoveRegistration(identity_, Scope::Machine, index);
     EXPECT_EQ(Hex(removal.result), Hex(S_OK));
     EXPECT_EQ(removal.deletedInterfaces.size(), Views().size());
     EXPECT_EQ(KeysNaming(identity_), InEveryView(0));
