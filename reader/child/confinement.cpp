@@ -13,33 +13,47 @@ namespace {
 // How much longer than its parent the child waits before it ends itself.
 constexpr DWORD kOverdueMargin = 2000;
 
-DWORD WINAPI EndWhenDue(void* timer) {
-    if (WaitForSingleObject(timer, INFINITE) == WAIT_OBJECT_0)
+DWORD WINAPI EndWhenDue(void* watched) {
+    HANDLE* handles = static_cast<HANDLE*>(watched);
+    switch (WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, INFINITE)) {
+    case WAIT_OBJECT_0:
         TerminateProcess(GetCurrentProcess(), ERROR_TIMEOUT);
+        break;
+    case WAIT_OBJECT_0 + 1:
+        TerminateProcess(GetCurrentProcess(), kReaderThreadLost);
+        break;
+    }
     return 0;
 }
 
 } // namespace
 
 Watchdog::Watchdog() {
-    timer_ = CreateWaitableTimerW(nullptr, TRUE, nullptr);
-    HANDLE thread = timer_ ? CreateThread(nullptr, 0, EndWhenDue, timer_, 0, nullptr) : nullptr;
+    HANDLE& timer = handles_[0];
+    HANDLE& reading = handles_[1];
+    timer = CreateWaitableTimerW(nullptr, TRUE, nullptr);
+    if (!timer)
+        return;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &reading, SYNCHRONIZE,
+                         FALSE, 0))
+        reading = nullptr; // the time limit alone
+    HANDLE thread = CreateThread(nullptr, 0, EndWhenDue, handles_, 0, nullptr);
     if (thread)
         CloseHandle(thread);
 }
 
 void Watchdog::Arm(DWORD limit) {
-    if (!timer_ || limit == 0)
+    if (!handles_[0] || limit == 0)
         return;
     // Relative, in units of 100 ns.
     LARGE_INTEGER due;
     due.QuadPart = -static_cast<LONGLONG>(limit + kOverdueMargin) * 10000;
-    SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
+    SetWaitableTimer(handles_[0], &due, 0, nullptr, nullptr, FALSE);
 }
 
 void Watchdog::Disarm() {
-    if (timer_)
-        CancelWaitableTimer(timer_);
+    if (handles_[0])
+        CancelWaitableTimer(handles_[0]);
 }
 
 std::wstring TokenReport() {

@@ -11,6 +11,11 @@ namespace child {
 // parent that is stopped (hung, or held in a debugger) cannot end a child that spins, and
 // nothing else would. The margin lets a parent that still runs see its own time-out first, so
 // that it reports the file as too slow rather than as damaged.
+//
+// It also ends the process at once when the thread that made it (the one that reads) ends
+// without ending the process: a loader fault the system cannot hand to an exception filter can
+// take that thread alone (under Wine, "wine client error: ... Bad address"), and this thread
+// would otherwise keep the process, and the parent's wait, alive until the time limit.
 class Watchdog {
   public:
     Watchdog();
@@ -21,8 +26,13 @@ class Watchdog {
     void Disarm();
 
   private:
-    HANDLE timer_ = nullptr; // lives as long as the process, as does the thread waiting on it
+    // Live as long as the process, as does the thread waiting on them.
+    HANDLE handles_[2] = {nullptr, nullptr}; // the timer, the reading thread
 };
+
+// The exit code of a child whose reading thread ended while the process went on: the file is
+// damaged (ERROR_FILE_CORRUPT, the error the parent refuses it with).
+constexpr UINT kReaderThreadLost = ERROR_FILE_CORRUPT;
 
 // What this process's token allows, as text for the answer to a request that reads nothing:
 // "privileges=<count> administrators=<enabled|deny-only|absent> integrity=<RID|none>", numbers in

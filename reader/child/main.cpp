@@ -21,8 +21,10 @@ namespace {
 using reader::Request;
 
 // A crash must end this process at once and quietly: no error box, no debugger started (Wine
-// starts one and prints "Unhandled ..." otherwise), no report. The parent only needs to see the
-// process gone without an answer; the exit code names the exception for anyone looking.
+// starts one and prints "Unhandled ..." otherwise), and no report: Windows Error Reporting is
+// asked only when the top-level filter lets an exception pass, and this one never does. The
+// parent only needs to see the process gone without an answer; the exit code names the
+// exception for anyone looking.
 LONG WINAPI EndAtOnce(EXCEPTION_POINTERS* exception) {
     TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -155,10 +157,16 @@ HRESULT Read(const std::wstring& path, Request kind, LibraryDescription& descrip
 
 } // namespace
 
+// The stack kept back for the filter above when the loader overflows the reading thread's stack:
+// without it the system could not call the filter, and the thread would die without it.
+constexpr ULONG kStackForTheFilter = 64 * 1024;
+
 // Exit codes for the cases where the parent stopped talking; the parent never relies on them.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     SetUnhandledExceptionFilter(EndAtOnce);
+    ULONG guarantee = kStackForTheFilter;
+    SetThreadStackGuarantee(&guarantee);
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     child::Watchdog watchdog;

@@ -88,6 +88,10 @@ std::string WriteSpinner(const std::string& folder) {
     return path;
 }
 
+// The made library's bytes that a damaged set found zeroed in a file that takes the loader down.
+constexpr size_t kZeroedAt = 2492;
+constexpr size_t kZeroedLength = 61;
+
 std::vector<std::string> WriteKnownCrashers(const std::string& folder) {
     std::string made = folder + "\\shapes.tlb";
     if (FAILED(testsupport::MakeTypeLibWithInterfaces(made, testsupport::NewGuid())))
@@ -103,10 +107,15 @@ std::vector<std::string> WriteKnownCrashers(const std::string& folder) {
     std::string stdole32 = testsupport::ReadFileBytes(SystemFolderFile("stdole32.tlb"));
     if (stdole2.size() <= 6469 || stdole32.size() <= 5592)
         return {};
+    // Under Wine this one ends the loading thread alone ("wine client error: ... Bad address"),
+    // not the process.
+    std::string zeroed = shapes;
+    if (zeroed.size() < kZeroedAt + kZeroedLength)
+        return {};
+    zeroed.replace(kZeroedAt, kZeroedLength, kZeroedLength, '\0');
     const std::pair<const char*, std::string> damages[] = {
-        {"shapes-cut-by-33.tlb", shapes.substr(0, shapes.size() - 33)},
-        {"stdole2-cut-to-6469.tlb", stdole2.substr(0, 6469)},
-        {"shapes-244-functions.tlb", counted},
+        {"shapes-cut-by-33.tlb", shapes.substr(0, shapes.size() - 33)}, {"shapes-zeroed.tlb", zeroed},
+        {"stdole2-cut-to-6469.tlb", stdole2.substr(0, 6469)},           {"shapes-244-functions.tlb", counted},
         {"stdole32-cut-to-5592.tlb", stdole32.substr(0, 5592)},
     };
     std::vector<std::string> paths;

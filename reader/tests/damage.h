@@ -18,10 +18,11 @@ std::vector<size_t> HeaderFields(const std::string& bytes);
 // of the index-th type, or 0 when bytes is not a compiled library that has it.
 size_t FunctionCountOffset(const std::string& bytes, uint32_t index);
 
-// Writes into folder the four damaged libraries known to take a process down in Wine's loader:
-// a made library with interfaces cut by its last 33 bytes, stdole2.tlb cut to 6,469 bytes, the
-// made library with one type's function count raised from 6 to 244, and stdole32.tlb cut to
-// 5,592 bytes. Gives their paths; empty when one could not be made.
+// Writes into folder the five damaged libraries known to take a process down in Wine's loader:
+// a made library with interfaces cut by its last 33 bytes, the same with 61 bytes of its type
+// descriptions zeroed, stdole2.tlb cut to 6,469 bytes, the made library with one type's function
+// count raised from 6 to 244, and stdole32.tlb cut to 5,592 bytes. Gives their paths; empty when
+// one could not be made.
 std::vector<std::string> WriteKnownCrashers(const std::string& folder);
 
 // Writes into folder a made library on which Wine's loader spins for hours on little memory (its
