@@ -2,6 +2,9 @@
 // a time over its pipe within a time limit, and ended when it fails or the batch is over.
 #include "reader/internal.h"
 
+#include <cstring>
+#include <utility>
+
 #include "common/text.h"
 #include "common/token.h"
 #include "reader/sandbox.h"
@@ -194,9 +197,18 @@ HRESULT Child::AskIdle(DWORD limit, std::wstring& token) {
 }
 
 Child::Io Child::Exchange(Request kind, const std::wstring& path, DWORD limit, std::string& answer) {
-    ULONGLONG deadline = GetTickCount64() + limit;
-    std::string request = EncodeRequest(kind, path, limit);
+    ULONGLONG now = GetTickCount64();
+    ULONGLONG deadline = now + limit;
+    DWORD acknowledge = std::exchange(acknowledgeWithin_, 0);
+    std::string request = EncodeRequest(kind, path, limit, acknowledge != 0);
     Io io = Transfer(true, &request[0], static_cast<DWORD>(request.size()), deadline);
+    if (acknowledge != 0) {
+        char taken[kAcknowledgementSize];
+        if (io == Io::Done)
+            io = Transfer(false, taken, sizeof taken, now + acknowledge);
+        if (io != Io::Done || std::memcmp(taken, Acknowledgement(), sizeof taken) != 0)
+            return Io::NotTaken;
+    }
     char header[kRecordHeaderSize];
     if (io == Io::Done)
         io = Transfer(false, header, sizeof header, deadline);
@@ -210,7 +222,14 @@ Child::Io Child::Exchange(Request kind, const std::wstring& path, DWORD limit, s
 
 HRESULT Child::Failed(Io io) {
     End(true);
-    return io == Io::TimedOut ? kTimedOut : kDamaged;
+    switch (io) {
+    case Io::TimedOut:
+        return kTimedOut;
+    case Io::NotTaken:
+        return kSpareLost;
+    default:
+        return kDamaged;
+    }
 }
 
 void Child::End(bool force) {

@@ -94,7 +94,8 @@ class Child {
 
     // Sends one request and waits at most limit milliseconds for its answer. Gives the answer's
     // result, or kDamaged (the child died or answered something incomplete) or kTimedOut; in
-    // those two cases the child has been ended.
+    // those two cases the child has been ended. A spare's first request asks the child to
+    // acknowledge it at once: one that does not within kSpareCheck gives kSpareLost, ended.
     // With content, a content request's: the content's bytes, not yet decoded.
     HRESULT Ask(Request kind, const std::wstring& path, DWORD limit, LibraryDescription& description,
                 std::string* content = nullptr);
@@ -108,8 +109,12 @@ class Child {
 
     const Confinement& Confined() const { return confinement_; }
 
+    // The next request asks for an acknowledgement within milliseconds: this child is a spare
+    // that waited, and may have died or stalled meanwhile.
+    void AcknowledgeNext(DWORD milliseconds) { acknowledgeWithin_ = milliseconds; }
+
   private:
-    enum class Io { Done, Died, TimedOut };
+    enum class Io { Done, Died, TimedOut, NotTaken };
 
     // Sends the request and receives one whole answer record.
     Io Exchange(Request kind, const std::wstring& path, DWORD limit, std::string& answer);
@@ -124,15 +129,29 @@ class Child {
     KernelHandle job_;
     Confinement confinement_;
     KernelHandle event_;
+    DWORD acknowledgeWithin_ = 0;
 };
+
+// What Ask and AskIdle give when a spare did not take the request; never leaves the reader.
+constexpr HRESULT kSpareLost = HRESULT_FROM_WIN32(ERROR_PIPE_NOT_CONNECTED);
 
 // ---- spare.cpp: the spare child -------------------------------------------------------------
 
 // Has the keeper start a spare, when one is wanted and none is there.
 void ReplenishSpare();
-// Hands the spare to child (which is not running) when there is one that still answers; its
-// answer to the round trip, the child's token report, goes to token.
-bool TakeSpare(Child& child, std::wstring& token);
+// Hands the spare to child (which is not running) when there is one, its next request asking
+// for an acknowledgement.
+bool TakeSpare(Child& child);
+// Runs ask (one request to child): on child when it runs, else on the spare, else on a new
+// child; a spare that does not take the request is ended and a new child asked instead.
+template <typename Ask> HRESULT WithChild(Child& child, Ask ask) {
+    HRESULT hr = child.Running() || TakeSpare(child) ? S_OK : child.Start();
+    if (SUCCEEDED(hr))
+        hr = ask();
+    if (hr == kSpareLost && SUCCEEDED(hr = child.Start()))
+        hr = ask();
+    return hr;
+}
 // Called from one thread at a time (the window's, or a test's).
 void KeepSpareHere(bool keep);
 

@@ -112,25 +112,35 @@ bool SplitRecords(const std::string& bytes, bool request, std::vector<std::strin
     return true;
 }
 
-std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit) {
+std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit, bool acknowledge) {
     Writer writer(kRequestMagic);
     writer.Number(static_cast<uint32_t>(kind));
     writer.Text(path);
     writer.Number(limit);
+    writer.Number(acknowledge ? 1 : 0);
     return writer.Finish();
 }
 
-bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit) {
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit,
+                   bool* acknowledge) {
     Reader reader(record, true);
     uint32_t number = reader.Number();
     path = reader.Text();
     uint32_t milliseconds = reader.Number();
+    uint32_t acknowledged = reader.Number();
     if (limit)
         *limit = milliseconds;
-    if (!reader.Complete() || number > static_cast<uint32_t>(Request::Content))
+    if (acknowledge)
+        *acknowledge = acknowledged != 0;
+    if (!reader.Complete() || number > static_cast<uint32_t>(Request::Content) || acknowledged > 1)
         return false;
     kind = static_cast<Request>(number);
     return true;
+}
+
+const char* Acknowledgement() {
+    static constexpr char kTaken[kAcknowledgementSize] = {'C', 'V', 'R', '!'};
+    return kTaken;
 }
 
 std::string EncodeAnswer(HRESULT result, const LibraryDescription& description, const std::string* content) {

@@ -33,8 +33,15 @@ bool SplitRecords(const std::string& bytes, bool request, std::vector<std::strin
 
 // limit: the milliseconds the asking side waits for the answer (0: no limit), so that the child
 // can end itself when its answer is overdue and its parent, stopped, cannot end it.
-std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit = 0);
-bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit = nullptr);
+// acknowledge: the child sends Acknowledgement() as soon as it has the request, before it does
+// the work: asked of a spare, which shows in the same message that it still answers.
+std::string EncodeRequest(Request kind, const std::wstring& path, uint32_t limit = 0,
+                          bool acknowledge = false);
+bool DecodeRequest(const std::string& record, Request& kind, std::wstring& path, uint32_t* limit = nullptr,
+                   bool* acknowledge = nullptr);
+// The fixed bytes of an acknowledgement.
+constexpr uint32_t kAcknowledgementSize = 4;
+const char* Acknowledgement();
 
 // With content, a content answer: its own magic, a length of up to kMaxContentSize more, and
 // the content's bytes after the facts. Decoding one into a null content is a broken record.

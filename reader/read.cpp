@@ -21,16 +21,13 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
             answers.push_back(std::move(answer));
             continue;
         }
-        std::wstring token;
-        if (!child.Running() && !TakeSpare(child, token))
-            answer.result = child.Start();
-        if (SUCCEEDED(answer.result)) {
-            // The child is handed the file found here, so that it reads the very file this
-            // process would; a path not found goes as given, for the loader's own error.
-            std::wstring given = located ? target.file + target.resource : path;
-            answer.result = child.Ask(RequestOf(depth), given, TimeLimit(located ? FileSize(target) : 0),
-                                      answer.description);
-        }
+        // The child is handed the file found here, so that it reads the very file this process
+        // would; a path not found goes as given, for the loader's own error.
+        std::wstring given = located ? target.file + target.resource : path;
+        answer.result = WithChild(child, [&] {
+            return child.Ask(RequestOf(depth), given, TimeLimit(located ? FileSize(target) : 0),
+                             answer.description);
+        });
         if (located)
             Remember(target, depth, keyed ? &key : nullptr, answer);
         answers.push_back(std::move(answer));
@@ -63,12 +60,9 @@ HRESULT AskOneChild(Request kind, const std::wstring& path, LibraryDescription& 
 HRESULT AskIdleChild(Confinement* confinement, std::wstring* token) {
     Child child;
     std::wstring report;
-    // With this module's spare, the round trip that takes it is the answer.
-    HRESULT hr = TakeSpare(child, report) ? S_OK : child.Start();
+    HRESULT hr = WithChild(child, [&] { return child.AskIdle(TimeLimit(0), report); });
     if (SUCCEEDED(hr) && confinement)
         *confinement = child.Confined();
-    if (SUCCEEDED(hr) && report.empty())
-        hr = child.AskIdle(TimeLimit(0), report);
     if (token)
         *token = report;
     ReplenishSpare();

@@ -1,5 +1,5 @@
-// The spare: one idle child kept ready ahead of need by a thread of the reader's own, taken by
-// the next read after a round trip that shows it still answers.
+// The spare: one idle child kept ready ahead of need by a thread of the reader's own, handed the
+// next read, which it acknowledges at once to show that it still answers.
 #include "reader/internal.h"
 
 #include <optional>
@@ -8,13 +8,17 @@ namespace reader {
 
 namespace {
 
-// How long a spare has to answer the round trip that shows it still does: an idle child answers
-// at once, so a spare that takes longer has stalled, and a new child is quicker.
+// How long a spare has to acknowledge the request it is handed: an idle child does so at once,
+// so a spare that takes longer has stalled, and a new child is quicker.
 constexpr DWORD kSpareCheck = 1000;
 
 SRWLOCK g_spareLock = SRWLOCK_INIT;
 bool g_sparesWanted = false;
 std::optional<Child> g_spare; // the idle child, or none
+// The keeper is starting a spare: a read waits for it (woken through g_spareStarted) rather
+// than start a second child beside it.
+bool g_spareStarting = false;
+CONDITION_VARIABLE g_spareStarted = CONDITION_VARIABLE_INIT;
 // The thread that starts spares, off the threads that read, and the event that wakes it; they
 // last from KeepSpare(true) to KeepSpare(false).
 KernelHandle g_spareKeeper;
@@ -44,6 +48,10 @@ DWORD WINAPI KeepSpares(void*) {
             continue;
         }
         wait = INFINITE;
+        {
+            ExclusiveLock lock(g_spareLock);
+            g_spareStarting = true;
+        }
         std::optional<Child> spare(std::in_place);
         if (FAILED(spare->Start()))
             spare.reset();
@@ -53,7 +61,9 @@ DWORD WINAPI KeepSpares(void*) {
                 g_spare = std::move(spare);
                 spare.reset();
             }
+            g_spareStarting = false;
         }
+        WakeAllConditionVariable(&g_spareStarted);
         // A spare still here is not wanted (any more): its pipe closes and it leaves.
     }
 }
@@ -66,17 +76,20 @@ void ReplenishSpare() {
         SetEvent(g_spareWake.Get());
 }
 
-bool TakeSpare(Child& child, std::wstring& token) {
+bool TakeSpare(Child& child) {
     std::optional<Child> spare;
     {
         ExclusiveLock lock(g_spareLock);
+        while (g_spareStarting && !g_spare)
+            if (!SleepConditionVariableSRW(&g_spareStarted, &g_spareLock, kSpareCheck, 0))
+                break;
         spare = std::exchange(g_spare, std::nullopt);
     }
     if (!spare)
         return false;
     child = std::move(*spare);
-    // A failed round trip has ended the spare.
-    return SUCCEEDED(child.AskIdle(kSpareCheck, token));
+    child.AcknowledgeNext(kSpareCheck);
+    return true;
 }
 
 void KeepSpareHere(bool keep) {

@@ -179,8 +179,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Request kind;
         std::wstring path;
         uint32_t limit = 0;
-        if (!reader::DecodeRequest(record, kind, path, &limit))
+        bool acknowledge = false;
+        if (!reader::DecodeRequest(record, kind, path, &limit, &acknowledge))
             return 2;
+        if (acknowledge &&
+            !WriteAll(out, std::string(reader::Acknowledgement(), reader::kAcknowledgementSize)))
+            return 3;
         watchdog.Arm(limit);
         LibraryDescription description;
         std::string content;
