@@ -1,5 +1,6 @@
-// The start-up baseline: enters COM, shows the main window's empty frame from Corvane's own
-// template, and runs until the window is closed. Everything Corvane adds to its start-up
+// The start-up baseline: with Corvane's own application manifest (baseline.rc), enters COM,
+// shows the main window's empty frame from Corvane's own template, and runs until the window is
+// closed. Everything Corvane adds to its start-up
 // (controls, icons, the component, fonts, cursors) is what it costs beyond this.
 // To tell what that extra time goes to, words on the command line add one part each:
 // "imports" loads the system DLLs Corvane.exe imports and this program does not,

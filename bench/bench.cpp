@@ -532,6 +532,80 @@ void MeasureList(Bench& bench, const testsupport::TempFolder& folder) {
         testsupport::DeleteTypeLibKey(each);
 }
 
+// count libraries, each with a version 2.0 registered from a file of its own and a stale 1.0
+// whose file is gone, with one Interface key naming it: what check --all --fix removes. The
+// files are made once; WriteStale writes the registry's side again for each run.
+struct StaleVersions {
+    struct Library {
+        GUID guid;
+        std::string iid;
+        std::string file;
+    };
+    std::vector<Library> libraries;
+
+    StaleVersions(const testsupport::TempFolder& folder, int count) {
+        for (int i = 0; i < count; ++i) {
+            testsupport::LibraryRecipe recipe;
+            recipe.major = 2;
+            Library library = {recipe.guid, testsupport::GuidAnsi(testsupport::NewGuid()),
+                               folder.File("stale-" + std::to_string(i) + ".tlb")};
+            testsupport::MakeTypeLib(library.file, recipe);
+            libraries.push_back(library);
+        }
+    }
+    ~StaleVersions() {
+        for (const Library& library : libraries) {
+            testsupport::DeleteTypeLibKey(library.guid);
+            RegDeleteTreeA(HKEY_CLASSES_ROOT, ("Interface\\" + library.iid).c_str());
+        }
+    }
+    void Write() const {
+        auto set = [](const std::string& key, const std::string& value) {
+            RegSetValueA(HKEY_CLASSES_ROOT, key.c_str(), REG_SZ, value.c_str(),
+                         static_cast<DWORD>(value.size()));
+        };
+        for (const Library& library : libraries) {
+            std::string guid = testsupport::GuidAnsi(library.guid);
+            std::string key = "TypeLib\\" + guid;
+            set(key + "\\2.0", "Current library");
+            set(key + "\\2.0\\0\\win32", library.file);
+            set(key + "\\1.0", "Stale library");
+            set(key + "\\1.0\\0\\win32", library.file + ".gone");
+            std::string iid = "Interface\\" + library.iid;
+            set(iid, "IStale");
+            set(iid + "\\TypeLib", guid);
+            RegSetKeyValueA(HKEY_CLASSES_ROOT, (iid + "\\TypeLib").c_str(), "Version", REG_SZ, "1.0", 4);
+            set(iid + "\\ProxyStubClsid32", "{00020424-0000-0000-C000-000000000046}");
+        }
+    }
+};
+
+// check --all --fix removing count stale versions, against check --all of the same registry;
+// gives the time of the repair.
+double MeasureRepairs(Bench& bench, const testsupport::TempFolder& folder, int count) {
+    std::string cli = Beside("corvane-cli.exe");
+    std::string backup = folder.File("repairs.reg");
+    StaleVersions stale(folder, count);
+    stale.Write();
+    std::vector<std::string> fix = {"check", "--all", "--fix", "--backup", backup};
+    bool fixed = driver::RunProgram(cli, fix, "", 600000).exitCode != 2 &&
+                 driver::RunProgram(cli, {"check", "--all"}, "", 600000).exitCode != 2;
+    for (const StaleVersions::Library& library : stale.libraries)
+        fixed = fixed && !testsupport::KeyExists(HKEY_CLASSES_ROOT,
+                                                 "TypeLib\\" + testsupport::GuidAnsi(library.guid) + "\\1.0");
+    std::vector<double> times =
+        TakingTurns(std::min(bench.runs, 5),
+                    {Timed([&] { driver::RunProgram(cli, fix, "", 600000); }, [&] { stale.Write(); }),
+                     Timed(
+                         [&] {
+                             driver::RunProgram(cli, {"check", "--all"}, "", 600000);
+                         },
+                         [&] { stale.Write(); })});
+    std::string name = "check --fix " + std::to_string(count);
+    bench.Report({name.c_str(), times[0], times[1], 3.0, fixed});
+    return fixed ? times[0] : 0;
+}
+
 // types --json of mshtml.tlb, the console's whole work but the console itself (cli::Run:
 // the child's walk, its record, the document), against the floor of its design: the bare
 // walk of the same library here plus one child started and answered. The whole program,
@@ -591,6 +665,12 @@ int main(int argc, char** argv) {
         MeasureTrips(bench, application.Get(), folder);
     if (wanted("list"))
         MeasureList(bench, folder);
+    if (wanted("repairs")) {
+        // Linear: 1,000 removals take at most 4 times as long as 300.
+        double few = MeasureRepairs(bench, folder, 300);
+        double many = MeasureRepairs(bench, folder, 1000);
+        bench.Report({"fix 1000 / 300", many, few, 4.0, few > 0 && many > 0});
+    }
 
     // The console's work has no spares: its child starts when it needs one.
     reader::KeepSpare(false);
