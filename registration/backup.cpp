@@ -25,7 +25,7 @@ std::wstring TwoDigits(WORD value) {
 HRESULT RegistryBackup::Record(Scope scope, View view, const std::wstring& path) {
     std::wstring name = NameInFile(view, path);
     std::wstring fullName = BranchKeyName(scope) + L"\\" + name;
-    if (std::find(names_.begin(), names_.end(), fullName) != names_.end())
+    if (recorded_.count(fullName))
         return S_OK;
     // The view is chosen where the redirected key itself is opened; keys below it are its own.
     size_t split = path.find(L'\\');
@@ -49,6 +49,7 @@ HRESULT RegistryBackup::Record(Scope scope, View view, const std::wstring& path)
         entry.path = name + entry.path.substr(below);
         tree.push_back(std::move(entry));
     }
+    recorded_.insert(fullName);
     names_.push_back(std::move(fullName));
     return S_OK;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,7 @@ class RegistryBackup {
     RegistryTree machine_; // the machine's classes
     RegistryTree user_;    // the user's classes
     std::vector<std::wstring> names_;
+    std::set<std::wstring> recorded_; // names_, to find one at once
 };
 
 // Where a backup goes when the user names no file: the user's temporary folder, a name of its

@@ -1,5 +1,6 @@
 #include "registration/registration.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/owners.h"
@@ -18,8 +19,10 @@ bool Undecided(HRESULT hr) {
 
 // Holds each file that unregistering the identity would load, walked by a child: the one its own
 // key names, and the one the system's look-up finds (which falls back to other locales). A file
-// that is gone or holds no library is no danger: the system's unregistration fails on it by itself.
-HRESULT HoldRegisteredFiles(const LibraryIdentity& identity, std::vector<FileHandle>& held) {
+// that is gone or holds no library is no danger: the system's unregistration fails on it by
+// itself. When every such file is gone, allGone is set: the service could only fail, and there is
+// nothing for a child to walk.
+HRESULT HoldRegisteredFiles(const LibraryIdentity& identity, std::vector<FileHandle>& held, bool& allGone) {
     std::vector<std::wstring> files;
     if (const char* platform = PlatformKeyName(identity.syskind)) {
         std::wstring key =
@@ -28,9 +31,18 @@ HRESULT HoldRegisteredFiles(const LibraryIdentity& identity, std::vector<FileHan
             files.push_back(*own);
     }
     Bstr found;
-    if (SUCCEEDED(
-            QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, found.Put())))
-        files.push_back(found.Get() ? std::wstring(found.Get()) : std::wstring()); // up to its first NUL
+    if (SUCCEEDED(QueryPathOfRegTypeLib(identity.guid, identity.major, identity.minor, identity.lcid,
+                                        found.Put()))) {
+        std::wstring file = found.Get() ? std::wstring(found.Get()) : std::wstring(); // up to its first NUL
+        // Mostly the very path of its own key: held and walked once.
+        if (files.empty() || !EqualIgnoringCase(file, files.front()))
+            files.push_back(std::move(file));
+    }
+    allGone = !files.empty() && std::all_of(files.begin(), files.end(), [](const std::wstring& file) {
+        return ClassifyRegisteredPath(file, nullptr) == PathState::Missing;
+    });
+    if (allGone)
+        return S_OK;
     for (const std::wstring& file : files) {
         FileHandle holding;
         LibraryDescription description;
@@ -125,9 +137,13 @@ HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope) {
             return hr;
         });
     std::vector<FileHandle> held;
-    HRESULT hr = HoldRegisteredFiles(identity, held);
+    bool allGone = false;
+    HRESULT hr = HoldRegisteredFiles(identity, held, allGone);
     if (FAILED(hr))
         return hr;
+    // Not asked: loading the file is the service's first step.
+    if (allGone)
+        return TYPE_E_CANTLOADLIBRARY;
     return UnRegisterTypeLib(identity.guid, identity.major, identity.minor, identity.lcid, identity.syskind);
 }
 

@@ -26,6 +26,8 @@ HRESULT RegisterLibraryFile(const std::wstring& path, Scope scope = Scope::Machi
 // service loads the registered file to find the interfaces it registered, so each file it would
 // load is held and walked by the reader's child first (reader::HoldWalked) until the service
 // returns; a damaged one is not handed to it, nor one another process has open for writing.
+// When every file it would load is gone, the service is not asked (it would fail on loading
+// it): TYPE_E_CANTLOADLIBRARY.
 HRESULT UnregisterLibrary(const LibraryIdentity& identity, Scope scope = Scope::Machine);
 
 // An Interface key in one registry view of a branch.
