@@ -17,7 +17,14 @@ std::vector<Answer> ReadHere(const std::vector<std::wstring>& paths, Depth depth
         FileHandle held;
         ContentKey key;
         bool keyed = located && depth == Depth::Registration && HoldContent(target, held, key);
-        if (FAILED(answer.result) || (located && Recall(target, depth, keyed ? &key : nullptr, answer))) {
+        bool recalled =
+            SUCCEEDED(answer.result) && located && Recall(target, depth, keyed ? &key : nullptr, answer);
+        // An answer recalled by the content's key is remembered again under the file's size and
+        // time now, so that a facts read of the unchanged file finds it too (one whose time was
+        // moved since, a copy or a touch, would otherwise need a child).
+        if (recalled && keyed)
+            Remember(target, depth, &key, answer);
+        if (FAILED(answer.result) || recalled) {
             answers.push_back(std::move(answer));
             continue;
         }
