@@ -1,9 +1,10 @@
 # How Corvane's programs are linked and finished, for the test run and the release alike.
 
-# corvane_link_everywhere(library)
-# Links library into every executable and DLL defined in this source tree (not into
-# GoogleTest's own targets). Call it once, after all subdirectories are added.
-function(corvane_link_everywhere library)
+# corvane_programs(variable)
+# Sets variable to every executable and DLL defined in this source tree (not GoogleTest's own
+# targets).
+function(corvane_programs variable)
+  set(programs)
   set(folders ${CMAKE_SOURCE_DIR})
   while(folders)
     list(POP_FRONT folders folder)
@@ -18,10 +19,43 @@ function(corvane_link_everywhere library)
     foreach(target IN LISTS targets)
       get_target_property(type ${target} TYPE)
       if(type STREQUAL "EXECUTABLE" OR type STREQUAL "SHARED_LIBRARY")
-        target_link_libraries(${target} PRIVATE ${library})
+        list(APPEND programs ${target})
       endif()
     endforeach()
   endwhile()
+  set(${variable} ${programs} PARENT_SCOPE)
+endfunction()
+
+# corvane_link_everywhere(library)
+# Links library into every program of this source tree. Call it once, after all subdirectories
+# are added.
+function(corvane_link_everywhere library)
+  corvane_programs(programs)
+  foreach(target IN LISTS programs)
+    target_link_libraries(${target} PRIVATE ${library})
+  endforeach()
+endfunction()
+
+# corvane_optimise_at_link(target)
+# Links target with the link-time optimiser, for size (the objects are compiled for it; see
+# CMakeLists.txt): it drops and merges code across files that the compiler alone keeps.
+function(corvane_optimise_at_link target)
+  set_property(TARGET ${target} PROPERTY CORVANE_OPTIMISED_AT_LINK ON)
+  target_link_options(${target} PRIVATE -flto=2 -Os)
+endfunction()
+
+# corvane_link_the_rest_plainly()
+# Every other program links the objects' ordinary code: with the optimiser's form in an object,
+# GCC would otherwise optimise at link whatever it is told. Call it once, after all
+# subdirectories are added.
+function(corvane_link_the_rest_plainly)
+  corvane_programs(programs)
+  foreach(target IN LISTS programs)
+    get_target_property(optimised ${target} CORVANE_OPTIMISED_AT_LINK)
+    if(NOT optimised)
+      target_link_options(${target} PRIVATE -fno-lto)
+    endif()
+  endforeach()
 endfunction()
 
 # corvane_split_debug(target)   (in the folder that defines target)
