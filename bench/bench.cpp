@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "common/text.h"
 #include "reader/reader.h"
 #include "reader/testing.h"
+#include "reader/tests/damage.h"
 #include "registration/registration.h"
 #include "tests/support/driver.h"
 #include "tests/support/testsupport.h"
@@ -532,6 +534,31 @@ void MeasureList(Bench& bench, const testsupport::TempFolder& folder) {
         testsupport::DeleteTypeLibKey(each);
 }
 
+// corvane-cli info of each damaged library that ends the reader's child (the known crashers),
+// against corvane-cli info of a file that is not there, which its child refuses at once: a
+// child that dies must be noticed as soon as it is gone, not at the time limit. The figure is
+// the mean of the files; the slowest is shown as a part.
+void MeasureDamaged(Bench& bench, const testsupport::TempFolder& folder) {
+    std::string cli = Beside("corvane-cli.exe");
+    std::vector<std::string> damaged = readertest::WriteKnownCrashers(folder.Path());
+    bool refused = !damaged.empty();
+    for (const std::string& file : damaged)
+        refused = refused && driver::RunProgram(cli, {"info", file}, "", 600000).err.find("80070570") !=
+                                 std::string::npos;
+    std::vector<std::function<double()>> measurements;
+    for (const std::string& file : damaged)
+        measurements.push_back(Timed([&cli, file] { driver::RunProgram(cli, {"info", file}, "", 600000); }));
+    std::string missing = folder.File("missing.tlb");
+    measurements.push_back(Timed([&] { driver::RunProgram(cli, {"info", missing}, "", 600000); }));
+    std::vector<double> times = TakingTurns(std::min(bench.runs, 10), measurements);
+    double baseline = times.back();
+    times.pop_back();
+    double mean = times.empty() ? 0 : std::accumulate(times.begin(), times.end(), 0.0) / times.size();
+    bench.Report({"damaged", mean, baseline, 4.0, refused});
+    PrintPart("the slowest damaged file", times.empty() ? 0 : *std::max_element(times.begin(), times.end()),
+              baseline);
+}
+
 // count libraries, each with a version 2.0 registered from a file of its own and a stale 1.0
 // whose file is gone, with one Interface key naming it: what check --all --fix removes. The
 // files are made once; WriteStale writes the registry's side again for each run.
@@ -637,8 +664,8 @@ int main(int argc, char** argv) {
         return static_cast<int>(RegisterHere(argv[2]));
     }
     int runs = argc > 1 ? std::max(10, std::atoi(argv[1])) : 15;
-    // A second argument names the groups to measure ("start-up facts trips list types"); all
-    // of them without it.
+    // A second argument names the groups to measure ("start-up facts trips list damaged repairs
+    // types"); all of them without it.
     const char* only = argc > 2 ? argv[2] : nullptr;
     auto wanted = [only](const char* group) { return !only || std::strstr(only, group); };
     ComApartment apartment;
@@ -665,6 +692,8 @@ int main(int argc, char** argv) {
         MeasureTrips(bench, application.Get(), folder);
     if (wanted("list"))
         MeasureList(bench, folder);
+    if (wanted("damaged"))
+        MeasureDamaged(bench, folder);
     if (wanted("repairs")) {
         // Linear: 1,000 removals take at most 4 times as long as 300.
         double few = MeasureRepairs(bench, folder, 300);

@@ -3,8 +3,8 @@
 # component registered, a virtual display, one wineserver for the run. Prints the machine,
 # the Wine version and the figures, and keeps a copy in <build>/bench-results.txt.
 # Extra arguments: the number of runs per figure (at least 10; default 15), and the groups to
-# measure as one argument, such as "facts trips" (of start-up, facts, trips, list and types;
-# all by default).
+# measure as one argument, such as "facts trips" (of start-up, facts, trips, list, damaged,
+# repairs and types; all by default).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(readlink -f "${1:-build}")
