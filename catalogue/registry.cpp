@@ -67,8 +67,11 @@ std::string GETREGVALUE(const HKEY& root, std::string keyPath, std::string value
 
 // Other programs call this after loading Corvane.exe as a library, so it runs without the
 // program's start-up code: no C or C++ runtime, no constructed globals. It uses a fixed stack
-// buffer, plain byte loops and registry calls only, and throws nothing.
-extern "C" LONG __stdcall DELREGKEY(const HKEY* root, const char* const* keyPath) {
+// buffer, plain byte loops and registry calls only, and throws nothing. Marked visible outside
+// the program here: the link-time optimiser does not read corvane.def, which exports it, and
+// would otherwise drop a function that nothing in the program calls.
+extern "C" __attribute__((externally_visible, used))
+LONG __stdcall DELREGKEY(const HKEY* root, const char* const* keyPath) {
     if (root == nullptr)
         return ERROR_INVALID_PARAMETER;
 
