@@ -115,6 +115,7 @@ class IdlWriter {
                 Append(out_, {"    ", (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface "),
                               type.name, ";\n"});
         written_.assign(source_.content.types.size(), false);
+        finished_.assign(source_.content.types.size(), false);
         for (size_t i = 0; i < source_.content.types.size(); ++i)
             Type(i);
         out_ += "};\n";
@@ -217,7 +218,7 @@ class IdlWriter {
             break;
         case TKIND_ALIAS:
             Append(out_, {"    typedef [", Attributes(type, "public"), "] ",
-                          Declaration(type.aliasOf, type.name), ";\n"});
+                          Declaration(Spelled(type.aliasOf), type.name), ";\n"});
             break;
         case TKIND_MODULE:
             Module(type);
@@ -232,6 +233,36 @@ class IdlWriter {
             Coclass(type);
             break;
         }
+        finished_[index] = true;
+    }
+
+    // A type's text as IDL must spell it here: a record or union whose definition is still being
+    // written (it refers to itself, or to a record that refers back) is named by its tag,
+    // "struct NAME", which IDL takes before the definition; its typedef name it does not.
+    std::string Spelled(const std::string& type) const {
+        static const char kFirst[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
+        static const char kRest[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
+        std::string out;
+        size_t at = 0;
+        for (size_t start; (start = type.find_first_of(kFirst, at)) != std::string::npos;) {
+            size_t end = std::min(type.find_first_not_of(kRest, start), type.size());
+            size_t found = Own(std::string_view(type).substr(start, end - start));
+            out.append(type, at, start - at);
+            if (found != kNone && !finished_[found]) {
+                uint32_t kind = source_.content.types[found].kind;
+                if (kind == TKIND_RECORD)
+                    out += "struct ";
+                else if (kind == TKIND_UNION)
+                    out += "union ";
+            }
+            out.append(type, start, end - start);
+            at = end;
+        }
+        return out.append(type, at, std::string::npos);
+    }
+
+    std::string Signed(const MemberContent& member) const {
+        return Signature(member, [this](const std::string& type) { return Spelled(type); });
     }
 
     // A type's own attributes, after first.
@@ -283,7 +314,8 @@ class IdlWriter {
                 Append(out_, {"        ", memberAttributes, member.name, " = ", member.value,
                               (i + 1 < type.members.size() ? ",\n" : "\n")});
             else
-                Append(out_, {"        ", memberAttributes, Declaration(member.type, member.name), ";\n"});
+                Append(out_,
+                       {"        ", memberAttributes, Declaration(Spelled(member.type), member.name), ";\n"});
         }
         Append(out_, {"    } ", type.name, ";\n"});
     }
@@ -296,7 +328,7 @@ class IdlWriter {
                               Declaration(member.type, member.name), " = ", member.value, ";\n"});
                 continue;
             }
-            std::string signature = Signature(member);
+            std::string signature = Signed(member);
             size_t name = signature.find(' ' + member.name + '(');
             Append(out_, {"        ", MemberAttributes(member, false), signature.substr(0, name), " __",
                           CallingConventionName(member.callingConvention), signature.substr(name), ";\n"});
@@ -307,7 +339,7 @@ class IdlWriter {
     void Methods(const TypeContent& type) {
         for (const MemberContent& member : type.members)
             if (member.isFunction)
-                Append(out_, {"        ", MemberAttributes(member, true), Signature(member), ";\n"});
+                Append(out_, {"        ", MemberAttributes(member, true), Signed(member), ";\n"});
     }
 
     void Interface(const TypeContent& type) {
@@ -352,6 +384,7 @@ class IdlWriter {
     }
     std::vector<Named> own_;
     std::vector<bool> written_;
+    std::vector<bool> finished_; // the type's definition is written whole
     std::string out_;
 };
 

@@ -146,20 +146,30 @@ std::string Declaration(const std::string& type, const std::string& name) {
     return declaration;
 }
 
-std::string Signature(const MemberContent& function) {
-    std::string text = function.type + " " + function.name + "(";
+std::string Signature(const MemberContent& function,
+                      const std::function<std::string(const std::string&)>& idlType) {
+    // The optional attributes left for parameters with a default value, once those without one
+    // (which need theirs) are counted.
+    int32_t optionalLeft = function.optionalCount;
+    for (const ParameterContent& parameter : function.parameters)
+        optionalLeft -= (parameter.flags & (PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT)) == PARAMFLAG_FOPT;
+    std::string text = (idlType ? idlType(function.type) : function.type) + " " + function.name + "(";
     for (size_t i = 0; i < function.parameters.size(); ++i) {
         const ParameterContent& parameter = function.parameters[i];
         if (i > 0)
             text += ", ";
+        uint32_t flags = parameter.flags;
+        if (idlType && (flags & PARAMFLAG_FHASDEFAULT) && (flags & PARAMFLAG_FOPT) && optionalLeft-- <= 0)
+            flags &= ~PARAMFLAG_FOPT;
         std::string attributes;
-        AppendFlags(attributes, parameter.flags, kParameterFlags, true);
+        AppendFlags(attributes, flags, kParameterFlags, true);
         if (parameter.flags & PARAMFLAG_FHASDEFAULT)
             Append(attributes,
                    {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
         if (!attributes.empty())
             Append(text, {"[", attributes, "] "});
-        text += Declaration(parameter.type, parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
+        text += Declaration(idlType ? idlType(parameter.type) : parameter.type,
+                            parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
     }
     return text + ")";
 }

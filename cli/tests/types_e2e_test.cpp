@@ -162,3 +162,128 @@ TEST(CliTypes, IdlOfEachLibraryCompilesBackToTheSameTypes) {
 }
 
 } // namespace
+
+namespace {
+
+// The library each case of the diff test changes, with one text replaced.
+const char kDiffBase[] = R"(
+typedef long HRESULT;
+typedef unsigned short* BSTR;
+typedef struct tagVARIANT { unsigned short vt; unsigned short r[3]; double v; } VARIANT;
+typedef struct _GUID { unsigned long a; unsigned short b; unsigned short c; unsigned char d[8]; } GUID;
+[object, uuid(00000000-0000-0000-C000-000000000046)]
+interface IUnknown { HRESULT QueryInterface([in] GUID* i, [out, iid_is(i)] void** o); unsigned long AddRef(); unsigned long Release(); }
+[uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A50), version(1.0)]
+library CorvaneDiff {
+    typedef [uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A51)] struct Point { long x; long y; } Point;
+    typedef enum Colour { Red = 1, Green = 2 } Colour;
+    typedef [public] long Length;
+    [object, uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A52)] interface IBase : IUnknown { HRESULT Base(); };
+    [object, uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A53)]
+    interface IShape : IUnknown { HRESULT Move([in] long x, [in] long y); HRESULT Size([out, retval] long* size); };
+    [object, uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A54)] interface IOther : IBase { HRESULT Other(); };
+    [uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A55)]
+    dispinterface DEvents { properties: methods: [id(1)] void Changed([in] long what); [id(2)] void Closed(); };
+    [uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A56)]
+    coclass Shape { [default] interface IShape; [default, source] dispinterface DEvents; interface IOther; };
+};
+)";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    return at == std::string::npos ? "'" + from + "' is not in the base" : text.replace(at, from.size(), to);
+}
+
+TEST(CliDiff, ClassesEachKindOfChangeAndNamesWhereItIs) {
+    TempFolder temp;
+    WriteFileBytes(temp.File("base.idl"), kDiffBase);
+    ASSERT_EQ(Widl(temp.Path(), "base.idl", "base.tlb"), "");
+    const std::string base = temp.File("base.tlb");
+    struct Case {
+        const char* from;
+        const char* to;
+        unsigned exitCode; // 1 compatible, 4 breaking
+        const char* line;  // a line of the text output holds this
+    };
+    const Case cases[] = {
+        {"HRESULT Move(", "HRESULT Grow(); HRESULT Move(", 4,
+         "IShape.Move  [vtable slot 3]  vtable slot changed: slot 3 -> slot 4"},
+        {"HRESULT Move(", "HRESULT Grow(); HRESULT Move(", 4,
+         "IShape.Grow  [vtable slot 3]  method inserted"},
+        {"long* size); };", "long* size); HRESULT Grow(); };", 1,
+         "IShape.Grow  [vtable slot 5]  method appended"},
+        {"HRESULT Size([out, retval] long* size);", "", 4, "IShape.Size  [vtable slot 4]  method removed"},
+        {"[in] long y)", "[in] double y)", 4,
+         "IShape.Move  [vtable slot 3]  parameter 2 (y) type changed: long -> double"},
+        {"[in] long y)", "[in] long y, [in] long z)", 4,
+         "IShape.Move  [vtable slot 3]  parameter count changed"},
+        {"[out, retval] long* size", "[out] long* size", 4,
+         "parameter 1 (size) flags changed: out, retval -> out"},
+        {"HRESULT Size(", "long Size(", 4,
+         "IShape.Size  [vtable slot 4]  return type changed: HRESULT -> long"},
+        {"IOther : IBase", "IOther : IUnknown", 4,
+         "interface IOther  base interface changed: IBase -> IUnknown"},
+        {"[id(2)] void Closed", "[id(3)] void Closed", 4,
+         "DEvents.Closed  [dispid 0x2]  DISPID changed: 0x2 -> 0x3"},
+        {"[in] long what", "[in] BSTR what", 4,
+         "DEvents.Changed  [dispid 0x1]  parameter 1 (what) type changed"},
+        {"void Closed()", "void Closed([in, optional] VARIANT how)", 1,
+         "DEvents.Closed  [dispid 0x2]  optional parameters added"},
+        {"long y; } Point", "long y; long z; } Point", 4, "record Point  size changed: 8 -> 12"},
+        {"{ long x; long y; } Point", "{ double x; long y; } Point", 4,
+         "record Point.y  offset changed: 4 -> 8"},
+        {"{ long x; long y; } Point", "{ double x; long y; } Point", 4,
+         "record Point  alignment changed: 4 -> 8"},
+        {"long y; } Point", "short y; } Point", 4, "record Point.y  type changed: long -> short"},
+        {"Green = 2", "Green = 3", 4, "enum Colour.Green  value changed: 2 -> 3"},
+        {", Green = 2", "", 4, "enum Colour.Green  constant removed"},
+        {"Green = 2", "Green = 2, Blue = 4", 1, "enum Colour.Blue  constant added: int Blue = 4"},
+        {"[public] long Length", "[public] double Length", 4,
+         "alias Length  aliased type changed: long -> double"},
+        {" interface IOther; };", " };", 4, "coclass Shape  interface removed: IOther"},
+        {"[default] interface IShape; [default, source] dispinterface DEvents; interface IOther;",
+         "interface IShape; [default, source] dispinterface DEvents; [default] interface IOther;", 4,
+         "coclass Shape  default interface changed: IShape -> IOther"},
+        {"3F4A53)]", "3F4B53)]", 4, "interface IShape  GUID changed: {5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A53}"},
+        {"3F4A50), version", "3F4B50), version", 4, "library  library GUID changed"},
+        {"version(1.0)", "version(2.0)", 1, "library  version changed: 1.0 -> 2.0"},
+        {"HRESULT Base(); };",
+         "HRESULT Base(); }; [object, uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A57)] interface INew : IUnknown "
+         "{ HRESULT New(); };",
+         1, "interface INew  type added"},
+        {"interface IShape : IUnknown", "[helpstring(\"a shape\")] interface IShape : IUnknown", 1,
+         "interface IShape  documentation changed"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(std::string(each.from) + " => " + each.to);
+        WriteFileBytes(temp.File("new.idl"), Replaced(kDiffBase, each.from, each.to));
+        ASSERT_EQ(Widl(temp.Path(), "new.idl", "new.tlb"), "");
+        driver::ChildRun text = RunCli({"diff", base, temp.File("new.tlb")});
+        driver::ChildRun document = RunCli({"diff", base, temp.File("new.tlb"), "--json"});
+        EXPECT_EQ(text.exitCode, each.exitCode) << text.out << text.err;
+        EXPECT_NE(text.out.find(each.line), std::string::npos) << text.out;
+        // Breaking changes under one major version are a finding of their own.
+        EXPECT_EQ(text.out.find("clients of OLD 1.0 will call the wrong slot") != std::string::npos,
+                  each.exitCode == 4 && each.line != std::string("library  library GUID changed"))
+            << text.out;
+        json parsed = json::parse(document.out, nullptr, false);
+        ASSERT_TRUE(parsed.is_object()) << document.out;
+        EXPECT_EQ(parsed["exitCode"], each.exitCode);
+        EXPECT_EQ(parsed["breaking"] > 0, each.exitCode == 4) << document.out;
+    }
+    // The same library, and a damaged file on either side.
+    driver::ChildRun same = RunCli({"diff", base, base});
+    EXPECT_EQ(same.exitCode, 0u) << same.out;
+    EXPECT_EQ(same.out, "the same content\n");
+    std::string bytes = ReadFileBytes(base);
+    WriteFileBytes(temp.File("damaged.tlb"), bytes.substr(0, bytes.size() / 3));
+    for (const auto& [a, b] :
+         {std::pair(base, temp.File("damaged.tlb")), std::pair(temp.File("damaged.tlb"), base)}) {
+        driver::ChildRun damaged = RunCli({"diff", a, b});
+        EXPECT_EQ(damaged.exitCode, 2u);
+        EXPECT_EQ(damaged.out, "");
+        EXPECT_NE(damaged.err.find("damaged.tlb"), std::string::npos) << damaged.err;
+    }
+}
+
+} // namespace
