@@ -78,6 +78,12 @@ class Comparison {
   public:
     Comparison(const TypesSource& before, const TypesSource& after) : before_(before), after_(after) {
         pointer_ = before.description.syskind == SYS_WIN64 ? 8 : 4;
+        for (const TypeContent& type : before.content.types)
+            if (type.kind == TKIND_ALIAS)
+                aliasesBefore_.emplace(Folded(type.name), Folded(type.aliasOf));
+        for (const TypeContent& type : after.content.types)
+            if (type.kind == TKIND_ALIAS)
+                aliasesAfter_.emplace(Folded(type.name), Folded(type.aliasOf));
     }
 
     std::vector<Change> Run() {
@@ -124,6 +130,37 @@ class Comparison {
                     const std::string& before, const std::string& after) {
         if (before != after)
             Compatible(type, member, what, before, after);
+    }
+
+    // A type's text with each alias of the library replaced by what it stands for, folded.
+    static std::string Resolved(const std::string& type, const std::map<std::string, std::string>& aliases,
+                                int depth = 0) {
+        static const char kFirst[] = "abcdefghijklmnopqrstuvwxyz_";
+        static const char kRest[] = "abcdefghijklmnopqrstuvwxyz_0123456789";
+        std::string folded = Folded(type), out;
+        size_t at = 0;
+        for (size_t start; (start = folded.find_first_of(kFirst, at)) != std::string::npos;) {
+            size_t end = std::min(folded.find_first_not_of(kRest, start), folded.size());
+            out.append(folded, at, start - at);
+            auto alias = aliases.find(folded.substr(start, end - start));
+            // A damaged chain of aliases must not recurse without bound.
+            if (alias != aliases.end() && depth < 16)
+                out += Resolved(alias->second, aliases, depth + 1);
+            else
+                out.append(folded, start, end - start);
+            at = end;
+        }
+        return out.append(folded, at, std::string::npos);
+    }
+
+    // A type that changed breaks a client; one spelled through an alias of the same type, or
+    // without it, does not: an alias is resolved when a client is compiled.
+    void TypeChange(const TypeContent& type, const MemberContent& member, const std::string& what,
+                    const std::string& before, const std::string& after) {
+        if (Same(before, after))
+            return;
+        bool same = Resolved(before, aliasesBefore_) == Resolved(after, aliasesAfter_);
+        Add(!same, &type, &member, what + (same ? " spelled through an alias" : " changed"), before, after);
     }
 
     // ---- The library -------------------------------------------------------------------------
@@ -335,8 +372,7 @@ class Comparison {
             if (a.value != b.value)
                 Breaking(&type, &a, "value changed", a.value, b.value);
         } else {
-            if (!Same(a.type, b.type))
-                Breaking(&type, &a, "type changed", a.type, b.type);
+            TypeChange(type, a, "type", a.type, b.type);
             if (a.variableKind == VAR_PERINSTANCE && a.offset != b.offset)
                 Breaking(&type, &a, "offset changed", DecimalAnsi(a.offset), DecimalAnsi(b.offset));
         }
@@ -351,22 +387,24 @@ class Comparison {
     }
 
     void Function(const TypeContent& type, const MemberContent& a, const MemberContent& b, bool dispatch) {
-        if (!Same(a.type, b.type))
-            Breaking(&type, &a, "return type changed", a.type, b.type);
+        TypeChange(type, a, "return type", a.type, b.type);
         if (a.callingConvention != b.callingConvention)
             Breaking(&type, &a, "calling convention changed", CallingConventionName(a.callingConvention),
                      CallingConventionName(b.callingConvention));
+        // A lone "#" is no entry point: nothing could call the function through OLD's.
         if (a.entry != b.entry)
-            Breaking(&type, &a, "entry point changed", a.entry, b.entry);
+            Add(a.entry != "#", &type, &a, "entry point changed", a.entry, b.entry);
         if ((a.optionalCount == -1) != (b.optionalCount == -1))
             Breaking(&type, &a, "vararg changed", Signature(a), Signature(b));
+        else if (a.optionalCount != b.optionalCount)
+            Compatible(&type, &a, "count of optional parameters changed", DecimalAnsi(a.optionalCount),
+                       DecimalAnsi(b.optionalCount));
         size_t common = std::min(a.parameters.size(), b.parameters.size());
         for (size_t i = 0; i < common; ++i) {
             const ParameterContent& p = a.parameters[i];
             const ParameterContent& q = b.parameters[i];
             std::string which = "parameter " + DecimalAnsi(i + 1) + " (" + p.name + ")";
-            if (!Same(p.type, q.type))
-                Breaking(&type, &a, which + " type changed", p.type, q.type);
+            TypeChange(type, a, which + " type", p.type, q.type);
             if ((p.flags & kPassingFlags) != (q.flags & kPassingFlags))
                 Breaking(&type, &a, which + " flags changed", FlagText(p.flags, kParameterFlags),
                          FlagText(q.flags, kParameterFlags));
@@ -436,6 +474,7 @@ class Comparison {
     const TypesSource& before_;
     const TypesSource& after_;
     int32_t pointer_;
+    std::map<std::string, std::string> aliasesBefore_, aliasesAfter_; // folded name: folded target
     std::vector<Change> changes_;
 };
 
@@ -501,8 +540,6 @@ Result Diff(const Options& options) {
         finding.kind = "library";
         finding.what = "breaking changes under the same major version: clients of OLD " +
                        VersionText(a.major, a.minor) + " will call the wrong slot or read the wrong layout";
-        finding.before = VersionText(a.major, a.minor);
-        finding.after = VersionText(b.major, b.minor);
         changes.insert(changes.begin(), std::move(finding));
         ++breaking;
     }
@@ -515,8 +552,8 @@ Result Diff(const Options& options) {
     if (changes.empty())
         text += "the same content\n";
     else
-        Append(text, {DecimalAnsi(breaking), " breaking, ", DecimalAnsi(compatible), " compatible change",
-                      (changes.size() == 1 ? "" : "s"), "\n"});
+        Append(text,
+               {"changes: ", DecimalAnsi(breaking), " breaking, ", DecimalAnsi(compatible), " compatible\n"});
     result.text = FromUtf8(text);
 
     JsonArray list;
