@@ -430,8 +430,11 @@ class Comparison {
     // ---- Records and unions: the layout ------------------------------------------------------
 
     void Aggregate(const TypeContent& a, const TypeContent& b) {
+        // A size of 0 is none recorded (a library whose writer never laid the record out), which
+        // no client could have compiled against.
         if (a.size != b.size)
-            Breaking(&a, nullptr, "size changed", DecimalAnsi(a.size), DecimalAnsi(b.size));
+            Add(a.size != 0 && b.size != 0, &a, nullptr, "size changed", DecimalAnsi(a.size),
+                DecimalAnsi(b.size));
         if (a.alignment != b.alignment)
             Breaking(&a, nullptr, "alignment changed", DecimalAnsi(a.alignment), DecimalAnsi(b.alignment));
         Members(a, b, false);

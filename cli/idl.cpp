@@ -157,14 +157,16 @@ class IdlWriter {
         // library defines GUID or IUnknown itself (inside the block), the declarations here do
         // without them. A GUID pointer becomes a pointer to bytes, and an interface that would derive
         // from IUnknown gets IUnknown's three slots as its own, so that the offsets stay.
-        const bool ownGuid = Own("GUID") != kNone;
+        bool ownGuid = false;
+        for (const auto& entry : kPreamble)
+            ownGuid = ownGuid || (std::string_view(entry[0]) == "GUID" && Defined(entry));
         const std::string base =
             Own("IUnknown") == kNone
                 ? std::string(" : IUnknown {\n")
                 : std::string(" {\n    HRESULT Slot0();\n    HRESULT Slot1();\n    HRESULT Slot2();\n");
         // Declarations the library does not use cost nothing: widl writes only what it refers to.
         for (const auto& entry : kPreamble) {
-            if (Own(entry[0]) != kNone)
+            if (Defined(entry))
                 continue;
             std::string text = entry[1];
             for (size_t at; ownGuid && (at = text.find("GUID*")) != std::string::npos;)
@@ -200,6 +202,18 @@ class IdlWriter {
             }
         }
         out_ += "\n";
+    }
+
+    // Whether the library defines a preamble entry's type itself, under its name or its tag.
+    bool Defined(const char* const (&entry)[2]) const {
+        std::string_view text = entry[1];
+        size_t tag = text.find("struct ");
+        if (tag != std::string_view::npos) {
+            tag += 7;
+            if (Own(text.substr(tag, text.find(' ', tag) - tag)) != kNone)
+                return true;
+        }
+        return Own(entry[0]) != kNone;
     }
 
     static bool IsPreamble(const std::string& name) {
