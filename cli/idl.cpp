@@ -171,8 +171,9 @@ class IdlWriter {
             std::string text = entry[1];
             for (size_t at; ownGuid && (at = text.find("GUID*")) != std::string::npos;)
                 text.replace(at, 4, "unsigned char");
-            for (size_t at; ownGuid && (at = text.find(", iid_is(riid)] void")) != std::string::npos;)
-                text.replace(at, 19, "] unsigned char");
+            constexpr std::string_view kInterfaceOut = ", iid_is(riid)] void";
+            for (size_t at; ownGuid && (at = text.find(kInterfaceOut)) != std::string::npos;)
+                text.replace(at, kInterfaceOut.size(), "] unsigned char");
             size_t info = text.find("IUnknown** info");
             if (info != std::string::npos && Own("IUnknown") != kNone)
                 text.replace(info, 10, "long*");
