@@ -7,6 +7,7 @@
 #include "catalogue/typelibfacts.h"
 #include "cli/commands.h"
 #include "cli/types.h"
+#include "common/owners.h"
 #include "common/text.h"
 
 namespace cli {
@@ -510,6 +511,26 @@ std::string ChangeLine(const Change& change) {
     return line + "\n";
 }
 
+// One side read whole through the reader, on a thread of its own: each read is a child walking
+// its file, and the two children walk at once.
+struct Side {
+    explicit Side(std::wstring file) : given(std::move(file)) {}
+    std::wstring given;
+    Result failure;
+    TypesSource source;
+    std::optional<OpenedFile> file;
+
+    static DWORD WINAPI Read(void* side) {
+        static_cast<Side*>(side)->ReadHere();
+        return 0;
+    }
+    void ReadHere() {
+        file = OpenFile("diff", given, failure, &source.content);
+        if (file)
+            source.description = file->description;
+    }
+};
+
 JsonObject SideJson(const OpenedFile& file) {
     JsonObject side = FileJson(file.location);
     side["library"] = IdentityJson(file.description.Identity());
@@ -520,15 +541,19 @@ JsonObject SideJson(const OpenedFile& file) {
 
 Result Diff(const Options& options) {
     Result result;
-    TypesSource before, after;
-    std::optional<OpenedFile> old = OpenFile("diff", options.file, result, &before.content);
-    if (!old)
-        return result;
-    std::optional<OpenedFile> now = OpenFile("diff", options.otherFile, result, &after.content);
-    if (!now)
-        return result;
-    before.description = old->description;
-    after.description = now->description;
+    Side old(options.file), now(options.otherFile);
+    KernelHandle reading(CreateThread(nullptr, 0, Side::Read, &now, 0, nullptr));
+    old.ReadHere();
+    if (!reading)
+        now.ReadHere(); // no thread to spare: one after the other
+    else
+        WaitForSingleObject(reading.Get(), INFINITE);
+    if (!old.file)
+        return std::move(old.failure);
+    if (!now.file)
+        return std::move(now.failure);
+    const TypesSource& before = old.source;
+    const TypesSource& after = now.source;
     std::vector<Change> changes = Comparison(before, after).Run();
 
     size_t breaking = 0;
@@ -574,8 +599,8 @@ Result Diff(const Options& options) {
         list.push_back(std::move(entry));
     }
     result.document["command"] = "diff";
-    result.document["old"] = SideJson(*old);
-    result.document["new"] = SideJson(*now);
+    result.document["old"] = SideJson(*old.file);
+    result.document["new"] = SideJson(*now.file);
     result.document["changes"] = std::move(list);
     result.document["breaking"] = breaking;
     result.document["compatible"] = compatible;

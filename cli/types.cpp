@@ -228,6 +228,8 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
                              : typeKind == TKIND_DISPATCH     ? "property"
                                                               : "field");
         json.Field("type", member.type);
+        if (member.variableKind == VAR_PERINSTANCE)
+            json.Field("offset", member.offset);
         Flags(json, "flags", member.flags, kVariableFlags);
         if (member.variableKind == VAR_CONST)
             json.Field("value", member.value);
@@ -246,6 +248,10 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
     json.Field("documentation", type.documentation);
     json.Field("helpContext", type.helpContext);
     Flags(json, "flags", type.flags, kTypeFlags);
+    if (type.kind == TKIND_RECORD || type.kind == TKIND_UNION) {
+        json.Field("size", type.size);
+        json.Field("alignment", type.alignment);
+    }
     if (type.kind == TKIND_ALIAS)
         json.Field("aliasOf", type.aliasOf);
     if (type.kind == TKIND_MODULE)
