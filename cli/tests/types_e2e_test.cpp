@@ -196,6 +196,8 @@ TEST(CliDiff, ClassesEachKindOfChangeAndNamesWhereItIs) {
          "IShape.Move  [vtable slot 3]  parameter 2 (y) type changed: long -> double"},
         {"[in] long y)", "[in] long y, [in] long z)", 4,
          "IShape.Move  [vtable slot 3]  parameter count changed"},
+        {"[in] long y)", "[in] Length y)", 1,
+         "parameter 2 (y) type spelled through an alias: long -> Length"},
         {"[out, retval] long* result", "[out] long* result", 4,
          "parameter 1 (result) flags changed: out, retval -> out"},
         {"HRESULT Size(", "long Size(", 4,
