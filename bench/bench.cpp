@@ -656,6 +656,21 @@ void MeasureTypes(Bench& bench, const testsupport::TempFolder& folder) {
     PrintPart("corvane-cli.exe types --json, started", types[2], types[1]);
 }
 
+// diff of mshtml.tlb against a copy of itself (cli::Run: both files read whole through the
+// child, then compared), against one types --json of it: the comparison must cost less than
+// the second read saves rendering, so at most twice that.
+void MeasureDiff(Bench& bench, const testsupport::TempFolder& folder) {
+    std::string original = folder.File("mshtml.tlb"), copy = folder.File("mshtml-copy.tlb");
+    CopyFileA(SystemFolderFile("mshtml.tlb").c_str(), original.c_str(), TRUE); // unless facts did
+    CopyFileA(original.c_str(), copy.c_str(), TRUE);
+    std::vector<std::wstring> diffArgs = {L"diff", ToWide(original), ToWide(copy)};
+    std::vector<std::wstring> typesArgs = {L"types", ToWide(original), L"--json"};
+    bool same = cli::Run(diffArgs).exitCode == 0;
+    std::vector<double> diff =
+        TakingTurns(bench.runs, {Timed([&] { cli::Run(diffArgs); }), Timed([&] { cli::Run(typesArgs); })});
+    bench.Report({"diff", diff[0], diff[1], 2.0, same});
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -707,6 +722,8 @@ int main(int argc, char** argv) {
     reader::KeepSpare(false);
     if (wanted("types"))
         MeasureTypes(bench, folder);
+    if (wanted("diff"))
+        MeasureDiff(bench, folder);
 
     std::printf(
         "\nsizes: Corvane.exe %lld bytes, CorvaneTLInfo.dll %lld bytes, baseline program %lld bytes\n",

@@ -31,7 +31,7 @@ bool ParseNumber(const std::wstring& text, int base, unsigned long max, unsigned
 }
 
 // What a command takes besides the options every command has.
-enum class Operand { None, File, FileOrIdentity, Guid };
+enum class Operand { None, File, FileOrIdentity, Guid, TwoFiles };
 
 struct CommandSpec {
     const wchar_t* name;
@@ -62,6 +62,7 @@ constexpr CommandSpec kCommands[] = {
      {L"--install-dir", L"-o", L"--bitness", L"--format", L"--directory", L"--source-dir",
       L"--assembly-name"}},
     {L"types", Command::Types, Operand::File, {L"--idl", L"-o"}},
+    {L"diff", Command::Diff, Operand::TwoFiles, {}},
     {L"help", Command::Help, Operand::None, {}},
 };
 
@@ -268,6 +269,15 @@ std::wstring TakeOperands(Parse& parse) {
             return operands.empty() ? L"missing FILE" : tooMany();
         options.file = operands[0];
         break;
+    case Operand::TwoFiles:
+        if (operands.size() != 2)
+            return operands.size() < 2 ? L"missing OLD or NEW"
+                                       : L"too many arguments: " + Quoted(operands[2]);
+        if (operands[0].empty() || operands[1].empty())
+            return L"FILE is empty";
+        options.file = operands[0];
+        options.otherFile = operands[1];
+        return std::wstring();
     case Operand::Guid:
         if (operands.size() != 1)
             return operands.empty() ? L"missing GUID" : tooMany();
@@ -379,6 +389,8 @@ std::wstring UsageText() {
            L"                                        (exit 0 found, 1 nothing)\n"
            L"  corvane-cli types FILE [--json | --idl [-o OUT.idl]]\n"
            L"                                        every type in the library: an outline, JSON, or IDL\n"
+           L"  corvane-cli diff OLD NEW              what changed from OLD to NEW, and whether it breaks\n"
+           L"                                        clients of OLD: exit 0 same, 1 compatible, 4 breaking\n"
            L"  corvane-cli --help | --version\n"
            L"\n"
            L"FILE is a .tlb, .olb, .dll or .exe; \"lib.dll\\2\" names the library resource 2 in lib.dll.\n"

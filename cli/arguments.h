@@ -10,13 +10,27 @@
 
 namespace cli {
 
-enum class Command { Help, Version, Info, Status, Register, Unregister, List, Export, Check, Which, Types };
+enum class Command {
+    Help,
+    Version,
+    Info,
+    Status,
+    Register,
+    Unregister,
+    List,
+    Export,
+    Check,
+    Which,
+    Types,
+    Diff
+};
 enum class ExportFormat { Reg, Wxs, Manifest };
 
 struct Options {
     Command command = Command::Help;
     bool json = false;
-    std::wstring file;         // info, status, register, unregister, export FILE
+    std::wstring file;         // info, status, register, unregister, export FILE; diff OLD
+    std::wstring otherFile;    // diff NEW
     bool byIdentity = false;   // unregister --guid ... --version ...
     LibraryIdentity identity;  // when byIdentity
     bool lcidGiven = false;    // --lcid given, when byIdentity

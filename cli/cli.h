@@ -14,6 +14,8 @@ enum ExitCode : int {
     kExitNotRegistered = 1, // status only
     kExitError = 2,         // bad arguments, bad file, or a failed operation
     kExitElsewhere = 3,     // status only: registered to another file or to a missing file
+    kExitCompatible = 1,    // diff only: compatible changes alone
+    kExitBreaking = 4,      // diff only: a change that breaks clients of the old library
 };
 
 struct Output {

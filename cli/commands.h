@@ -34,6 +34,7 @@ Result Export(const Options& options);
 Result Check(const Options& options);
 Result Which(const Options& options);
 Result Types(const Options& options); // cli/types.cpp
+Result Diff(const Options& options);  // cli/diff.cpp
 
 // ---- Pieces the commands share -------------------------------------------------------------
 

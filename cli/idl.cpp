@@ -109,13 +109,22 @@ class IdlWriter {
         Append(out_, {"[\n    ", attributes, "\n]\nlibrary ", ToUtf8(description.name), "\n{\n"});
         for (const reader::ImportContent& import : source_.content.imports)
             Append(out_, {"    importlib(", Quoted(import.file), ");\n"});
+        size_t count = source_.content.types.size();
+        written_.assign(count, false);
+        finished_.assign(count, false);
+        plain_.assign(count, kUnknown);
+        // The types that name no interface come first, before any interface is declared: widl
+        // loses the uses of a public alias (they read back as a reference to nothing) when the
+        // interface that uses it was declared before the alias.
+        for (size_t i = 0; i < count; ++i)
+            if (Plain(i))
+                Type(i);
         // Interfaces may refer to one another in any order: each is declared before any is written.
         for (const TypeContent& type : source_.content.types)
             if (type.kind == TKIND_INTERFACE || type.kind == TKIND_DISPATCH)
                 Append(out_, {"    ", (type.kind == TKIND_INTERFACE ? "interface " : "dispinterface "),
                               type.name, ";\n"});
-        written_.assign(source_.content.types.size(), false);
-        for (size_t i = 0; i < source_.content.types.size(); ++i)
+        for (size_t i = 0; i < count; ++i)
             Type(i);
         out_ += "};\n";
         return std::move(out_);
@@ -144,17 +153,41 @@ class IdlWriter {
     // The declarations the library's own and imported types need, before the library block:
     // an imported type is declared under its name (its definition comes from its library).
     void Preamble() {
-        // Declarations the library does not use cost nothing: widl writes only what it refers to.
+        // What comes before the library block can use only what is declared before it: where the
+        // library defines GUID or IUnknown itself (inside the block), the declarations here do
+        // without them. A GUID pointer becomes a pointer to bytes, and an interface that would derive
+        // from IUnknown gets IUnknown's three slots as its own, so that the offsets stay.
+        bool ownGuid = false;
         for (const auto& entry : kPreamble)
-            if (Own(entry[0]) == kNone)
-                out_ += entry[1];
+            ownGuid = ownGuid || (std::string_view(entry[0]) == "GUID" && Defined(entry));
+        const std::string base =
+            Own("IUnknown") == kNone
+                ? std::string(" : IUnknown {\n")
+                : std::string(" {\n    HRESULT Slot0();\n    HRESULT Slot1();\n    HRESULT Slot2();\n");
+        // Declarations the library does not use cost nothing: widl writes only what it refers to.
+        for (const auto& entry : kPreamble) {
+            if (Defined(entry))
+                continue;
+            std::string text = entry[1];
+            for (size_t at; ownGuid && (at = text.find("GUID*")) != std::string::npos;)
+                text.replace(at, 4, "unsigned char");
+            constexpr std::string_view kInterfaceOut = ", iid_is(riid)] void";
+            for (size_t at; ownGuid && (at = text.find(kInterfaceOut)) != std::string::npos;)
+                text.replace(at, kInterfaceOut.size(), "] unsigned char");
+            size_t info = text.find("IUnknown** info");
+            if (info != std::string::npos && Own("IUnknown") != kNone)
+                text.replace(info, 10, "long*");
+            size_t derived = text.find(" : IUnknown {\n");
+            if (derived != std::string::npos)
+                text.replace(derived, 14, base);
+            out_ += text;
+        }
         for (const reader::ImportedTypeContent& type : source_.content.importedTypes) {
             if (Own(type.name) != kNone || IsPreamble(type.name))
                 continue;
             if (type.kind == TKIND_INTERFACE) {
                 // The slots it adds after IUnknown's three keep the offsets of derived methods.
-                Append(out_,
-                       {"[object, uuid(", Uuid(type.guid), ")]\ninterface ", type.name, " : IUnknown {\n"});
+                Append(out_, {"[object, uuid(", Uuid(type.guid), ")]\ninterface ", type.name, base});
                 for (uint32_t slot = 3; slot < type.vtableSize / 4; ++slot)
                     Append(out_, {"    HRESULT Slot", DecimalAnsi(slot), "();\n"});
                 out_ += "}\n";
@@ -162,13 +195,26 @@ class IdlWriter {
                 Append(out_, {"[uuid(", Uuid(type.guid), ")]\ndispinterface ", type.name,
                               " {\nproperties:\nmethods:\n}\n"});
             } else if (type.kind == TKIND_COCLASS) {
-                Append(out_,
-                       {"[uuid(", Uuid(type.guid), ")]\ncoclass ", type.name, " { interface IUnknown; }\n"});
+                Append(out_, {"[uuid(", Uuid(type.guid), ")]\ncoclass ", type.name, " { }\n"});
             } else {
-                Append(out_, {"typedef long ", type.name, ";\n"});
+                // Public, so that a use of it is a reference to the type, which widl then finds
+                // in the imported library by name; without, a use would be a long.
+                Append(out_, {"typedef [public] long ", type.name, ";\n"});
             }
         }
         out_ += "\n";
+    }
+
+    // Whether the library defines a preamble entry's type itself, under its name or its tag.
+    bool Defined(const char* const (&entry)[2]) const {
+        std::string_view text = entry[1];
+        size_t tag = text.find("struct ");
+        if (tag != std::string_view::npos) {
+            tag += 7;
+            if (Own(text.substr(tag, text.find(' ', tag) - tag)) != kNone)
+                return true;
+        }
+        return Own(entry[0]) != kNone;
     }
 
     static bool IsPreamble(const std::string& name) {
@@ -217,7 +263,7 @@ class IdlWriter {
             break;
         case TKIND_ALIAS:
             Append(out_, {"    typedef [", Attributes(type, "public"), "] ",
-                          Declaration(type.aliasOf, type.name), ";\n"});
+                          Declaration(Spelled(type.aliasOf), type.name), ";\n"});
             break;
         case TKIND_MODULE:
             Module(type);
@@ -232,6 +278,67 @@ class IdlWriter {
             Coclass(type);
             break;
         }
+        finished_[index] = true;
+    }
+
+    // Whether the type at index is an enumeration, record, union or alias that names no
+    // interface or coclass, itself or through the types it names.
+    bool Plain(size_t index) {
+        if (plain_[index] != kUnknown)
+            return plain_[index] == kYes;
+        const TypeContent& type = source_.content.types[index];
+        bool plain = type.kind == TKIND_ENUM || type.kind == TKIND_RECORD || type.kind == TKIND_UNION ||
+                     type.kind == TKIND_ALIAS;
+        plain_[index] = kYes; // a record that names itself is as plain as the rest of it
+        auto check = [&](const std::string& text) {
+            Identifiers(text, [&](const std::string& name) {
+                size_t found = Own(name);
+                plain = plain && (found == kNone || Plain(found));
+            });
+        };
+        check(type.aliasOf);
+        for (const MemberContent& member : type.members)
+            check(member.type);
+        plain_[index] = plain ? kYes : kNo;
+        return plain;
+    }
+
+    // A type's text as IDL must spell it here: a record or union whose definition is still being
+    // written (it refers to itself, or to a record that refers back) is named by its tag,
+    // "struct NAME", which IDL takes before the definition; its typedef name it does not.
+    // In a signature (signature set), an alias of a pointer is spelled as the pointer it stands
+    // for: widl 7 loses the first interface's uses of such an alias (they read back as a
+    // reference to nothing), and a client sees the same type either way.
+    std::string Spelled(const std::string& type, bool signature = false) const {
+        static const char kFirst[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_";
+        static const char kRest[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz_0123456789";
+        std::string out;
+        size_t at = 0;
+        for (size_t start; (start = type.find_first_of(kFirst, at)) != std::string::npos;) {
+            size_t end = std::min(type.find_first_not_of(kRest, start), type.size());
+            size_t found = Own(std::string_view(type).substr(start, end - start));
+            out.append(type, at, start - at);
+            at = end;
+            if (signature && found != kNone && source_.content.types[found].kind == TKIND_ALIAS &&
+                !source_.content.types[found].aliasOf.empty() &&
+                source_.content.types[found].aliasOf.back() == '*') {
+                out += Spelled(source_.content.types[found].aliasOf);
+                continue;
+            }
+            if (found != kNone && !finished_[found]) {
+                uint32_t kind = source_.content.types[found].kind;
+                if (kind == TKIND_RECORD)
+                    out += "struct ";
+                else if (kind == TKIND_UNION)
+                    out += "union ";
+            }
+            out.append(type, start, end - start);
+        }
+        return out.append(type, at, std::string::npos);
+    }
+
+    std::string Signed(const MemberContent& member) const {
+        return Signature(member, [this](const std::string& type) { return Spelled(type, true); });
     }
 
     // A type's own attributes, after first.
@@ -283,7 +390,8 @@ class IdlWriter {
                 Append(out_, {"        ", memberAttributes, member.name, " = ", member.value,
                               (i + 1 < type.members.size() ? ",\n" : "\n")});
             else
-                Append(out_, {"        ", memberAttributes, Declaration(member.type, member.name), ";\n"});
+                Append(out_,
+                       {"        ", memberAttributes, Declaration(Spelled(member.type), member.name), ";\n"});
         }
         Append(out_, {"    } ", type.name, ";\n"});
     }
@@ -296,7 +404,7 @@ class IdlWriter {
                               Declaration(member.type, member.name), " = ", member.value, ";\n"});
                 continue;
             }
-            std::string signature = Signature(member);
+            std::string signature = Signed(member);
             size_t name = signature.find(' ' + member.name + '(');
             Append(out_, {"        ", MemberAttributes(member, false), signature.substr(0, name), " __",
                           CallingConventionName(member.callingConvention), signature.substr(name), ";\n"});
@@ -307,7 +415,7 @@ class IdlWriter {
     void Methods(const TypeContent& type) {
         for (const MemberContent& member : type.members)
             if (member.isFunction)
-                Append(out_, {"        ", MemberAttributes(member, true), Signature(member), ";\n"});
+                Append(out_, {"        ", MemberAttributes(member, true), Signed(member), ";\n"});
     }
 
     void Interface(const TypeContent& type) {
@@ -352,6 +460,9 @@ class IdlWriter {
     }
     std::vector<Named> own_;
     std::vector<bool> written_;
+    std::vector<bool> finished_; // the type's definition is written whole
+    enum Answer : char { kUnknown, kYes, kNo };
+    std::vector<Answer> plain_;
     std::string out_;
 };
 

@@ -27,6 +27,8 @@ Result Dispatch(const Options& options) {
         return Which(options);
     case Command::Types:
         return Types(options);
+    case Command::Diff:
+        return Diff(options);
     case Command::Help:
     case Command::Version:
         break;

@@ -146,20 +146,30 @@ std::string Declaration(const std::string& type, const std::string& name) {
     return declaration;
 }
 
-std::string Signature(const MemberContent& function) {
-    std::string text = function.type + " " + function.name + "(";
+std::string Signature(const MemberContent& function,
+                      const std::function<std::string(const std::string&)>& idlType) {
+    // The optional attributes left for parameters with a default value, once those without one
+    // (which need theirs) are counted.
+    int32_t optionalLeft = function.optionalCount;
+    for (const ParameterContent& parameter : function.parameters)
+        optionalLeft -= (parameter.flags & (PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT)) == PARAMFLAG_FOPT;
+    std::string text = (idlType ? idlType(function.type) : function.type) + " " + function.name + "(";
     for (size_t i = 0; i < function.parameters.size(); ++i) {
         const ParameterContent& parameter = function.parameters[i];
         if (i > 0)
             text += ", ";
+        uint32_t flags = parameter.flags;
+        if (idlType && (flags & PARAMFLAG_FHASDEFAULT) && (flags & PARAMFLAG_FOPT) && optionalLeft-- <= 0)
+            flags &= ~PARAMFLAG_FOPT;
         std::string attributes;
-        AppendFlags(attributes, parameter.flags, kParameterFlags, true);
+        AppendFlags(attributes, flags, kParameterFlags, true);
         if (parameter.flags & PARAMFLAG_FHASDEFAULT)
             Append(attributes,
                    {(attributes.empty() ? "defaultvalue(" : ", defaultvalue("), parameter.defaultValue, ")"});
         if (!attributes.empty())
             Append(text, {"[", attributes, "] "});
-        text += Declaration(parameter.type, parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
+        text += Declaration(idlType ? idlType(parameter.type) : parameter.type,
+                            parameter.name.empty() ? "p" + DecimalAnsi(i) : parameter.name);
     }
     return text + ")";
 }
@@ -218,6 +228,8 @@ void MemberJson(JsonWriter& json, const MemberContent& member, uint32_t typeKind
                              : typeKind == TKIND_DISPATCH     ? "property"
                                                               : "field");
         json.Field("type", member.type);
+        if (member.variableKind == VAR_PERINSTANCE)
+            json.Field("offset", member.offset);
         Flags(json, "flags", member.flags, kVariableFlags);
         if (member.variableKind == VAR_CONST)
             json.Field("value", member.value);
@@ -236,6 +248,10 @@ void TypeJson(JsonWriter& json, const TypeContent& type) {
     json.Field("documentation", type.documentation);
     json.Field("helpContext", type.helpContext);
     Flags(json, "flags", type.flags, kTypeFlags);
+    if (type.kind == TKIND_RECORD || type.kind == TKIND_UNION) {
+        json.Field("size", type.size);
+        json.Field("alignment", type.alignment);
+    }
     if (type.kind == TKIND_ALIAS)
         json.Field("aliasOf", type.aliasOf);
     if (type.kind == TKIND_MODULE)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -62,7 +63,12 @@ std::vector<std::wstring> LibraryPaths(const std::wstring& file, const LibraryDe
 // the name).
 std::string Declaration(const std::string& type, const std::string& name);
 // "HRESULT Name([in] long a, [out, retval] BSTR* b)"; an unnamed parameter is called p<index>.
-std::string Signature(const reader::MemberContent& function);
+// With idlType, as IDL writes it to give the same function back: each type as idlType spells it,
+// and a parameter with a default value marked optional only while the function's count of
+// optional parameters (cParamsOpt) allows, as each optional attribute adds one to that count
+// and defaultvalue alone makes a parameter optional without counting it.
+std::string Signature(const reader::MemberContent& function,
+                      const std::function<std::string(const std::string&)>& idlType = nullptr);
 
 std::string TypesText(const TypesSource& source);
 std::string TypesJson(const TypesSource& source);

@@ -180,6 +180,7 @@ template <class Codec> void Fields(Codec& codec, MemberContent& member) {
     } else {
         codec.Number(member.variableKind);
         codec.Text(member.value);
+        codec.Number(member.offset);
     }
 }
 
@@ -198,6 +199,9 @@ template <class Codec> void Fields(Codec& codec, TypeContent& type) {
     codec.Number(type.major);
     codec.Number(type.minor);
     codec.Number(type.flags);
+    codec.Number(type.size);
+    codec.Number(type.alignment);
+    codec.Number(type.vtableSize);
     codec.Text(type.aliasOf);
     codec.Text(type.dllName);
     codec.List(type.implemented);

@@ -45,7 +45,8 @@ struct MemberContent {
     std::vector<ParameterContent> parameters;
     // Variables.
     uint32_t variableKind = VAR_PERINSTANCE;
-    std::string value; // VAR_CONST: as IDL writes the value
+    std::string value;   // VAR_CONST: as IDL writes the value
+    uint32_t offset = 0; // VAR_PERINSTANCE: the field's offset in its record or union (oInst)
 };
 
 struct ImplementedContent {
@@ -62,7 +63,13 @@ struct TypeContent {
     GUID guid{};
     uint16_t major = 0;
     uint16_t minor = 0;
-    uint32_t flags = 0;                          // TYPEFLAG_*
+    uint32_t flags = 0; // TYPEFLAG_*
+    // The layout a client compiles in: the bytes of an instance (a record's, a union's; a
+    // pointer's for an interface), their alignment, and the bytes of the vtable with the
+    // inherited slots (cbSizeInstance, cbAlignment, cbSizeVft).
+    uint32_t size = 0;
+    uint16_t alignment = 0;
+    uint32_t vtableSize = 0;
     std::string aliasOf;                         // TKIND_ALIAS: the aliased type
     std::string dllName;                         // TKIND_MODULE: the DLL its functions are in
     std::vector<ImplementedContent> implemented; // base interface, or a coclass's interfaces

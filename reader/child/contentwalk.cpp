@@ -121,6 +121,9 @@ class Walk {
             type.kind = TKIND_INTERFACE;
         }
         const TYPEATTR& shape = info == listed ? *attributes.Get() : *halfAttributes.Get();
+        type.size = shape.cbSizeInstance;
+        type.alignment = shape.cbAlignment;
+        type.vtableSize = shape.cbSizeVft;
         if (type.kind == TKIND_ALIAS)
             type.aliasOf = TypeText(info, shape.tdescAlias);
         for (UINT i = 0; i < shape.cImplTypes; ++i)
@@ -300,6 +303,8 @@ class Walk {
         member.flags = variable->wVarFlags;
         member.variableKind = variable->varkind;
         member.type = TypeText(info, variable->elemdescVar.tdesc);
+        if (variable->varkind == VAR_PERINSTANCE)
+            member.offset = variable->oInst;
         if (variable->varkind == VAR_CONST && variable->lpvarValue)
             member.value = ValueText(*variable->lpvarValue);
         Documentation(info, variable->memid, member.name, member.documentation, member.helpContext);
