@@ -239,7 +239,8 @@ install() {
     return $status
 }
 # Wine's msiexec runs no /f (it takes the package for a product name, or stops at a FIXME on a
-# product code); /fa is these two properties in Windows Installer's documentation.
+# product code): this is msiexec /famus, the properties Windows Installer's documentation gives it
+# (/fa and the registry values and shortcuts rewritten, so the decision about the class counts).
 repair() { msi_run /i "$msi" REINSTALL=ALL REINSTALLMODE=amus && settle; }
 uninstall() {
     local folder
@@ -363,7 +364,7 @@ for kind_prefix in "" msi-; do
         check "installed corvane-cli registers and unregisters a library" cli_registers_and_unregisters
         check "installed corvane-cli --version says $version" cli_version
         rm -f "$(unix_path "$installed")/Corvane.exe"
-        [ -n "$kind_prefix" ] && check "a repair (msiexec /fa) puts back a deleted Corvane.exe" \
+        [ -n "$kind_prefix" ] && check "a repair (msiexec /famus) puts back a deleted Corvane.exe" \
             eval 'repair && installed_files_match_zip'
         check "silent uninstall succeeds" uninstall
         check "installed folder gone" folder_gone
