@@ -183,7 +183,11 @@ new_prefix() {
     rm -rf "$CORVANE_PREFIX"
     source "$here/wine-env.sh"
     mkdir -p "$CORVANE_PREFIX"
-    boot_prefix >/dev/null 2>&1 </dev/null && settle
+    boot_prefix >/dev/null 2>&1 </dev/null && settle && return
+    # Once, under load, a 64-bit boot stopped early and left half a prefix: one more try afresh.
+    echo "    (booting $CORVANE_PREFIX failed; trying once more)"
+    timeout 30 wineserver -k 2>/dev/null
+    rm -rf "$CORVANE_PREFIX" && mkdir -p "$CORVANE_PREFIX" && boot_prefix >/dev/null 2>&1 </dev/null && settle
 }
 unix_path() { timeout 30 winepath -u "$1" 2>/dev/null; }
 
