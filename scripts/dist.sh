@@ -2,6 +2,9 @@
 # The release: builds Corvane from a clean build folder and writes into dist/
 #   Corvane-<version>-win32.zip   the portable copy
 #   Corvane-<version>-setup.exe   the installer (installer/corvane.nsi, made with makensis)
+#   Corvane-<version>-x86.msi     the Windows Installer package (installer/corvane.wxs, made
+#                                 with wixl by scripts/msi.sh)
+#   SHA256SUMS                    the three files' SHA-256 sums, as sha256sum -c reads them
 # The version is the one the build declares (project(... VERSION) in CMakeLists.txt), read back
 # from the header the build generates from it. DIST_BUILD names the build folder
 # (default build-dist/release); it is emptied first. DIST_SOURCE=<commit> builds that commit of
@@ -54,7 +57,7 @@ done
 # alone, never a MinGW runtime DLL (libgcc, libstdc++, libwinpthread) or anything of Wine's.
 bash "$here/check-imports.sh" "${programs[@]/#/$build/bin/}"
 
-# The staged folder is exactly what the zip holds and what the installer installs.
+# The staged folder is exactly what the zip holds and what the installers install.
 name="Corvane-$version"
 stage="$build/stage/$name"
 mkdir -p "$stage"
@@ -70,7 +73,9 @@ touch -d "@$stamp" "$stage" "$stage"/*
 mkdir -p "$out"
 zipfile="$out/$name-win32.zip"
 setup="$out/$name-setup.exe"
-rm -f "$zipfile" "$setup"
+msi="$out/$name-x86.msi"
+sums="$out/SHA256SUMS"
+rm -f "$zipfile" "$setup" "$msi" "$sums"
 (cd "$build/stage" && TZ=UTC zip -q -X -D "$zipfile" \
     "$name/Corvane.exe" "$name/corvane-cli.exe" "$name/CorvaneTLInfo.dll" "$name/corvane-reader.exe" \
     "$name/README.txt" "$name/LICENSE.txt")
@@ -81,8 +86,17 @@ makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$setup" -DCLSID_TL
     fail "makensis failed on $source/installer/corvane.nsi"
 [ -f "$setup" ] || fail "makensis wrote no $setup"
 
+bash "$source/scripts/msi.sh" "$stage" "$build" "$version" "$msi" || fail "building $msi failed"
+[ -f "$msi" ] || fail "scripts/msi.sh wrote no $msi"
+
+# Bare file names, so that 'sha256sum -c SHA256SUMS' checks them in the folder they were
+# downloaded into.
+(cd "$out" && sha256sum "${zipfile##*/}" "${setup##*/}" "${msi##*/}" >"$sums.new" && mv "$sums.new" "$sums") ||
+    fail "writing $sums failed"
+
 echo "Corvane $version:"
-for f in "$zipfile" "$setup"; do
+for f in "$zipfile" "$setup" "$msi"; do
     printf '  %-50s %9d bytes  sha256 %s\n' "${f#"$root"/}" "$(stat -c %s "$f")" \
         "$(sha256sum "$f" | cut -d' ' -f1)"
 done
+echo "  ${sums#"$root"/}"

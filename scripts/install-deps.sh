@@ -23,8 +23,10 @@ have_cmd xdotool || need+=(xdotool)
 have_cmd import || need+=(imagemagick)
 have_cmd makensis || need+=(nsis)
 have_cmd zip || need+=(zip)
-# wixl builds an MSI from a WiX source (the tests of export --format wxs); msitools reads MSIs.
-have_cmd wixl || need+=(msitools wixl)
+# wixl builds an MSI from a WiX source (the release's package, the tests of export --format
+# wxs); msitools reads MSIs, and its msibuild sets what wixl cannot write (scripts/msi.sh).
+have_cmd wixl || need+=(wixl)
+have_cmd msibuild || need+=(msitools)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 # The layout of the C++ files is the formatter's (scripts/check-format.sh).
