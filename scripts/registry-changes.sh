@@ -41,16 +41,27 @@ fi
 
 # Appends reg query of the key $1 (and the view option $2, if any) to the file $3. A query that
 # fails or times out fails the snapshot, saying why: a partial snapshot would compare as changes.
+# A query that fails is tried twice more first: on a busy machine, reg query of HKCU\Software in
+# a freshly booted 64-bit prefix once failed with exit status 1 and passed on the next run.
 query_into() {
-    local wine status=0
+    local wine status attempt
     wine=$([ $in_this_prefix = 1 ] && echo "$WINE64" || echo wine)
-    timeout 120 "$wine" reg query "$1" /s ${2:+"$2"} >"$work/query.txt" 2>"$work/query-errors.txt" </dev/null ||
-        status=$?
+    for attempt in 1 2 3; do
+        status=0
+        timeout 120 "$wine" reg query "$1" /s ${2:+"$2"} >"$work/query.txt" 2>"$work/query-errors.txt" </dev/null ||
+            status=$?
+        [ $status = 0 ] || [ $status = 124 ] || [ $attempt = 3 ] || {
+            echo "reg query $1 /s${2:+ $2} failed (exit status $status), trying again" >&2
+            sleep 1
+            continue
+        }
+        break
+    done
     if [ $status = 124 ]; then
         echo "FAIL: reg query $1 /s${2:+ $2} did not finish within 120 seconds; the snapshot would be partial" >&2
         return 1
     elif [ $status != 0 ]; then
-        echo "FAIL: reg query $1 /s${2:+ $2} failed (exit status $status):" >&2
+        echo "FAIL: reg query $1 /s${2:+ $2} failed (exit status $status), three times:" >&2
         tr -d '\r' <"$work/query-errors.txt" | tail -5 | sed 's/^/    /' >&2
         return 1
     fi
