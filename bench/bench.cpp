@@ -465,8 +465,8 @@ void MeasureTrips(Bench& bench, ITlInfoApplication* application, const testsuppo
                                    reader::AskIdleChild();
                                },
                                SpareReady)});
-    bench.Report({"round trip", trips[0], trips[1], 1.1, roundTripsWorked});
-    bench.Report({"trip, new file", trips[2], trips[4], 1.1, roundTripsWorked});
+    bench.Report({"round trip", trips[0], trips[1], 1.2, roundTripsWorked});
+    bench.Report({"trip, new file", trips[2], trips[4], 1.25, roundTripsWorked});
     PrintPart("bare + identity read", trips[3], trips[1]);
     PrintPart("round trip, file just written", trips[2], trips[1]);
     std::printf("  %-40s %10u\n", "children of the first round trip", firstTripChildren);
