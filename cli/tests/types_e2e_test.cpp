@@ -15,9 +15,9 @@ using namespace testsupport;
 
 namespace {
 
-// Every kind, and every flag that IDL can set, in one library. widl runs in the test folder,
-// where stdole2.tlb is copied for its importlib.
-const char kEveryKind[] = R"(
+// What the made libraries declare outside their library block, as a library that imports nothing
+// must: the base types and the two interfaces every interface derives from.
+const char kPrelude[] = R"(
 typedef long HRESULT;
 typedef unsigned short* BSTR;
 typedef short VARIANT_BOOL;
@@ -27,6 +27,11 @@ typedef struct _GUID { unsigned long a; unsigned short b; unsigned short c; unsi
 interface IUnknown { HRESULT QueryInterface([in] GUID* i, [out, iid_is(i)] void** o); unsigned long AddRef(); unsigned long Release(); }
 [object, uuid(00020400-0000-0000-C000-000000000046)]
 interface IDispatch : IUnknown { HRESULT A(); HRESULT B(); HRESULT C(); HRESULT D(); }
+)";
+
+// Every kind, and every flag that IDL can set, in one library. widl runs in the test folder,
+// where stdole2.tlb is copied for its importlib.
+const std::string kEveryKind = std::string(kPrelude) + R"(
 typedef [public] long IFontDisp; // stdole2's alias, found there by name
 [uuid(7C3A2E10-5B4D-4F21-9E8A-1D2C3B4A5F60), version(3.4), lcid(0x0409), helpstring("every kind"), helpcontext(7), control]
 library CorvaneEveryKind {
@@ -143,15 +148,7 @@ TEST(CliTypes, IdlOfEachLibraryCompilesBackToTheSameTypes) {
 namespace {
 
 // The library each case of the diff test changes, with one text replaced.
-const char kDiffBase[] = R"(
-typedef long HRESULT;
-typedef unsigned short* BSTR;
-typedef struct tagVARIANT { unsigned short vt; unsigned short r[3]; double v; } VARIANT;
-typedef struct _GUID { unsigned long a; unsigned short b; unsigned short c; unsigned char d[8]; } GUID;
-[object, uuid(00000000-0000-0000-C000-000000000046)]
-interface IUnknown { HRESULT QueryInterface([in] GUID* i, [out, iid_is(i)] void** o); unsigned long AddRef(); unsigned long Release(); }
-[object, uuid(00020400-0000-0000-C000-000000000046)]
-interface IDispatch : IUnknown { HRESULT A(); HRESULT B(); HRESULT C(); HRESULT D(); }
+const std::string kDiffBase = std::string(kPrelude) + R"(
 [uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A50), version(1.0)]
 library CorvaneDiff {
     typedef [uuid(5E2B7A90-1C3D-4E5F-8A9B-0C1D2E3F4A51)] struct Point { long x; long y; } Point;
