@@ -85,21 +85,26 @@ struct Corvane {
                    << (showsFacts ? "no facts shown for " : "facts shown for ") << path;
         return ::testing::AssertionSuccess();
     }
-    // Clicks the box, checks that the question names the change (register or unregister) and
-    // the path, and answers it: Yes must bring the outcome for result, which is answered with
-    // OK; No must bring nothing more.
+    // Clicks the box and answers its question: Yes must bring the outcome for result, which is
+    // answered with OK; No must bring nothing more. Every box that came is answered before the
+    // question (which must name the change and the path) and the outcome are judged, so that
+    // one wrong box does not leave the next step facing it.
     ::testing::AssertionResult AnswerChange(int registerFlag, const std::string& path, int answer,
                                             HRESULT result = S_OK) {
         driver::MessageBoxView question = ClickBox();
         if (!question)
             return ::testing::AssertionFailure() << "no question";
-        std::string asked = RegistrationQuestion(registerFlag ? BST_CHECKED : BST_UNCHECKED, path);
-        if (question.text != asked || question.caption != kProgramCaption ||
-            question.style != (MB_YESNO | MB_ICONQUESTION) || GetWindow(question.window, GW_OWNER))
-            return ::testing::AssertionFailure() << "question '" << question.text << "' captioned '"
-                                                 << question.caption << "', style " << Hex(question.style);
+        bool owned = GetWindow(question.window, GW_OWNER) != nullptr;
         driver::MessageBoxView outcome =
             AnswerAndWaitNext(question, answer, answer == IDYES ? driver::kDefaultWaitMs : 1000);
+        if (outcome)
+            AnswerAndWaitNext(outcome, IDOK, 500);
+        std::string asked = RegistrationQuestion(registerFlag ? BST_CHECKED : BST_UNCHECKED, path);
+        if (question.text != asked || question.caption != kProgramCaption ||
+            question.style != (MB_YESNO | MB_ICONQUESTION) || owned)
+            return ::testing::AssertionFailure()
+                   << "question '" << question.text << "' captioned '" << question.caption << "', style "
+                   << Hex(question.style) << (owned ? ", owned" : "");
         if (answer != IDYES)
             return outcome ? ::testing::AssertionFailure() << "after No came: " << outcome.text
                            : ::testing::AssertionSuccess();
@@ -107,7 +112,6 @@ struct Corvane {
         if (!outcome || outcome.text != expected.text || outcome.style != expected.style)
             return ::testing::AssertionFailure() << "outcome '" << outcome.text << "' style "
                                                  << Hex(outcome.style) << ", not '" << expected.text << "'";
-        AnswerAndWaitNext(outcome, IDOK, 500);
         return ::testing::AssertionSuccess();
     }
     // Clicks ".." and gives the open-file dialog, or null when none came.
