@@ -8,7 +8,6 @@
 #include "app/mainwindow.h"
 #include "common/owners.h"
 #include "common/registrytext.h"
-#include "common/text.h"
 #include "registration/registration.h"
 #include "reader/tests/damage.h"
 #include "tests/support/driver.h"
@@ -21,8 +20,6 @@ using testsupport::KeyExists;
 using testsupport::Hex;
 using testsupport::LibraryRecipe;
 using testsupport::TempFolder;
-
-constexpr char kDialogTitle[] = "Choose Type Library to Register";
 
 constexpr HRESULT kNotATypeLibrary = static_cast<HRESULT>(0x80029C4A);
 
@@ -88,10 +85,39 @@ struct Corvane {
                    << (showsFacts ? "no facts shown for " : "facts shown for ") << path;
         return ::testing::AssertionSuccess();
     }
+    // Clicks the box and answers its question: Yes must bring the outcome for result, which is
+    // answered with OK; No must bring nothing more. Every box that came is answered before the
+    // question (which must name the change and the path) and the outcome are judged, so that
+    // one wrong box does not leave the next step facing it.
+    ::testing::AssertionResult AnswerChange(int registerFlag, const std::string& path, int answer,
+                                            HRESULT result = S_OK) {
+        driver::MessageBoxView question = ClickBox();
+        if (!question)
+            return ::testing::AssertionFailure() << "no question";
+        bool owned = GetWindow(question.window, GW_OWNER) != nullptr;
+        driver::MessageBoxView outcome =
+            AnswerAndWaitNext(question, answer, answer == IDYES ? driver::kDefaultWaitMs : 1000);
+        if (outcome)
+            AnswerAndWaitNext(outcome, IDOK, 500);
+        std::string asked = RegistrationQuestion(registerFlag ? BST_CHECKED : BST_UNCHECKED, path);
+        if (question.text != asked || question.caption != kProgramCaption ||
+            question.style != (MB_YESNO | MB_ICONQUESTION) || owned)
+            return ::testing::AssertionFailure()
+                   << "question '" << question.text << "' captioned '" << question.caption << "', style "
+                   << Hex(question.style) << (owned ? ", owned" : "");
+        if (answer != IDYES)
+            return outcome ? ::testing::AssertionFailure() << "after No came: " << outcome.text
+                           : ::testing::AssertionSuccess();
+        OutcomeMessage expected = RegistrationOutcome(registerFlag, path, result);
+        if (!outcome || outcome.text != expected.text || outcome.style != expected.style)
+            return ::testing::AssertionFailure() << "outcome '" << outcome.text << "' style "
+                                                 << Hex(outcome.style) << ", not '" << expected.text << "'";
+        return ::testing::AssertionSuccess();
+    }
     // Clicks ".." and gives the open-file dialog, or null when none came.
     HWND OpenChooser() const {
         driver::Click(Item(IDC_BROWSE));
-        return driver::WaitForDialog(process.Id(), kDialogTitle);
+        return driver::WaitForDialog(process.Id(), driver::kChooserTitle);
     }
     void Close() {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -101,135 +127,65 @@ struct Corvane {
 
 #define ASSERT_STARTED(corvane) ASSERT_TRUE((corvane).window) << "Corvane.exe showed no main window"
 
-void ExpectOutcome(const driver::MessageBoxView& box, int registerFlag, const std::string& path,
-                   HRESULT result) {
-    OutcomeMessage expected = RegistrationOutcome(registerFlag, path, result);
-    ASSERT_TRUE(box) << "no outcome message";
-    EXPECT_EQ(expected.text, box.text);
-    EXPECT_EQ(Hex(expected.style), Hex(box.style));
-}
-
-TEST(CorvaneCheckBox, ClearsItselfWithoutAQuestionWhenThePathFieldIsEmpty) {
-    Corvane corvane;
-    ASSERT_STARTED(corvane);
-    driver::MessageBoxView box = corvane.ClickBox(1000);
-    EXPECT_FALSE(box) << "a box came: " << box.text;
-    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
-    corvane.Close();
-}
-
-TEST(CorvaneCheckBox, RegistersAndUnregistersTheTypedPathAfterYes) {
+// The box asks before each change and makes it only after Yes; No, or an empty path field, puts
+// the box back and changes nothing.
+TEST(CorvaneCheckBox, ChangesTheTypedPathsRegistrationOnlyAfterYes) {
     testsupport::TempFolder folder;
     MadeLibrary library(folder, "yes.tlb", "YesLib");
     ASSERT_TRUE(library.created);
     Corvane corvane;
     ASSERT_STARTED(corvane);
+    driver::MessageBoxView box = corvane.ClickBox(1000);
+    EXPECT_FALSE(box) << "with the path field empty a box came: " << box.text;
+    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+
     ASSERT_TRUE(driver::SetPathText(corvane.window, library.path));
-
-    driver::MessageBoxView question = corvane.ClickBox();
-    ASSERT_TRUE(question) << "no question";
-    EXPECT_EQ("Are you sure you want to register '" + library.path + "'", question.text);
-    EXPECT_EQ("Corvane", question.caption);
-    EXPECT_EQ(Hex(MB_YESNO | MB_ICONQUESTION), Hex(question.style));
-    EXPECT_EQ(nullptr, GetWindow(question.window, GW_OWNER));
-    ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 1, library.path, S_OK);
-    driver::MessageBoxView outcome = driver::FindMessageBox(corvane.process.Id());
-    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-    EXPECT_TRUE(library.Registered()) << VersionKey(library.recipe);
-    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
-
-    question = corvane.ClickBox();
-    ASSERT_TRUE(question) << "no question";
-    EXPECT_EQ("Are you sure you want to unregister '" + library.path + "'", question.text);
-    EXPECT_EQ(Hex(MB_YESNO | MB_ICONQUESTION), Hex(question.style));
-    ExpectOutcome(corvane.AnswerAndWaitNext(question, IDYES), 0, library.path, S_OK);
-    outcome = driver::FindMessageBox(corvane.process.Id());
-    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-    EXPECT_FALSE(library.Registered()) << VersionKey(library.recipe);
-    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
+    const struct {
+        int registerFlag;
+        int answer;
+        bool registeredAfter;
+    } steps[] = {{1, IDNO, false}, {1, IDYES, true}, {0, IDNO, true}, {0, IDYES, false}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE((step.registerFlag ? "register, " : "unregister, ") +
+                     std::string(step.answer == IDYES ? "Yes" : "No"));
+        EXPECT_TRUE(corvane.AnswerChange(step.registerFlag, library.path, step.answer));
+        EXPECT_EQ(step.registeredAfter, library.Registered()) << VersionKey(library.recipe);
+        EXPECT_EQ(step.registeredAfter ? BST_CHECKED : BST_UNCHECKED, corvane.BoxState());
+    }
     corvane.Close();
 }
 
-TEST(CorvaneCheckBox, PutsTheBoxBackAfterNoAndChangesNothing) {
-    testsupport::TempFolder folder;
-    MadeLibrary library(folder, "no.tlb", "NoLib");
-    ASSERT_TRUE(library.created);
-    Corvane corvane;
-    ASSERT_STARTED(corvane);
-    ASSERT_TRUE(driver::SetPathText(corvane.window, library.path));
-
-    // Declining to register: cleared again, nothing written, nothing more shown.
-    driver::MessageBoxView question = corvane.ClickBox();
-    ASSERT_TRUE(question);
-    driver::MessageBoxView next = corvane.AnswerAndWaitNext(question, IDNO, 1000);
-    EXPECT_FALSE(next) << "after No came: " << next.text;
-    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
-    EXPECT_FALSE(library.Registered());
-
-    // Declining to unregister a registered library: checked again, still registered.
-    question = corvane.ClickBox();
-    ASSERT_TRUE(question);
-    corvane.AnswerAndWaitNext(question, IDYES);
-    corvane.AnswerAndWaitNext(driver::FindMessageBox(corvane.process.Id()), IDOK, 500);
-    ASSERT_TRUE(library.Registered());
-    question = corvane.ClickBox();
-    ASSERT_TRUE(question);
-    EXPECT_EQ("Are you sure you want to unregister '" + library.path + "'", question.text);
-    next = corvane.AnswerAndWaitNext(question, IDNO, 1000);
-    EXPECT_FALSE(next) << "after No came: " << next.text;
-    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
-    EXPECT_TRUE(library.Registered());
-    corvane.Close();
-}
-
-TEST(CorvaneCheckBox, PutsTheBoxBackAndKeepsTheFactsWhenRegistrationFails) {
-    testsupport::TempFolder folder;
-    MadeLibrary shown(folder, "shown.tlb", "ShownLib");
-    ASSERT_TRUE(shown.created);
-    std::string text = folder.File("notes.tlb");
-    testsupport::WriteFileBytes(text, "not a type library\r\n");
-    Corvane corvane;
-    ASSERT_STARTED(corvane);
-    ASSERT_TRUE(corvane.ChooseFile(shown.path));
-    std::string facts = corvane.Facts();
-    ASSERT_EQ(BST_UNCHECKED, corvane.BoxState()) << "the shown library is not registered";
-
-    ASSERT_TRUE(driver::SetPathText(corvane.window, text));
-    driver::MessageBoxView question = corvane.ClickBox();
-    ASSERT_TRUE(question);
-    EXPECT_EQ("Are you sure you want to register '" + text + "'", question.text);
-    driver::MessageBoxView outcome = corvane.AnswerAndWaitNext(question, IDYES);
-    ExpectOutcome(outcome, 1, text, kNotATypeLibrary);
-    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-    EXPECT_EQ(BST_UNCHECKED, corvane.BoxState());
-    EXPECT_EQ(facts, corvane.Facts());
-    EXPECT_EQ(text, driver::Text(corvane.Item(IDC_PATH)));
-    corvane.Close();
-}
-
+// A path typed after another file's facts were shown is the one changed, and the facts stay;
+// a change that fails puts the box back.
 TEST(CorvaneCheckBox, ActsOnAPathTypedAfterTheFactsWereShownAndKeepsTheFacts) {
     testsupport::TempFolder folder;
     MadeLibrary shown(folder, "shown.tlb", "ShownLib");
     MadeLibrary typed(folder, "typed.tlb", "TypedLib");
     ASSERT_TRUE(shown.created && typed.created);
+    std::string notes = folder.File("notes.tlb");
+    testsupport::WriteFileBytes(notes, "not a type library\r\n");
     Corvane corvane;
     ASSERT_STARTED(corvane);
     ASSERT_TRUE(corvane.ChooseFile(shown.path));
     std::string facts = corvane.Facts();
     EXPECT_NE(std::string::npos, facts.find(testsupport::GuidAnsi(shown.recipe.guid))) << facts;
+    ASSERT_EQ(BST_UNCHECKED, corvane.BoxState()) << "the shown library is not registered";
 
-    ASSERT_TRUE(driver::SetPathText(corvane.window, typed.path));
-    driver::MessageBoxView question = corvane.ClickBox();
-    ASSERT_TRUE(question);
-    EXPECT_EQ("Are you sure you want to register '" + typed.path + "'", question.text);
-    driver::MessageBoxView outcome = corvane.AnswerAndWaitNext(question, IDYES);
-    ExpectOutcome(outcome, 1, typed.path, S_OK);
-    corvane.AnswerAndWaitNext(outcome, IDOK, 500);
-
+    const struct {
+        std::string path;
+        HRESULT result;
+        int boxAfter;
+    } cases[] = {{notes, kNotATypeLibrary, BST_UNCHECKED}, {typed.path, S_OK, BST_CHECKED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        ASSERT_TRUE(driver::SetPathText(corvane.window, c.path));
+        EXPECT_TRUE(corvane.AnswerChange(1, c.path, IDYES, c.result));
+        EXPECT_EQ(c.boxAfter, corvane.BoxState());
+        EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
+        EXPECT_EQ(c.path, driver::Text(corvane.Item(IDC_PATH)));
+    }
     EXPECT_TRUE(typed.Registered()) << VersionKey(typed.recipe);
     EXPECT_FALSE(shown.Registered()) << VersionKey(shown.recipe);
-    EXPECT_EQ(BST_CHECKED, corvane.BoxState());
-    EXPECT_EQ(facts, corvane.Facts()) << "the fields are not read again";
     corvane.Close();
 }
 
@@ -267,26 +223,10 @@ TEST(CorvaneWithDamagedFiles, ClearsTheFactsRefusesToRegisterAndKeepsRunning) {
 
 // ---- The ".." command ----
 
-std::vector<std::string> PathList(HWND mainWindow) {
-    HWND field = driver::Control(mainWindow, IDC_PATH);
-    DWORD_PTR count = 0;
-    SendMessageTimeoutA(field, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
-    std::vector<std::string> entries;
-    for (DWORD_PTR i = 0; i < count; ++i) {
-        // Asked in UTF-16: Wine 8 hands CB_GETLBTEXT between processes in its wide form, so an
-        // ANSI request from another process receives UTF-16 bytes.
-        wchar_t entry[1040] = L"";
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(field, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry), SMTO_ABORTIFHUNG, 5000,
-                            &ignored);
-        entries.push_back(ToAnsi(std::wstring(entry)));
-    }
-    return entries;
-}
-
-// Choosing a file: its path goes into the path field and, sorted, into the list; a file without
-// a library keeps its path and clears the facts (ChooseFile checks both). Then the dialog opens
-// 30 pixels right of and below the main window wherever that is, and Cancel leaves all as it was.
+// Choosing a file: its path goes into the path field and, sorted, into the list, and its facts
+// show; a file without a library keeps its path and clears the facts (ChooseFile checks both). Then the
+// dialog opens 30 pixels right of and below the main window wherever that is, and Cancel leaves all as it
+// was.
 TEST(ChooserInCorvane, AddsChosenPathsInSortedPlacesAndOpensBesideTheWindowWhereCancelChangesNothing) {
     TempFolder folder;
     MadeLibrary library(folder, "B.tlb", "Shapes");
@@ -296,11 +236,14 @@ TEST(ChooserInCorvane, AddsChosenPathsInSortedPlacesAndOpensBesideTheWindowWhere
     Corvane corvane;
     ASSERT_STARTED(corvane);
     ASSERT_TRUE(corvane.ChooseFile(library.path));
+    EXPECT_EQ(corvane.Facts(),
+              "Shapes (Shapes description)|" + testsupport::GuidAnsi(library.recipe.guid) + "|1.0");
+    EXPECT_EQ(corvane.BoxState(), BST_UNCHECKED);
     ASSERT_TRUE(corvane.ChooseFile(notes, false));
     // The same library again: a second entry, in its sorted place before notes.tlb, not at the end.
     ASSERT_TRUE(corvane.ChooseFile(library.path));
     const std::vector<std::string> list = {library.path, library.path, notes};
-    EXPECT_EQ(PathList(corvane.window), list);
+    EXPECT_EQ(driver::ComboEntries(corvane.Item(IDC_PATH)), list);
     std::string facts = corvane.Facts();
     ASSERT_TRUE(driver::SetPathText(corvane.window, "typed by hand"));
 
@@ -311,7 +254,7 @@ TEST(ChooserInCorvane, AddsChosenPathsInSortedPlacesAndOpensBesideTheWindowWhere
         RECT mainRect = driver::RectInParent(corvane.window);
         SCOPED_TRACE("main window at " + std::to_string(mainRect.left) + "," + std::to_string(mainRect.top));
         HWND dialog = corvane.OpenChooser();
-        ASSERT_NE(dialog, nullptr) << "no dialog titled " << kDialogTitle;
+        ASSERT_NE(dialog, nullptr) << "no dialog titled " << driver::kChooserTitle;
         RECT dialogRect = driver::RectInParent(dialog);
         EXPECT_EQ(dialogRect.left, mainRect.left + 30);
         EXPECT_EQ(dialogRect.top, mainRect.top + 30);
@@ -321,7 +264,7 @@ TEST(ChooserInCorvane, AddsChosenPathsInSortedPlacesAndOpensBesideTheWindowWhere
         driver::Answer(dialog, IDCANCEL);
         ASSERT_TRUE(driver::WaitForGone(dialog));
         EXPECT_EQ(driver::Text(corvane.Item(IDC_PATH)), "typed by hand");
-        EXPECT_EQ(PathList(corvane.window), list);
+        EXPECT_EQ(driver::ComboEntries(corvane.Item(IDC_PATH)), list);
         EXPECT_EQ(corvane.Facts(), facts);
         EXPECT_FALSE(driver::FindMessageBox(corvane.process.Id())) << "Cancel shows nothing";
     }

@@ -16,8 +16,6 @@ using testsupport::TempFolder;
 
 namespace {
 
-constexpr char kDialogTitle[] = "Choose Type Library to Register";
-
 // A top-level dialog of this process, visible, with the given caption (any when null).
 HWND FindOwnDialog(const char* caption = nullptr) {
     return driver::FindTopLevel(GetCurrentProcessId(), "#32770", caption);
@@ -45,7 +43,7 @@ class DialogHandler {
     void Handle(const std::function<void(HWND)>& action) {
         DWORD start = GetTickCount();
         HWND dialog;
-        while (!(dialog = FindOwnDialog(kDialogTitle))) {
+        while (!(dialog = FindOwnDialog(driver::kChooserTitle))) {
             if (back_ || GetTickCount() - start > 20000)
                 return;
             Sleep(50);
@@ -109,16 +107,7 @@ class StandInWindow {
     HWND Get() const { return window_.Get(); }
     HWND Item(int id) const { return GetDlgItem(window_.Get(), id); }
     std::string Text(int id) const { return driver::Text(Item(id)); }
-    std::vector<std::string> PathList() const {
-        std::vector<std::string> entries;
-        LRESULT count = SendMessageA(Item(IDC_PATH), CB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            char entry[2048] = "";
-            SendMessageA(Item(IDC_PATH), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
-            entries.push_back(entry);
-        }
-        return entries;
-    }
+    std::vector<std::string> PathList() const { return driver::ComboEntries(Item(IDC_PATH)); }
     void AddToList(const std::string& entry) {
         SendMessageA(Item(IDC_PATH), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     }
@@ -155,7 +144,7 @@ TEST(FileRequest, AsksForAnExistingTypeLibraryFileInTheFullStructure) {
     EXPECT_EQ(request.lpstrFileTitle, nullptr);
     ASSERT_NE(request.lpstrInitialDir, nullptr);
     EXPECT_STREQ(request.lpstrInitialDir, "");
-    EXPECT_STREQ(request.lpstrTitle, kDialogTitle);
+    EXPECT_STREQ(request.lpstrTitle, driver::kChooserTitle);
     EXPECT_STREQ(request.lpstrDefExt, "TLB");
     EXPECT_EQ(request.Flags, 0x81024u);
     EXPECT_NE(request.lpfnHook, nullptr);

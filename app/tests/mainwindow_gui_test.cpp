@@ -3,9 +3,6 @@
 // program's own handles (cursor, font, colours, Tab order) build the window in this process.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/mainwindow.h"
@@ -136,22 +133,16 @@ class ClassesValueOverride {
     bool ok_ = false;
 };
 
-std::string ReadFileText(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-POINT CentreInClient(HWND window, HWND control) {
+POINT CentreInParent(HWND control) {
     RECT rect = driver::RectInParent(control);
-    (void)window;
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
 // ---- The window as built ----
 
-TEST(CorvaneWindow, OpensAtItsPlaceWithItsCaptionStylesAndSize) {
+// One start for the window as built and for Esc, which must leave it open; the system menu's
+// close command then ends it with exit code 0.
+TEST(CorvaneWindow, OpensAtItsPlaceWithTheControlsOfTheTableAndStaysOpenOnEsc) {
     Corvane corvane;
     ASSERT_STARTED(corvane);
     DialogBase base = MsSansSerif8Base();
@@ -173,14 +164,8 @@ TEST(CorvaneWindow, OpensAtItsPlaceWithItsCaptionStylesAndSize) {
     DialogRect size = ToDialogUnits(client, base);
     EXPECT_EQ(264, size.width) << client.right << " px";
     EXPECT_EQ(179, size.height) << client.bottom << " px";
-    EXPECT_TRUE(corvane.CloseAndExit());
-}
 
-TEST(CorvaneWindow, CreatesTheTwelveControlsOfTheTableInOrder) {
-    Corvane corvane;
-    ASSERT_STARTED(corvane);
-    DialogBase base = MsSansSerif8Base();
-
+    // The twelve controls of the table, in its order.
     ASSERT_EQ(12u, MainWindowControls().size());
     HWND child = GetWindow(corvane.window, GW_CHILD);
     int expectedId = 1001; // the ids run from 1001 in creation order
@@ -207,6 +192,16 @@ TEST(CorvaneWindow, CreatesTheTwelveControlsOfTheTableInOrder) {
         child = GetWindow(child, GW_HWNDNEXT);
     }
     EXPECT_EQ(nullptr, child) << "more controls than the table";
+
+    // Esc in the path field, as the keyboard delivers it to the focused edit box, and the
+    // cancel command it turns into.
+    HWND edit = GetWindow(corvane.Item(IDC_PATH), GW_CHILD);
+    PostMessageA(edit ? edit : corvane.Item(IDC_PATH), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(edit ? edit : corvane.Item(IDC_PATH), WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    driver::SendCommand(corvane.window, IDCANCEL);
+    EXPECT_FALSE(driver::WaitUntil([&] { return !IsWindow(corvane.window); }, 1000))
+        << "the window closed on Esc";
+    EXPECT_TRUE(corvane.process.Running());
     EXPECT_TRUE(corvane.CloseAndExit());
 }
 
@@ -259,24 +254,8 @@ TEST(CorvaneWindow, CarriesTheIconGroupAndVersionBlockInItsProgramFile) {
     EXPECT_EQ(1252, translation[1]);
 }
 
-// ---- Closing ----
-
-TEST(CorvaneWindow, StaysOpenWhenEscIsPressed) {
-    Corvane corvane;
-    ASSERT_STARTED(corvane);
-    // Esc in the path field, as the keyboard delivers it to the focused edit box, and the
-    // cancel command it turns into.
-    HWND edit = GetWindow(corvane.Item(IDC_PATH), GW_CHILD);
-    PostMessageA(edit ? edit : corvane.Item(IDC_PATH), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-    PostMessageA(edit ? edit : corvane.Item(IDC_PATH), WM_KEYUP, VK_ESCAPE, 0xC0010001);
-    driver::SendCommand(corvane.window, IDCANCEL);
-    EXPECT_FALSE(driver::WaitUntil([&] { return !IsWindow(corvane.window); }, 1000))
-        << "the window closed on Esc";
-    EXPECT_TRUE(corvane.process.Running());
-    EXPECT_TRUE(corvane.CloseAndExit());
-}
-
-// Each way of closing, started with other arguments each time: Corvane ignores its arguments.
+// Each way of closing besides the system menu (CorvaneWindow.OpensAtItsPlace...), started with
+// other arguments each time: Corvane ignores its arguments.
 struct Closing {
     const char* how;
     const char* arguments;
@@ -298,8 +277,6 @@ TEST_P(CorvaneClosing, EndsTheProcessWithExitCodeZero) {
 INSTANTIATE_TEST_SUITE_P(
     Ways, CorvaneClosing,
     ::testing::Values(
-        Closing{"the system menu", "",
-                [](const Corvane& c) { PostMessageA(c.window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
         // The system key with the Alt bit (29) set in lParam, as the keyboard sends it to the path field.
         Closing{"Alt+F4", "/s /u C:\\none.tlb --help",
                 [](const Corvane& c) {
@@ -374,16 +351,16 @@ TEST(CorvaneLink, OpensTheWebAddressOnlyWhenTheLastMoveWasOverTheLabel) {
     PostMessageA(corvane.window, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     EXPECT_FALSE(driver::WaitUntil(
         [&] { return GetFileAttributesA(browser.Record().c_str()) != INVALID_FILE_ATTRIBUTES; }, 1500))
-        << "a click on the background opened " << ReadFileText(browser.Record());
+        << "a click on the background opened " << testsupport::ReadFileBytes(browser.Record());
 
     // Over "More", then a click.
-    LPARAM link = pointAt(CentreInClient(corvane.window, corvane.Item(IDC_MORE)));
+    LPARAM link = pointAt(CentreInParent(corvane.Item(IDC_MORE)));
     PostMessageA(corvane.window, WM_MOUSEMOVE, 0, link);
     PostMessageA(corvane.window, WM_LBUTTONDOWN, MK_LBUTTON, link);
     PostMessageA(corvane.window, WM_LBUTTONUP, 0, link);
     std::string recorded;
-    EXPECT_TRUE(
-        driver::WaitUntil([&] { return !(recorded = ReadFileText(browser.Record())).empty(); }, 10000))
+    EXPECT_TRUE(driver::WaitUntil(
+        [&] { return !(recorded = testsupport::ReadFileBytes(browser.Record())).empty(); }, 10000))
         << "the recorder was not started";
     EXPECT_NE(std::string::npos, recorded.find(CORVANE_WEB_ADDRESS)) << recorded;
     EXPECT_TRUE(corvane.CloseAndExit());
@@ -437,7 +414,7 @@ TEST(CorvaneWindowInProcess, ShowsTheHandOnlyOverTheLinkLabel) {
     INT_PTR endValue = InProcessWindow::Run([](HWND window) {
         HCURSOR hand = LoadCursorA(nullptr, IDC_HAND);
         HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
-        auto centre = [window](int id) { return CentreInClient(window, GetDlgItem(window, id)); };
+        auto centre = [window](int id) { return CentreInParent(GetDlgItem(window, id)); };
 
         POINT link = centre(IDC_MORE);
         // A point left of the client area arrives as a large unsigned x where no child
@@ -504,7 +481,7 @@ TEST(CorvaneWindowInProcess, DrawsTheLinkInABlueItalicUnderlinedArialAndReleases
 }
 
 // Records the height the path field is created with: the window the child process shows is
-// only the closed box (CorvaneWindow.CreatesTheTwelveControlsOfTheTableInOrder).
+// only the closed box (CorvaneWindow.OpensAtItsPlaceWithTheControlsOfTheTableAndStaysOpenOnEsc).
 class CreationRecorder {
   public:
     CreationRecorder() { hook_ = SetWindowsHookExA(WH_CBT, OnCbt, nullptr, GetCurrentThreadId()); }

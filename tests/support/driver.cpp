@@ -349,6 +349,22 @@ int CheckState(HWND button) {
     return static_cast<int>(state);
 }
 
+std::vector<std::string> ComboEntries(HWND comboBox) {
+    DWORD_PTR count = 0;
+    SendMessageTimeoutA(comboBox, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &count);
+    std::vector<std::string> entries;
+    for (DWORD_PTR i = 0; i < count; ++i) {
+        // Asked in UTF-16: Wine 8 hands CB_GETLBTEXT between processes in its wide form, so an
+        // ANSI request from another process receives UTF-16 bytes.
+        wchar_t entry[1040] = L"";
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(comboBox, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry), SMTO_ABORTIFHUNG,
+                            kSendTimeoutMs, &ignored);
+        entries.push_back(ToAnsi(std::wstring(entry)));
+    }
+    return entries;
+}
+
 bool SetText(HWND window, const std::string& text) {
     DWORD_PTR result = 0;
     return SendMessageTimeoutA(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),

@@ -66,6 +66,8 @@ HWND WaitForMainWindow(DWORD processId, DWORD timeoutMs = kDefaultWaitMs);
 
 // A dialog of the process by its title (for example the open-file dialog).
 HWND WaitForDialog(DWORD processId, const char* title, DWORD timeoutMs = kDefaultWaitMs);
+// The title of the open-file dialog of Corvane's ".." command.
+constexpr char kChooserTitle[] = "Choose Type Library to Register";
 
 // A message box as seen on the screen.
 struct MessageBoxView {
@@ -105,6 +107,8 @@ DWORD ExStyle(HWND window);
 RECT RectInParent(HWND window);
 // BM_GETCHECK: BST_UNCHECKED, BST_CHECKED, or -1 when the control did not answer.
 int CheckState(HWND button);
+// The entries of a combo box's list, in order.
+std::vector<std::string> ComboEntries(HWND comboBox);
 
 // Sets the text of a control, e.g. the path field, as typing would leave it (WM_SETTEXT).
 bool SetText(HWND window, const std::string& text);
