@@ -252,8 +252,7 @@ TEST_F(CliProgram, UnregisteringByIdentityAfterTheFileWasDeletedKeepsOtherVersio
     EXPECT_EQ(RunCli({"status", secondFile}).exitCode, 0u);
 }
 
-// The window's engine unregisters with win32 whatever the library declares; the console
-// program uses the library's own system kind, so a win64 library comes off as well.
+// The console uses the library's own system kind, so a win64 library comes off as well.
 TEST_F(CliProgram, AWin64LibraryIsRegisteredAndUnregisteredUnderItsOwnPlatformKey) {
     LibraryRecipe wide = spec_;
     wide.guid = NewGuid();
