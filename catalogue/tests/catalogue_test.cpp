@@ -23,14 +23,13 @@ TEST(LibraryFiles, AFileIsFoundRelativeToTheCurrentFolderAndThroughAResourceInde
     std::wstring folder = ToWide(temp.File("with blank"));
     CreateDirectoryW(folder.c_str(), nullptr);
     WriteFileBytes(ToAnsi(folder) + "\\lib.dll", "MZ");
-    char previous[MAX_PATH];
-    GetCurrentDirectoryA(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryA(temp.Path().c_str()));
-
-    Located plain = LocateFile(L"with blank\\lib.dll");
-    Located indexed = LocateFile(L"with blank\\lib.dll\\12");
-    Located missingIndex = LocateFile(L"with blank\\other.dll\\2");
-    SetCurrentDirectoryA(previous);
+    Located plain, indexed, missingIndex;
+    {
+        testsupport::CurrentFolderScope inFolder(temp.Path());
+        plain = LocateFile(L"with blank\\lib.dll");
+        indexed = LocateFile(L"with blank\\lib.dll\\12");
+        missingIndex = LocateFile(L"with blank\\other.dll\\2");
+    }
 
     EXPECT_EQ(plain.error, LocateError::None);
     EXPECT_EQ(plain.location.filePath, folder + L"\\lib.dll");

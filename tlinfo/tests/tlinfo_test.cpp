@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,17 @@ class TlInfoComponent : public ::testing::Test {
         return application_->OpenLibraryFile(widePath.Get(), library.Put());
     }
 
+    // Opens path with a stale value in the out pointer, which a refusal must overwrite with null.
+    HRESULT OpenRefused(BSTR path) {
+        ITlInfoLibrary* const stale = reinterpret_cast<ITlInfoLibrary*>(this);
+        ITlInfoLibrary* library = stale;
+        HRESULT hr = application_->OpenLibraryFile(path, &library);
+        EXPECT_EQ(nullptr, library) << "the out pointer after " << Hex(hr);
+        if (library && library != stale)
+            library->Release();
+        return hr;
+    }
+
     // The facts view's order, 9, 77, 12, 16, 19, 20, 16, 19, 20, 77: the repeated answers must
     // match the first ones.
     Facts ReadInViewOrder(const std::string& path) {
@@ -196,7 +208,9 @@ void PrintTo(const MadeCase& c, std::ostream* out) {
 
 class MadeLibrary : public TlInfoComponent, public ::testing::WithParamInterface<MadeCase> {};
 
-TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
+// The program compares the descriptive text with the value registration writes under
+// TypeLib\{guid}\<major hex>.<minor hex>; both must be the same text.
+TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderTheMakerAndRegistrationSay) {
     const MadeCase& c = GetParam();
     TempFolder folder;
     LibraryRecipe recipe;
@@ -219,22 +233,6 @@ TEST_P(MadeLibrary, AnswersInBothCallOrdersAsTheSystemLoaderAndTheMakerSay) {
     EXPECT_EQ(static_cast<short>(c.major), got.major);
     EXPECT_EQ(static_cast<short>(c.minor), got.minor);
     EXPECT_EQ(c.lcid, got.lcid);
-    DeleteTypeLibKey(recipe.guid);
-}
-
-// The program compares the descriptive text with the value registration writes under
-// TypeLib\{guid}\<major hex>.<minor hex>; both must be the same text.
-TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
-    const MadeCase& c = GetParam();
-    TempFolder folder;
-    LibraryRecipe recipe;
-    recipe.description = c.description;
-    recipe.major = c.major;
-    recipe.minor = c.minor;
-    recipe.lcid = c.lcid;
-    std::string path = folder.File("registered.tlb");
-    ASSERT_EQ(S_OK, MakeTypeLib(path, recipe));
-    std::string description = ReadInViewOrder(path).description;
 
     ComPtr<ITypeLib> typeLib;
     std::wstring widePath = ToWide(path);
@@ -247,7 +245,7 @@ TEST_P(MadeLibrary, DescriptiveTextEqualsWhatRegistrationWrites) {
     std::string registered = RegistryDefault(key.c_str());
     UnRegisterTypeLib(recipe.guid, c.major, c.minor, c.lcid, SYS_WIN32);
     DeleteTypeLibKey(recipe.guid);
-    EXPECT_EQ(registered, description) << "under HKCR\\" << key;
+    EXPECT_EQ(registered, got.description) << "under HKCR\\" << key;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -304,15 +302,9 @@ TEST_F(TlInfoComponent, RefusesInputsThatHoldNoLibraryWithoutHandingBackAnObject
           folder.File("half.tlb"), folder.File("folder.tlb"), folder.File("missing.tlb"),
           BesideTests("tlinfo_embeddedlib.dll") + "\\2"}) {
         SCOPED_TRACE(path);
-        // A stale value in the out pointer must be overwritten, never left for the caller.
-        ITlInfoLibrary* const stale = reinterpret_cast<ITlInfoLibrary*>(this);
-        ITlInfoLibrary* library = stale;
         Bstr widePath = ToBstr(path);
-        HRESULT hr = application_->OpenLibraryFile(widePath.Get(), &library);
+        HRESULT hr = OpenRefused(widePath.Get());
         EXPECT_TRUE(FAILED(hr)) << Hex(hr);
-        EXPECT_EQ(nullptr, library);
-        if (library && library != stale)
-            library->Release();
     }
     DeleteTypeLibKey(recipe.guid);
 }
@@ -343,28 +335,19 @@ TEST_F(TlInfoComponent, RefusesEmptyNullAndCutPathsAndNullOutPointers) {
     LibraryRecipe recipe;
     ASSERT_EQ(S_OK, MakeTypeLib(folder.File("valid.tlb"), recipe));
 
-    ITlInfoLibrary* library = reinterpret_cast<ITlInfoLibrary*>(this);
-    HRESULT hr = application_->OpenLibraryFile(nullptr, &library);
-    EXPECT_EQ(E_INVALIDARG, hr) << "null path gave " << Hex(hr);
-    EXPECT_EQ(nullptr, library);
-
-    Bstr empty(SysAllocString(L""));
-    library = reinterpret_cast<ITlInfoLibrary*>(this);
-    hr = application_->OpenLibraryFile(empty.Get(), &library);
-    EXPECT_EQ(E_INVALIDARG, hr) << "empty path gave " << Hex(hr);
-    EXPECT_EQ(nullptr, library);
-
     // "valid.tlb" + NUL + "x": read up to the NUL it names a real library, but it is not the
     // path the caller gave.
     std::wstring cut = ToWide(folder.File("valid.tlb")) + L'\0' + L"x";
-    Bstr cutPath(SysAllocStringLen(cut.data(), static_cast<UINT>(cut.size())));
-    library = reinterpret_cast<ITlInfoLibrary*>(this);
-    hr = application_->OpenLibraryFile(cutPath.Get(), &library);
-    EXPECT_EQ(E_INVALIDARG, hr) << "path with a NUL inside gave " << Hex(hr);
-    EXPECT_EQ(nullptr, library);
+    Bstr empty(SysAllocString(L"")), cutPath(SysAllocStringLen(cut.data(), static_cast<UINT>(cut.size())));
+    const std::pair<const char*, BSTR> refused[] = {
+        {"null path", nullptr}, {"empty path", empty.Get()}, {"path with a NUL inside", cutPath.Get()}};
+    for (const auto& path : refused) {
+        HRESULT hr = OpenRefused(path.second);
+        EXPECT_EQ(E_INVALIDARG, hr) << path.first << " gave " << Hex(hr);
+    }
 
     Bstr validPath = ToBstr(folder.File("valid.tlb"));
-    hr = application_->OpenLibraryFile(validPath.Get(), nullptr);
+    HRESULT hr = application_->OpenLibraryFile(validPath.Get(), nullptr);
     EXPECT_EQ(E_POINTER, hr) << Hex(hr);
 
     ComPtr<ITlInfoLibrary> opened;
@@ -383,13 +366,12 @@ TEST_F(TlInfoComponent, OpeningByRelativePathLeavesTheLibraryUnregistered) {
     LibraryRecipe recipe;
     ASSERT_EQ(S_OK, MakeTypeLib(folder.File("relative.tlb"), recipe));
     std::string key = "TypeLib\\" + GuidAnsi(recipe.guid);
-    char previous[MAX_PATH];
-    ASSERT_NE(0u, GetCurrentDirectoryA(MAX_PATH, previous));
-    ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));
-
     ComPtr<ITlInfoLibrary> library;
-    HRESULT hr = Open("relative.tlb", library);
-    SetCurrentDirectoryA(previous);
+    HRESULT hr;
+    {
+        CurrentFolderScope inFolder(folder.Path());
+        hr = Open("relative.tlb", library);
+    }
     EXPECT_EQ(S_OK, hr) << Hex(hr);
     if (library) {
         EXPECT_EQ(GuidAnsi(recipe.guid), Text(library.Get(), &ITlInfoLibrary::GuidText));
