@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 #include "reader/tests/damage.h"
 #include "registration/regfile.h"
@@ -44,13 +45,10 @@ std::string FirstLine(const std::string& text) {
 
 // The path registered for locale 0, win32, of version 1.0; "" when absent.
 bool RegisteredPath(const GUID& guid, std::string& path, const std::string& version = "1.0") {
-    std::string key = "TypeLib\\" + GuidAnsi(guid) + "\\" + version + "\\0\\win32";
-    char value[1024] = {};
-    LONG size = sizeof value;
-    if (RegQueryValueA(HKEY_CLASSES_ROOT, key.c_str(), value, &size) != ERROR_SUCCESS)
-        return false;
-    path = value;
-    return true;
+    std::optional<std::string> value = ReadRegistryText(
+        HKEY_CLASSES_ROOT, "TypeLib\\" + GuidAnsi(guid) + "\\" + version + "\\0\\win32", nullptr);
+    path = value.value_or("");
+    return value.has_value();
 }
 
 std::set<std::string> BrokenGuids() {

@@ -11,6 +11,7 @@
 
 #include "app/mainwindow.h"
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 #include "tests/support/driver.h"
 #include "version.h"
@@ -37,18 +38,6 @@ struct Expected {
     bool registered = false;
 };
 
-std::string RegistryDefault(const std::string& key) {
-    RegKey opened;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) != ERROR_SUCCESS)
-        return "";
-    char value[1024] = {};
-    DWORD size = sizeof(value) - 1;
-    if (RegQueryValueExA(opened.Get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) !=
-        ERROR_SUCCESS)
-        return "";
-    return value;
-}
-
 bool ReadExpected(const std::string& path, Expected& expected) {
     ComPtr<ITypeLib> library;
     if (FAILED(LoadTypeLibEx(ToWideTerminated(path).c_str(), REGKIND_NONE, library.Put())))
@@ -71,7 +60,8 @@ bool ReadExpected(const std::string& path, Expected& expected) {
     char versionKey[16];
     wsprintfA(versionKey, "%x.%x", major, minor);
     expected.registered =
-        RegistryDefault("TypeLib\\" + expected.guidText + "\\" + versionKey) == descriptionText;
+        ReadRegistryText(HKEY_CLASSES_ROOT, "TypeLib\\" + expected.guidText + "\\" + versionKey, nullptr) ==
+        descriptionText;
     return true;
 }
 

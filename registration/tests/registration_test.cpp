@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/owners.h"
+#include "common/registrytext.h"
 #include "common/text.h"
 #include "registration/registration.h"
 #include "tests/support/fakecomponent.h"
@@ -26,20 +27,6 @@ std::string VersionKey(const LibraryRecipe& recipe) {
 }
 
 // The default value of a key under HKEY_CLASSES_ROOT; false when the key or value is missing.
-bool ReadDefaultValue(const std::string& key, std::string& value) {
-    RegKey opened;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, opened.Put()) != ERROR_SUCCESS)
-        return false;
-    char data[2048];
-    DWORD size = sizeof data;
-    DWORD type = 0;
-    if (RegQueryValueExA(opened.Get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-        ERROR_SUCCESS)
-        return false;
-    value.assign(data, size > 0 && data[size - 1] == '\0' ? size - 1 : size);
-    return true;
-}
-
 DWORD RegisteredLibraryCount() {
     RegKey typeLib;
     DWORD count = 0;
@@ -83,9 +70,8 @@ class Engine : public testing::Test {
     }
 
     void ExpectRegistered(const LibraryRecipe& recipe) {
-        std::string value;
-        EXPECT_TRUE(ReadDefaultValue(VersionKey(recipe), value)) << VersionKey(recipe) << " is missing";
-        EXPECT_EQ(value, recipe.description) << "default value of " << VersionKey(recipe);
+        EXPECT_EQ(ReadRegistryText(HKEY_CLASSES_ROOT, VersionKey(recipe), nullptr), recipe.description)
+            << "default value of " << VersionKey(recipe);
     }
 
     ComApartment apartment_;
@@ -120,9 +106,7 @@ TEST_F(Engine, RegisteringWritesTheDescriptionAndTheFilesPathWithoutAskingTheCom
 
     EXPECT_TRUE(script.calls.empty()) << script.calls.size() << " component calls";
     ExpectRegistered(recipe);
-    std::string win32;
-    EXPECT_TRUE(ReadDefaultValue(VersionKey(recipe) + "\\0\\win32", win32));
-    EXPECT_EQ(win32, path);
+    EXPECT_EQ(ReadRegistryText(HKEY_CLASSES_ROOT, VersionKey(recipe) + "\\0\\win32", nullptr), path);
 }
 
 TEST_F(Engine, UnregisteringRemovesTheIdentityTheFileDeclares) {
